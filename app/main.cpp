@@ -1,0 +1,7 @@
+#include "platform/Application.h"
+
+int main(int argc, char **argv)
+{
+    TApplication app(argc, argv);
+    return 0;
+}

@@ -1,0 +1,36 @@
+#include "platform/AnsiText.h"
+
+#include <QStringDecoder>
+
+namespace {
+
+// Windows-1252's 0x80..0x9F; the rest of the range is Latin-1.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QString FromCp1252(const std::string &bytes)
+{
+    QString out;
+    out.reserve(qsizetype(bytes.size()));
+    for (unsigned char c : bytes)
+        out.append(QChar(c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : char16_t(c)));
+    return out;
+}
+
+} // namespace
+
+QString ToDisplay(const std::string &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    if (!utf8.hasError())
+        return text;
+    return FromCp1252(bytes);
+}
+
+std::string FromDisplay(const QString &text)
+{
+    return text.toStdString();
+}

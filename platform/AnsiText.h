@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+#include <string>
+
+// Text is kept as the bytes read; it becomes a QString only to be shown or
+// collated. Valid UTF-8 is shown as UTF-8, anything else as Windows-1252.
+QString ToDisplay(const std::string &bytes);
+
+// The inverse for text the user typed or chose: UTF-8 bytes.
+std::string FromDisplay(const QString &text);

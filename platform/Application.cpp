@@ -1,0 +1,92 @@
+#include "platform/Application.h"
+
+#include "platform/AnsiText.h"
+
+#include <QAbstractEventDispatcher>
+#include <QMessageBox>
+#include <QWidget>
+
+namespace {
+
+TApplication *g_application = nullptr;
+MessageBoxHook g_messageBoxHook;
+
+std::string MessageOf(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown exception";
+    }
+}
+
+} // namespace
+
+TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    g_application = this;
+    SetTitle("TIRMO");
+}
+
+void TApplication::SetTitle(const std::string &title)
+{
+    m_title = title;
+    setApplicationDisplayName(ToDisplay(title));
+}
+
+void TApplication::ShowException(std::exception_ptr error)
+{
+    ShowMessageBox(MessageOf(error), m_title);
+}
+
+bool TApplication::notify(QObject *receiver, QEvent *event)
+{
+    // Last line of defence: handlers bound through Guarded never get here.
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        ShowException(std::current_exception());
+        return false;
+    }
+}
+
+TApplication *Application()
+{
+    return g_application;
+}
+
+void HandleException(std::exception_ptr error)
+{
+    if (!g_application)
+        std::rethrow_exception(error);
+    g_application->ShowException(error);
+}
+
+void ProcessMessages()
+{
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void WaitMessage()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void ShowMessageBox(const std::string &text, const std::string &caption)
+{
+    if (g_messageBoxHook) {
+        g_messageBoxHook(text, caption);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, ToDisplay(caption), ToDisplay(text), QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook)
+{
+    return std::exchange(g_messageBoxHook, std::move(hook));
+}

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing need,
+# only those that are missing. Usage: scripts/deps.sh build|run|test|bench
+set -euo pipefail
+
+build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+       libgtest-dev libbenchmark-dev python3 fonts-dejavu-core)
+run=(xvfb xauth x11-apps imagemagick)
+test=(xvfb xauth socat python3 nginx-light)
+bench=(socat nginx-light curl time)
+
+wanted=("${build[@]}")
+case "${1:-build}" in
+  run) wanted+=("${run[@]}") ;;
+  test) wanted+=("${test[@]}") ;;
+  bench) wanted+=("${bench[@]}") ;;
+esac
+
+missing=()
+for p in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
