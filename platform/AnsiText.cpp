@@ -19,6 +19,25 @@ QString FromCp1252(const std::string &bytes)
     return out;
 }
 
+bool IsValidUtf8(const std::string &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    Q_UNUSED(decoded); // decoding is lazy: converting runs it
+    return !utf8.hasError();
+}
+
+char ToCp1252(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
+        return char(u);
+    for (int i = 0; i < 32; ++i)
+        if (kCp1252High[i] == u)
+            return char(0x80 + i);
+    return '?';
+}
+
 } // namespace
 
 QString ToDisplay(const std::string &bytes)
@@ -33,4 +52,15 @@ QString ToDisplay(const std::string &bytes)
 std::string FromDisplay(const QString &text)
 {
     return text.toStdString();
+}
+
+std::string ToSameEncoding(const QString &text, const std::string &original)
+{
+    if (IsValidUtf8(original))
+        return text.toStdString();
+    std::string out;
+    out.reserve(size_t(text.size()));
+    for (QChar c : text)
+        out.push_back(ToCp1252(c));
+    return out;
 }

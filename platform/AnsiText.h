@@ -9,3 +9,7 @@ QString ToDisplay(const std::string &bytes);
 
 // The inverse for text the user typed or chose: UTF-8 bytes.
 std::string FromDisplay(const QString &text);
+
+// Encodes text back the way ToDisplay() decoded `original`: as UTF-8 when the
+// original was valid UTF-8, else as Windows-1252 ("?" for what it can't hold).
+std::string ToSameEncoding(const QString &text, const std::string &original);

@@ -1,0 +1,68 @@
+#include "platform/Collate.h"
+
+#include "platform/AnsiText.h"
+
+#include <QCollator>
+#include <QLocale>
+
+namespace {
+
+bool IsAscii(const std::string &s)
+{
+    for (unsigned char c : s)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
+// Made once per locale and case mode: building a collator costs far more
+// than a comparison.
+QCollator &Collator(Qt::CaseSensitivity cs)
+{
+    thread_local QCollator collators[2];
+    thread_local QLocale locales[2] = {QLocale(QLocale::C), QLocale(QLocale::C)};
+    thread_local bool made[2] = {false, false};
+    const int i = cs == Qt::CaseSensitive ? 1 : 0;
+    const QLocale current;
+    if (!made[i] || locales[i] != current) {
+        collators[i] = QCollator(current);
+        collators[i].setCaseSensitivity(cs);
+        locales[i] = current;
+        made[i] = true;
+    }
+    return collators[i];
+}
+
+int Sign(int v)
+{
+    return (v > 0) - (v < 0);
+}
+
+// Bytes are the same text whether shown as UTF-8 or Windows-1252 only when
+// they are ASCII; anything else goes through the decoder.
+QString Shown(const std::string &s)
+{
+    return IsAscii(s) ? QString::fromLatin1(s.data(), qsizetype(s.size())) : ToDisplay(s);
+}
+
+} // namespace
+
+int AnsiCompareText(const std::string &a, const std::string &b)
+{
+    return Sign(Collator(Qt::CaseInsensitive).compare(Shown(a), Shown(b)));
+}
+
+int AnsiCompareStr(const std::string &a, const std::string &b)
+{
+    return Sign(Collator(Qt::CaseSensitive).compare(Shown(a), Shown(b)));
+}
+
+std::string AnsiUpperCase(const std::string &s)
+{
+    return ToSameEncoding(QLocale().toUpper(Shown(s)), s);
+}
+
+std::string AnsiLowerCase(const std::string &s)
+{
+    return ToSameEncoding(QLocale().toLower(Shown(s)), s);
+}
