@@ -1,0 +1,116 @@
+#include "platform/TextFile.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr size_t kReadBlock = 64 * 1024;
+constexpr char kCtrlZ = 26;
+
+bool IsDirectory(std::FILE *file)
+{
+    struct stat st {};
+    return fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+bool TTextFile::Open(const std::string &path, const char *mode)
+{
+    Close();
+    const std::string_view m(mode);
+    if (m.empty() || (m[0] != 'r' && m[0] != 'w'))
+        return false;
+    m_text = m.find('b') == std::string_view::npos;
+    m_file = std::fopen(path.c_str(), m[0] == 'r' ? "rb" : "wb");
+    if (m_file && IsDirectory(m_file)) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+    m_error = false;
+    m_ended = false;
+    m_pos = m_len = 0;
+    return m_file != nullptr;
+}
+
+bool TTextFile::Close()
+{
+    if (!m_file)
+        return true;
+    const bool ok = std::fclose(m_file) == 0 && !m_error;
+    m_file = nullptr;
+    m_buffer.clear();
+    m_buffer.shrink_to_fit();
+    return ok;
+}
+
+// Reads the next block; in text mode drops CRs and stops for good at Ctrl-Z.
+bool TTextFile::Fill()
+{
+    m_pos = m_len = 0;
+    while (!m_ended && m_len == 0) {
+        m_buffer.resize(kReadBlock);
+        const size_t got = std::fread(m_buffer.data(), 1, kReadBlock, m_file);
+        if (got < kReadBlock) {
+            m_ended = true;
+            m_error = m_error || std::ferror(m_file);
+        }
+        if (!m_text) {
+            m_len = got;
+            break;
+        }
+        char *out = m_buffer.data();
+        for (size_t i = 0; i < got; ++i) {
+            const char c = m_buffer[i];
+            if (c == kCtrlZ) {
+                m_ended = true;
+                break;
+            }
+            if (c != '\r')
+                *out++ = c;
+        }
+        m_len = size_t(out - m_buffer.data());
+    }
+    return m_len > 0;
+}
+
+bool TTextFile::ReadLine(std::string &line, int size)
+{
+    line.clear();
+    if (!m_file || size < 2)
+        return false;
+    size_t room = size_t(size) - 1;
+    while (room > 0) {
+        if (m_pos == m_len && !Fill())
+            break;
+        const char *start = m_buffer.data() + m_pos;
+        const size_t span = std::min(room, m_len - m_pos);
+        const void *lf = std::memchr(start, '\n', span);
+        const size_t take = lf ? size_t(static_cast<const char *>(lf) - start) + 1 : span;
+        line.append(start, take);
+        m_pos += take;
+        room -= take;
+        if (lf)
+            break;
+    }
+    return !line.empty();
+}
+
+bool TTextFile::Write(std::string_view text)
+{
+    if (!m_file)
+        return false;
+    bool ok = true;
+    while (!text.empty()) {
+        const size_t lf = m_text ? text.find('\n') : std::string_view::npos;
+        const std::string_view piece = text.substr(0, lf);
+        ok = ok && std::fwrite(piece.data(), 1, piece.size(), m_file) == piece.size();
+        if (lf == std::string_view::npos)
+            break;
+        ok = ok && std::fwrite("\r\n", 1, 2, m_file) == 2;
+        text.remove_prefix(lf + 1);
+    }
+    m_error = m_error || !ok;
+    return ok;
+}
