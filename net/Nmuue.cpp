@@ -1,7 +1,8 @@
 #include "net/Nmuue.h"
 
 #include "platform/Exceptions.h"
-#include "platform/Streams.h"
+
+#include <QBuffer>
 
 #include <algorithm>
 #include <vector>
@@ -35,12 +36,10 @@ std::string Unpack(const std::vector<int> &values)
     return out;
 }
 
-std::string ReadAll(TStream &stream)
+void WriteAll(QIODevice &stream, const std::string &bytes)
 {
-    stream.SetPosition(0);
-    std::string bytes(size_t(stream.Size()), '\0');
-    stream.ReadBuffer(bytes.data(), int64_t(bytes.size()));
-    return bytes;
+    if (stream.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()))
+        throw Exception("Cannot write the encoded text: " + stream.errorString().toStdString());
 }
 
 } // namespace
@@ -77,13 +76,13 @@ std::string TNMUUProcessor::EncodeLine(const unsigned char *bytes, int count) co
 void TNMUUProcessor::Encode()
 {
     CheckStreams();
-    InputStream->SetPosition(0);
+    InputStream->seek(0);
     if (OnBeginEncode)
         OnBeginEncode(this);
-    unsigned char block[LineBytes];
-    for (int n; (n = int(InputStream->Read(block, LineBytes))) > 0;)
-        OutputStream->WriteString(EncodeLine(block, n));
-    OutputStream->SetPosition(0);
+    char block[LineBytes];
+    for (int n; (n = int(InputStream->read(block, LineBytes))) > 0;)
+        WriteAll(*OutputStream, EncodeLine(reinterpret_cast<unsigned char *>(block), n));
+    OutputStream->seek(0);
     if (OnEndEncode)
         OnEndEncode(this);
 }
@@ -91,7 +90,8 @@ void TNMUUProcessor::Encode()
 void TNMUUProcessor::Decode()
 {
     CheckStreams();
-    const std::string text = ReadAll(*InputStream);
+    InputStream->seek(0);
+    const std::string text = InputStream->readAll().toStdString();
     if (OnBeginDecode)
         OnBeginDecode(this);
     size_t start = 0;
@@ -114,25 +114,27 @@ void TNMUUProcessor::Decode()
         std::vector<int> lineValues;
         for (size_t i = 1; i < line.size() && line[i] != '\r'; ++i)
             lineValues.push_back((line[i] - ' ') & 0x3F);
-        OutputStream->WriteString(Unpack(lineValues).substr(0, count));
+        WriteAll(*OutputStream, Unpack(lineValues).substr(0, count));
     }
     if (Method == uuMime)
-        OutputStream->WriteString(Unpack(values));
-    OutputStream->SetPosition(0);
+        WriteAll(*OutputStream, Unpack(values));
+    OutputStream->seek(0);
     if (OnEndDecode)
         OnEndDecode(this);
 }
 
 std::string Base64Encode(const std::string &bytes)
 {
-    TMemoryStream input, output;
-    input.WriteString(bytes);
+    QBuffer input, output;
+    input.setData(bytes.data(), qsizetype(bytes.size()));
+    input.open(QIODevice::ReadOnly);
+    output.open(QIODevice::ReadWrite);
     TNMUUProcessor encoder;
     encoder.InputStream = &input;
     encoder.OutputStream = &output;
     encoder.Encode();
     // Long input spans several lines; a header value must stay on one.
-    std::string text = output.Bytes();
+    std::string text = output.data().toStdString();
     std::erase(text, '\r');
     std::erase(text, '\n');
     return text;

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-class TStream;
+class QIODevice;
 
 enum UUMethods { uuMime, uuCode };
 
@@ -19,8 +19,8 @@ public:
     explicit TNMUUProcessor(QObject *owner = nullptr);
 
     UUMethods Method = uuMime;
-    TStream *InputStream = nullptr;
-    TStream *OutputStream = nullptr;
+    QIODevice *InputStream = nullptr;
+    QIODevice *OutputStream = nullptr;
 
     TNotifyEvent OnBeginEncode;
     TNotifyEvent OnEndEncode;

@@ -1,8 +1,10 @@
 #include "net/Nmuue.h"
 
-#include "platform/Streams.h"
+#include "platform/Exceptions.h"
+
 #include "tests/support/TestSupport.h"
 
+#include <QBuffer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -11,13 +13,15 @@ namespace {
 
 std::string Process(TNMUUProcessor &processor, const std::string &input, bool encode)
 {
-    TMemoryStream in, out;
-    in.WriteString(input);
+    QBuffer in, out;
+    in.setData(input.data(), qsizetype(input.size()));
+    in.open(QIODevice::ReadOnly);
+    out.open(QIODevice::ReadWrite);
     processor.InputStream = &in;
     processor.OutputStream = &out;
     encode ? processor.Encode() : processor.Decode();
-    EXPECT_EQ(out.Position(), 0);
-    return out.Bytes();
+    EXPECT_EQ(out.pos(), 0);
+    return out.data().toStdString();
 }
 
 std::string Encode(const std::string &input, UUMethods method = uuMime)
@@ -125,12 +129,14 @@ TEST(NMUUProcessor, EventsRewindAndMissingStreams)
     processor.OnBeginDecode = [&](QObject *) { events.push_back("begin decode"); };
     processor.OnEndDecode = [&](QObject *) { events.push_back("end decode"); };
 
-    TMemoryStream in, out;
-    in.WriteString("abcd");  // left at the end: Encode starts from the front anyway
+    QBuffer in, out;
+    in.open(QIODevice::ReadWrite);
+    in.write("abcd");  // left at the end: Encode starts from the front anyway
+    out.open(QIODevice::ReadWrite);
     processor.InputStream = &in;
     processor.OutputStream = &out;
     processor.Encode();
-    EXPECT_EQ(out.Bytes(), "YWJjZA==\r\n");
+    EXPECT_EQ(out.data().toStdString(), "YWJjZA==\r\n");
     EXPECT_EQ(Decode("YWJj\r\nZA==\r\n"), "abcd");
     EXPECT_EQ(Process(processor, "YW Jj\r\nZA==", false), "abcd");
     EXPECT_EQ(events, (std::vector<std::string>{"begin", "end", "begin decode", "end decode"}));
