@@ -1,0 +1,1067 @@
+#include "net/Psock.h"
+
+#include "platform/Application.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QThread>
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+using namespace Winsock;
+
+namespace {
+
+// Components using the socket layer in this process.
+std::atomic<int> g_winsockUsers{0};
+
+struct ErrorText {
+    int code;
+    const char *text;
+};
+
+const ErrorText kErrorTexts[] = {
+    {10004, "Interrupted system call"},
+    {10009, "Bad file number"},
+    {10013, "Permission denied"},
+    {10014, "Bad address"},
+    {10022, "Invalid argument"},
+    {10024, "Too many open files"},
+    {10035, "Operation would block"},
+    {10036, "Operation now in progress"},
+    {10037, "Operation already in progress"},
+    {10038, "Socket operation on non-socket"},
+    {10039, "Destination address required"},
+    {10040, "Message too long"},
+    {10041, "Wrong protocol type for socket"},
+    {10042, "Bad protocol option"},
+    {10043, "Protocol not supported"},
+    {10044, "Socket type not supported"},
+    {10045, "Operation not supported on socket"},
+    {10046, "Protocol family not supported"},
+    {10047, "Address family not supported by protocol family"},
+    {10048, "Address already in use"},
+    {10049, "Can't assign requested address"},
+    {10050, "Network is down"},
+    {10051, "Network is unreachable"},
+    {10052, "Network dropped connection or reset"},
+    {10053, "Software caused connection abort"},
+    {10054, "Connection reset by peer"},
+    {10055, "No buffer space available"},
+    {10056, "Socket is already connected"},
+    {10057, "Socket is not connected"},
+    {10058, "Can't send after socket shutdown"},
+    {10059, "Too many references, can't splice"},
+    {10060, "Connection timed out"},
+    {10061, "Connection refused"},
+    {10062, "Too many levels of symbolic links"},
+    {10063, "File name too long"},
+    {10064, "Host is down"},
+    {10065, "No route to Host"},
+    {10066, "Directory not empty"},
+    {10067, "Too many processes"},
+    {10068, "Too many users"},
+    {10069, "Disc quota exceeded"},
+    {10070, "Stale NFS file handle"},
+    {10071, "Too many levels of remote in path"},
+    {10091, "Network subsystem is unavailable"},
+    {10092, "Incompatible version of WINSOCK.DLL"},
+    {10093, "Successful WSAStartup not yet performed"},
+    {11001, "Host not found"},
+    {11002, "Non-Authoritative Host not found"},
+    {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
+    {11004, "Valid name, no data record of requested type"},
+};
+
+constexpr int kBufferSize = 65536;
+
+bool OnGuiThread()
+{
+    auto *app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+// Runs `f` when the scope ends, also by an exception.
+template <typename F>
+struct Finally {
+    F f;
+    ~Finally() { f(); }
+};
+template <typename F>
+Finally(F) -> Finally<F>;
+
+std::string VersionText(std::uint16_t version)
+{
+    return std::to_string(version & 0xFF) + "." + std::to_string(version >> 8);
+}
+
+void WriteOrFail(QIODevice &device, const char *data, qint64 size, const std::string &name)
+{
+    if (device.write(data, size) != size)
+        throw EInOutError("Cannot write to \"" + name + "\": " + device.errorString().toStdString());
+}
+
+std::string DeviceName(const QIODevice &device)
+{
+    if (auto *file = qobject_cast<const QFile *>(&device))
+        return file->fileName().toStdString();
+    return "the stream";
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- timer
+
+TThreadTimer::TThreadTimer(QObject *AOwner) : QObject(AOwner)
+{
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        try {
+            Timer();
+        } catch (...) {
+            HandleException(std::current_exception());
+        }
+    });
+}
+
+TThreadTimer::~TThreadTimer()
+{
+    Enabled = false;
+    if (QThread::currentThread() == thread())
+        m_timer.stop();
+}
+
+void TThreadTimer::SetEnabled(bool Value)
+{
+    if (Value == Enabled)
+        return;
+    Enabled = Value;
+    UpdateTimer();
+}
+
+void TThreadTimer::SetInterval(unsigned Value)
+{
+    if (Value == Interval)
+        return;
+    Interval = Value;
+    UpdateTimer();
+}
+
+void TThreadTimer::SetOnTimer(TNotifyEvent Value)
+{
+    OnTimer = std::move(Value);
+    UpdateTimer();
+}
+
+void TThreadTimer::UpdateTimer()
+{
+    if (QThread::currentThread() != thread()) {
+        // Qt timers are only started and stopped on their own thread.
+        QMetaObject::invokeMethod(this, [this] { UpdateTimer(); }, Qt::QueuedConnection);
+        return;
+    }
+    m_timer.stop();
+    if (Interval == 0 || !Enabled || !OnTimer)
+        return;
+    m_timer.start(int(std::min<unsigned>(Interval, unsigned(INT32_MAX))));
+    if (!m_timer.isActive())
+        throw Exception("No Timer");
+}
+
+void TThreadTimer::Timer()
+{
+    if (OnTimer)
+        OnTimer(this);
+}
+
+// ---------------------------------------------------------------- connection
+
+TPowersock::TPowersock(QObject *AOwner) : QObject(AOwner)
+{
+    StatusMessage(8, "Create");
+    NotifyWindow = new TMessageWindow(this);
+    NotifyWindow->WndProc = [this](TMessage &Message) {
+        if (Message.Msg >= SocketEventMessage)
+            Wndproc(Message);
+    };
+    Proxy.clear();
+    HostEntryBuffer.reset(new char[1024]);
+    Timer = new TThreadTimer(this);
+    Timer->SetEnabled(false);
+    Timer->SetOnTimer([this](QObject *Sender) { TimerFired(Sender); });
+    TimeOut = 0;
+    WinsockInfo = std::make_unique<TStringList>();
+    Canceled = false;
+    ShuttingDown = false;
+    Connected = false;
+    InitWinsock();
+}
+
+TPowersock::~TPowersock()
+{
+    m_destroying = true;
+    StatusMessage(8, "Destroy");
+    try {
+        TPowersock::Abort();
+        Cancel();
+        if (m_lookup)
+            WSACancelAsyncRequest(m_lookup);
+        WinsockInfo.reset();
+        delete Timer;
+        Timer = nullptr;
+        HostEntryBuffer.reset();
+        delete NotifyWindow;
+        NotifyWindow = nullptr;
+        ShuttingDown = true;
+        RequestCloseSocket();
+    } catch (...) {
+        // A destructor reports nothing: the socket is gone either way.
+    }
+    if (--g_winsockUsers == 0)
+        WSACleanup();
+}
+
+void TPowersock::InitWinsock()
+{
+    StatusMessage(8, "Initializing Winsock");
+    try {
+        if (++g_winsockUsers == 1) {
+            WSAStartup(0x0101, &WinsockData);
+            WinsockInfo->Add("Version= " + VersionText(WinsockData.wVersion));
+            WinsockInfo->Add("High Version= " + VersionText(WinsockData.wHighVersion));
+            WinsockInfo->Add("Description= " + std::string(WinsockData.szDescription, strnlen(WinsockData.szDescription, 257)));
+            WinsockInfo->Add("System= " + std::string(WinsockData.szSystemStatus, strnlen(WinsockData.szSystemStatus, 129)));
+            WinsockInfo->Add("Max Sockets= " + std::to_string(WinsockData.iMaxSockets));
+            WinsockInfo->Add("Max Udp pack size= " + std::to_string(WinsockData.iMaxUdpDg));
+        }
+        try {
+            SocketHandle = NewSocket(IPPROTO_TCP);
+            // Only this first socket resets its connection on close.
+            const WSLinger linger{1, 0};
+            Winsock::setsockopt(SocketHandle, WS_SOL_SOCKET, WS_SO_LINGER, &linger, sizeof linger);
+            WSAAsyncSelect(SocketHandle, NotifyWindow, SocketEventMessage, SocketEventMask);
+        } catch (...) {
+            if (--g_winsockUsers == 0)
+                WSACleanup();
+            throw;
+        }
+    } catch (...) {
+        throw ESockError("Initializaton of windows sockets failed");
+    }
+}
+
+SOCKET TPowersock::NewSocket(int Protocol)
+{
+    const SOCKET s = Winsock::socket(AF_INET, SOCK_STREAM, Protocol);
+    if (s == INVALID_SOCKET)
+        throw ERangeError("No socket could be made: " + SocketErrorStr(std::uint16_t(WSAGetLastError())));
+    if (s >= NoSocket) {
+        closesocket(s);
+        throw ERangeError("Socket handle " + std::to_string(s) + " does not fit 16 bits");
+    }
+    return s;
+}
+
+void TPowersock::Pump(bool Idle)
+{
+    if (OnGuiThread()) {
+        if (Idle)
+            WaitMessage();
+        else
+            ProcessMessages();
+    } else if (Idle) {
+        // No event loop here: wait on the socket itself, waking often
+        // enough to see a cancel.
+        WaitForSocket(SocketHandle, false, 20);
+    }
+}
+
+void TPowersock::Fire(const TNotifyEvent &Event)
+{
+    if (Event)
+        Event(this);
+}
+
+void TPowersock::ResolveRemoteHost()
+{
+    StatusMessage(8, "Resolve Host");
+    const std::string &name = Proxy.empty() ? Host : Proxy;
+    const std::size_t length = std::min(name.size(), sizeof IOBuffer - 1);
+    std::memcpy(IOBuffer, name.data(), length);
+    IOBuffer[length] = '\0';
+    RemoteAddress.sin_addr.s_addr = in_addr_t(Winsock::inet_addr(IOBuffer));
+    if (RemoteAddress.sin_addr.s_addr != INADDR_NONE)
+        return;
+
+    RemoteAddress.sin_addr.s_addr = 0;
+    TimerOn();
+    AsyncDone = false;
+    m_lookup = WSAAsyncGetHostByName(NotifyWindow, AsyncDoneMessage, IOBuffer, HostEntryBuffer.get(), 1024);
+    if (m_lookup == 0) {
+        EventSucceeded = false;
+        AsyncDone = true;
+    }
+    while (!AsyncDone && !TimedOut && !Canceled)
+        Pump(true);
+    // A lookup given up on must never deliver later.
+    if (m_lookup)
+        WSACancelAsyncRequest(std::exchange(m_lookup, 0));
+    TimerOff();
+    if (TimedOut)
+        throw ESockError("Host Lookup Timed Out");
+    if (Canceled)
+        throw ESockError("Host Lookup Canceled");
+    if (!EventSucceeded)
+        throw ESockError("Host Lookup Failed");
+    const auto *entry = reinterpret_cast<const hostent *>(HostEntryBuffer.get());
+    std::memcpy(&RemoteAddress.sin_addr, entry->h_addr_list[0], sizeof(in_addr));
+    if (OnHostResolved)
+        OnHostResolved(this);
+}
+
+void TPowersock::Connect()
+{
+    StatusMessage(8, "Connecting");
+    Canceled = false;
+    if (Connected)
+        throw ESockError("Already connected");
+    int attempts = 0;
+    for (;;) {
+        try {
+            ResolveRemoteHost();
+        } catch (const ESockError &e) {
+            const std::string text = e.what();
+            if (text == "Host Lookup Timed Out" || text == "Host Lookup Canceled")
+                throw;
+        }
+        if (RemoteAddress.sin_addr.s_addr != 0)
+            break;
+        if (attempts >= 1 || !OnInvalidHost)
+            throw ESockError("Null Remote Address");
+        bool handled = false;
+        OnInvalidHost(handled);
+        if (!handled)
+            throw ESockError("Null Remote Address");
+        ++attempts;
+    }
+    RemoteAddress.sin_family = AF_INET;
+    RemoteAddress.sin_port = htons(std::uint16_t(Proxy.empty() ? Port : ProxyPort));
+    AsyncDone = false;
+    EventSucceeded = true;
+    if (Winsock::connect(SocketHandle, reinterpret_cast<const sockaddr *>(&RemoteAddress), 16) == SOCKET_ERROR)
+        ErrorManager(WSAEWOULDBLOCK);
+    TimerOn();
+    while (!Connected && !TimedOut && !Canceled && EventSucceeded)
+        Pump(true);
+    TimerOff();
+    if (!TimedOut && !Canceled && EventSucceeded)
+        return;
+    Fire(OnConnectionFailed);
+    if (TimedOut)
+        throw ESockError("Connection Timed out");
+    if (Canceled)
+        throw ESockError("Connection Canceled");
+    throw ESockError("Connection Failed");
+}
+
+void TPowersock::Disconnect()
+{
+    StatusMessage(8, "Disconnecting");
+    RequestCloseSocket();
+}
+
+void TPowersock::RequestCloseSocket()
+{
+    StatusMessage(4, "Request Close Socket");
+    Connected = false;
+    if (SocketHandle == NoSocket)
+        return;
+    if (closesocket(SocketHandle) != 0) {
+        ErrorManager(WSAEWOULDBLOCK);
+        return;
+    }
+    SocketHandle = NoSocket;
+    if (!m_destroying)
+        Fire(OnDisconnect);
+    if (ShuttingDown)
+        return;
+    // A fresh socket without linger: later closes are graceful.
+    SocketHandle = NewSocket(0);
+    WSAAsyncSelect(SocketHandle, NotifyWindow, SocketEventMessage, SocketEventMask);
+}
+
+void TPowersock::CertifyConnect()
+{
+    StatusMessage(8, "Checking Connection");
+    bool asked = false;
+    while (!Connected) {
+        if (asked || !OnNotConnected)
+            throw Exception("Not Connected");
+        asked = true;
+        bool handled = false;
+        OnNotConnected(handled);
+        if (!handled)
+            throw Exception("Not Connected");
+    }
+}
+
+void TPowersock::Cancel()
+{
+    StatusMessage(8, "Canceling");
+    Canceled = true;
+}
+
+void TPowersock::Abort()
+{
+    StatusMessage(8, "Abort");
+    Cancel();
+}
+
+void TPowersock::Close(std::uint64_t Socket)
+{
+    StatusMessage(8, "Closing Socket");
+    if (Socket > std::uint64_t(INT32_MAX))
+        throw ERangeError("Socket handle " + std::to_string(Socket) + " out of range");
+    closesocket(SOCKET(Socket));
+}
+
+void TPowersock::TimerOn()
+{
+    StatusMessage(8, "Timer On");
+    TimedOut = false;
+    if (TimeOut < 0)
+        throw ERangeError("TimeOut " + std::to_string(TimeOut) + " is negative");
+    Timer->SetInterval(unsigned(TimeOut));
+    Timer->SetEnabled(true);
+}
+
+void TPowersock::TimerOff()
+{
+    StatusMessage(8, "Timer Off");
+    Timer->SetEnabled(false);
+}
+
+void TPowersock::TimerFired(QObject *)
+{
+    StatusMessage(8, "Timer Triggered");
+    TimerOff();
+    TimedOut = true;
+    AsyncDone = true;
+    Abort();
+}
+
+void TPowersock::StatusMessage(std::uint8_t Level, const std::string &Text)
+{
+    if (Level > ReportLevel)
+        return;
+    Status = Text;
+    if (m_destroying || !OnStatus)
+        return;
+    try {
+        OnStatus(this, Status);
+    } catch (...) {
+        // A status display must never break the operation it reports on.
+    }
+}
+
+std::string TPowersock::GetRemoteIP()
+{
+    StatusMessage(8, "Getting Remote IP");
+    return Winsock::inet_ntoa(RemoteAddress.sin_addr);
+}
+
+std::string TPowersock::GetLocalIP()
+{
+    StatusMessage(8, "Getting Local IP");
+    std::vector<char> name(200, '\0');
+    if (Winsock::gethostname(name.data(), int(name.size()) - 1) != 0)
+        ErrorManager(WSAEWOULDBLOCK);
+    const hostent *entry = Winsock::gethostbyname(name.data());
+    if (!entry)
+        ErrorManager(WSAEWOULDBLOCK);
+    const auto *a = reinterpret_cast<const unsigned char *>(entry->h_addr_list[0]);
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
+    return text;
+}
+
+std::string TPowersock::GetLocalAddress()
+{
+    sockaddr_in local{};
+    int length = sizeof local;
+    if (Winsock::getsockname(SocketHandle, reinterpret_cast<sockaddr *>(&local), &length) != 0)
+        ErrorManager(WSAEWOULDBLOCK);
+    std::string text = Winsock::inet_ntoa(local.sin_addr);
+    int replaced = 0;
+    for (char &c : text)
+        if (c == '.' && replaced < 3) {
+            c = ',';
+            ++replaced;
+        }
+    return text;
+}
+
+std::string TPowersock::GetPortString()
+{
+    sockaddr_in local{};
+    int length = sizeof local;
+    if (Winsock::getsockname(SocketHandle, reinterpret_cast<sockaddr *>(&local), &length) != 0)
+        ErrorManager(WSAEWOULDBLOCK);
+    const unsigned port = ntohs(local.sin_port);
+    return "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF);
+}
+
+void TPowersock::Wndproc(TMessage &Message)
+{
+    EventSucceeded = WSAGETSELECTERROR(Message.LParam) == 0;
+    const int event = WSAGETSELECTEVENT(Message.LParam);
+    if (Message.Msg == SocketEventMessage) {
+        switch (event) {
+        case FD_READ:
+            try {
+                Fire(OnDataReady);
+            } catch (...) {
+            }
+            break;
+        case FD_ACCEPT:
+            Connected = true;
+            Fire(OnAcceptReady);
+            break;
+        case FD_CONNECT:
+            if (EventSucceeded) {
+                Connected = true;
+                Fire(OnConnect);
+            }
+            break;
+        case FD_CLOSE:
+            // Unread data stays for the reader, which ends at the close itself.
+            if (!DataAvailable())
+                RequestCloseSocket();
+            break;
+        default:
+            break;
+        }
+    } else if (Message.Msg == AsyncDoneMessage) {
+        // An accept announced this way only wakes the waiting Accept.
+        if (event == FD_ACCEPT)
+            Connected = true;
+        AsyncDone = true;
+    }
+    Message.Result = 0;
+}
+
+QString TPowersock::GetHostText() const
+{
+    return QString::fromStdString(Host);
+}
+
+void TPowersock::SetHostText(const QString &Value)
+{
+    Host = Value.toStdString();
+}
+
+// ---------------------------------------------------------------- listening
+
+void TPowersock::Listen(bool UseCompletionMessage)
+{
+    StatusMessage(8, "Listening");
+    if (Port < 0 || Port > 65535)
+        throw ERangeError("Port " + std::to_string(Port) + " out of range");
+    RemoteAddress = sockaddr_in{};
+    RemoteAddress.sin_family = AF_INET;
+    RemoteAddress.sin_addr.s_addr = in_addr_t(Winsock::inet_addr("0.0.0.0"));
+    RemoteAddress.sin_port = htons(std::uint16_t(Port));
+    AsyncDone = false;
+    if (Winsock::bind(SocketHandle, reinterpret_cast<const sockaddr *>(&RemoteAddress), 16) != 0)
+        ErrorManager(WSAEWOULDBLOCK);
+    WSAAsyncSelect(SocketHandle, NotifyWindow, UseCompletionMessage ? AsyncDoneMessage : SocketEventMessage,
+                   FD_ACCEPT);
+    if (Winsock::listen(SocketHandle, 1) != 0)
+        ErrorManager(WSAEWOULDBLOCK);
+}
+
+SOCKET TPowersock::Accept()
+{
+    StatusMessage(4, "Accepting");
+    while (!AsyncDone && !Canceled)
+        Pump(true);
+    if (Canceled)
+        throw ESockError("Accepting Canceled");
+    if (!EventSucceeded)
+        throw ESockError("Error creating Data Connection");
+    sockaddr_in peer{};
+    int length = sizeof peer;
+    const SOCKET s = Winsock::accept(SocketHandle, reinterpret_cast<sockaddr *>(&peer), &length);
+    if (s == INVALID_SOCKET)
+        ErrorManager(WSAEWOULDBLOCK);
+    if (s == INVALID_SOCKET)
+        throw ESockError("Error creating Data Connection");
+    if (s >= NoSocket) {
+        closesocket(s);
+        throw ERangeError("Socket handle " + std::to_string(s) + " does not fit 16 bits");
+    }
+    WSAAsyncSelect(s, NotifyWindow, SocketEventMessage, SocketEventMask);
+    RemoteAddress = peer;
+    return s;
+}
+
+// ---------------------------------------------------------------- transfers
+
+void TPowersock::RaiseAbort(const char *Text)
+{
+    Canceled = false;
+    throw EAbortError(Text);
+}
+
+void TPowersock::SendBuffer(const char *Buf, std::size_t Len)
+{
+    StatusMessage(4, "Sending Buffer");
+    TimerOn();
+    Finally off{[this] { TimerOff(); }};
+    if (!Canceled) {
+        if (Len == 0)
+            Len = std::strlen(Buf);
+        if (Len > 65535)
+            throw ERangeError("Buffer of " + std::to_string(Len) + " bytes is longer than 65535");
+        std::size_t remaining = Len;
+        while (remaining > 0 && !Canceled) {
+            const int n = Winsock::send(SocketHandle, Buf + (Len - remaining), int(remaining), 0);
+            if (n == 0)
+                break;
+            if (n > 0) {
+                remaining -= std::size_t(n);
+                continue;
+            }
+            ErrorManager(WSAEWOULDBLOCK);
+            // Nothing may interrupt this loop: wait for room without pumping.
+            WaitForSocket(SocketHandle, true, 100);
+        }
+    }
+    if (Canceled)
+        RaiseAbort("Socket send aborted");
+}
+
+void TPowersock::Write(const std::string &Text)
+{
+    StatusMessage(8, "Write");
+    const std::size_t length = strnlen(Text.data(), Text.size());
+    if (length > 65535)
+        throw ERangeError("Text of " + std::to_string(length) + " bytes is longer than 65535");
+    std::memcpy(IOBuffer, Text.data(), length);
+    IOBuffer[length] = '\0';
+    SendBuffer(IOBuffer, 0);
+}
+
+void TPowersock::Writeln(const std::string &Text)
+{
+    StatusMessage(8, "Writeln");
+    Write(Text + "\r\n");
+}
+
+// Sends one chunk, pumping messages after each send. False when send took
+// nothing.
+bool TPowersock::SendChunk(const char *Buf, std::size_t Len)
+{
+    std::size_t remaining = Len;
+    while (remaining > 0 && !Canceled) {
+        const int n = Winsock::send(SocketHandle, Buf + (Len - remaining), int(remaining), 0);
+        if (n == 0)
+            return false;
+        bool idle = false;
+        if (n > 0) {
+            remaining -= std::size_t(n);
+            SentBytes += n;
+            Fire(OnPacketSent);
+        } else {
+            ErrorManager(WSAEWOULDBLOCK);
+            idle = true;
+        }
+        Pump(idle);
+    }
+    return true;
+}
+
+void TPowersock::SendFile(const std::string &FileName)
+{
+    StatusMessage(8, "SendFile");
+    QFile file(QString::fromStdString(FileName));
+    if (!file.open(QIODevice::ReadOnly))
+        throw EFOpenError("Cannot open file \"" + FileName + "\". " + file.errorString().toStdString());
+    do {
+        if (Canceled)
+            break;
+        const qint64 got = file.read(IOBuffer, kBufferSize);
+        if (got < 0)
+            throw EInOutError("Cannot read file \"" + FileName + "\": " + file.errorString().toStdString());
+        SendChunk(IOBuffer, std::size_t(got));
+    } while (file.pos() != file.size() && !Canceled);
+    file.close();
+    if (Canceled)
+        RaiseAbort("Socket send aborted");
+}
+
+void TPowersock::SendStream(QIODevice &Stream)
+{
+    StatusMessage(8, "SendStream");
+    Stream.seek(0);
+    if (!Canceled) {
+        SentBytes = 0;
+        TotalBytes = Stream.size();
+        do {
+            const qint64 chunk = std::min<qint64>(Stream.size() - Stream.pos(), kBufferSize);
+            const qint64 got = Stream.read(IOBuffer, chunk);
+            if (got < 0)
+                throw EInOutError("Cannot read " + DeviceName(Stream) + ": " + Stream.errorString().toStdString());
+            if (!SendChunk(IOBuffer, std::size_t(got)))
+                return;
+        } while (Stream.pos() != Stream.size() && !Canceled);
+    }
+    if (Canceled)
+        RaiseAbort("Socket send aborted");
+}
+
+std::string TPowersock::Read(std::size_t Size)
+{
+    StatusMessage(8, "Read( " + std::to_string(Size) + " )");
+    if (Size > 65535)
+        throw ERangeError("Read of " + std::to_string(Size) + " bytes is longer than 65535");
+    if (Size == 0) {
+        const int n = Winsock::recv(SocketHandle, IOBuffer, kBufferSize, MSG_PEEK);
+        if (n == SOCKET_ERROR) {
+            ErrorManager(WSAEWOULDBLOCK);
+            return std::string();
+        }
+        if (n == kBufferSize)
+            throw ERangeError("Read: 65536 bytes pending, more than 65535");
+        Size = std::size_t(n);
+    } else {
+        int last = -1;
+        while (!Canceled) {
+            const int n = Winsock::recv(SocketHandle, IOBuffer, kBufferSize, MSG_PEEK);
+            if (n == 0)
+                return std::string();
+            if (n >= int(Size))
+                break;
+            if (n == SOCKET_ERROR) {
+                ErrorManager(WSAEWOULDBLOCK);
+                Pump(true);
+            } else if (n == last) {
+                // Part of the block is pending and the socket stays readable:
+                // nap instead of spinning until the rest arrives.
+                QThread::msleep(2);
+                Pump(false);
+            } else {
+                Pump(false);
+            }
+            last = n;
+        }
+    }
+    if (Canceled)
+        RaiseAbort("Socket send aborted");
+    if (Size == 0)
+        return std::string();
+    std::string result(Size, '\0');
+    const int got = Winsock::recv(SocketHandle, result.data(), int(Size), 0);
+    result.resize(std::size_t(std::max(got, 0)));
+    return result;
+}
+
+std::string TPowersock::ReadLn()
+{
+    StatusMessage(8, "ReadLn");
+    TimerOn();
+    Finally off{[this] { TimerOff(); }};
+    std::string line;
+    std::size_t taken = 0;
+    std::size_t lineFeed = std::string::npos;
+    bool ended = false;
+    // IOBuffer mirrors the line from its first byte; a full buffer without
+    // a line feed is returned as a piece.
+    while (taken < sizeof IOBuffer) {
+        const int n = Winsock::recv(SocketHandle, IOBuffer + taken, int(sizeof IOBuffer - taken), MSG_PEEK);
+        bool idle = false;
+        if (n == 0)
+            return std::string();
+        if (n > 0) {
+            const char *found = static_cast<const char *>(std::memchr(IOBuffer + taken, '\n', std::size_t(n)));
+            if (found) {
+                lineFeed = std::size_t(found - IOBuffer);
+                break;
+            }
+            line.resize(taken + std::size_t(n));
+            const int got = Winsock::recv(SocketHandle, line.data() + taken, n, 0);
+            if (got == SOCKET_ERROR)
+                ErrorManager(WSAEWOULDBLOCK);
+            taken += std::size_t(std::max(got, 0));
+            line.resize(taken);
+        } else {
+            LastErrorNo = WSAGetLastError();
+            if (LastErrorNo == WSAENOTCONN) {
+                ended = true;
+                break;
+            }
+            ErrorManager(WSAEWOULDBLOCK);
+            idle = true;
+        }
+        Pump(idle);
+        if (Canceled)
+            break;
+    }
+    if (Canceled)
+        RaiseAbort("Socket readln aborted");
+    if (ended)
+        return std::string(); // as when the peer closes mid-line
+    if (lineFeed == std::string::npos)
+        return line;
+    line.resize(lineFeed + 1);
+    const int got = Winsock::recv(SocketHandle, line.data() + taken, int(lineFeed + 1 - taken), 0);
+    if (got == SOCKET_ERROR)
+        ErrorManager(WSAEWOULDBLOCK);
+    line.resize(taken + std::size_t(std::max(got, 0)));
+    return line;
+}
+
+std::string TPowersock::Transaction(const std::string &Command)
+{
+    StatusMessage(8, "Transaction");
+    ReplyCode = 0;
+    Writeln(Command);
+    LastReply = ReadLn();
+    if (!LastReply.empty()) {
+        StatusMessage(1, LastReply);
+        std::size_t digits = 0;
+        while (digits < 10 && digits < LastReply.size() && LastReply[digits] >= '0' && LastReply[digits] <= '9')
+            ++digits;
+        if (digits > 0) {
+            const long long value = std::stoll(LastReply.substr(0, digits));
+            if (value > INT16_MAX)
+                throw ERangeError("Reply code " + std::to_string(value) + " out of range");
+            ReplyCode = std::int16_t(value);
+        }
+    }
+    return LastReply;
+}
+
+int TPowersock::Receive()
+{
+    const int n = Winsock::recv(SocketHandle, IOBuffer, kBufferSize, 0);
+    if (n == SOCKET_ERROR) {
+        LastErrorNo = WSAGetLastError();
+        if (LastErrorNo != WSAENOTCONN)
+            ErrorManager(WSAEWOULDBLOCK);
+    }
+    return n;
+}
+
+void TPowersock::CaptureFile(const std::string &FileName)
+{
+    StatusMessage(8, "CaptureFile");
+    ReceivedBytes = 0;
+    TimerOn();
+    Finally off{[this] { TimerOff(); }};
+    {
+        QFile file(QString::fromStdString(FileName));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            throw EFCreateError("Cannot create file \"" + FileName + "\". " + file.errorString().toStdString());
+        while (!Canceled) {
+            const int n = Receive();
+            if (n == 0 || (n < 0 && LastErrorNo == WSAENOTCONN))
+                break;
+            if (n > 0) {
+                WriteOrFail(file, IOBuffer, n, FileName);
+                ReceivedBytes += n;
+                Fire(OnPacketRecvd);
+                TimerOn();
+            }
+            Pump(n < 0);
+        }
+    }
+    if (Canceled)
+        RaiseAbort("Socket send aborted");
+}
+
+void TPowersock::CaptureString(std::string &Text, std::int32_t Size)
+{
+    StatusMessage(8, "Capture String");
+    Text.clear();
+    ReceivedBytes = 0;
+    TimerOn();
+    Finally off{[this] { TimerOff(); }};
+    while (!Canceled && (Size == -1 || std::int64_t(Size) > std::int64_t(Text.size()))) {
+        const int n = Receive();
+        if (n == 0 || (n < 0 && LastErrorNo == WSAENOTCONN))
+            break;
+        if (n > 0) {
+            Text.append(IOBuffer, std::size_t(n));
+            ReceivedBytes += n;
+            Fire(OnPacketRecvd);
+            TimerOn();
+        }
+        Pump(n < 0);
+    }
+    if (Canceled)
+        RaiseAbort("Socket capture aborted");
+}
+
+void TPowersock::CaptureStream(QIODevice &Stream, std::int32_t Size)
+{
+    StatusMessage(8, "Capture Stream");
+    ReceivedBytes = 0;
+    TimerOn();
+    Finally off{[this] { TimerOff(); }};
+    bool passed = false;
+    while (!Canceled && (Size == -1 ? !passed : std::int64_t(Size) > Stream.size())) {
+        passed = true;
+        const int n = Receive();
+        if (n == 0 || (n < 0 && LastErrorNo == WSAENOTCONN))
+            break;
+        if (n > 0) {
+            WriteOrFail(Stream, IOBuffer, n, DeviceName(Stream));
+            ReceivedBytes += n;
+            Fire(OnPacketRecvd);
+            TimerOn();
+        }
+        // The single pass of Size -1 takes what is there and does not wait.
+        Pump(n < 0 && Size != -1);
+    }
+    if (Canceled)
+        RaiseAbort("Socket capture aborted");
+}
+
+void TPowersock::AppendFile(const std::string &FileName)
+{
+    StatusMessage(8, "Append File");
+    ReceivedBytes = 0;
+    {
+        QFile file(QString::fromStdString(FileName));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly | QIODevice::Unbuffered))
+            throw EFOpenError("Cannot open file \"" + FileName + "\". " + file.errorString().toStdString());
+        while (Connected && !Canceled) {
+            const int n = Winsock::recv(SocketHandle, IOBuffer, kBufferSize, 0);
+            if (n > 0) {
+                WriteOrFail(file, IOBuffer, n, FileName);
+                ReceivedBytes += n;
+                Fire(OnPacketRecvd);
+            } else if (n == SOCKET_ERROR) {
+                ErrorManager(WSAEWOULDBLOCK);
+            }
+            // Without data (or after the peer's close) wait for the next
+            // notification: the close clears Connected.
+            Pump(n <= 0);
+        }
+    }
+    if (Canceled)
+        RaiseAbort("Socket send aborted");
+}
+
+void TPowersock::FilterHeader(QIODevice &Stream)
+{
+    StatusMessage(8, "FilterHeader");
+    for (;;) {
+        const std::string line = ReadLn();
+        if (line.empty())
+            return;
+        WriteOrFail(Stream, line.data(), qint64(line.size()), DeviceName(Stream));
+        if (line == "\n" || line == "\r\n")
+            return;
+    }
+}
+
+bool TPowersock::DataAvailable()
+{
+    StatusMessage(8, "Data Available");
+    // A byte of its own: IOBuffer may hold a line that a reader is building.
+    char probe;
+    return Winsock::recv(SocketHandle, &probe, 1, MSG_PEEK) > 0;
+}
+
+void TPowersock::ClearInput()
+{
+    StatusMessage(8, "Clearing Input");
+    std::vector<char> scratch(kBufferSize);
+    Winsock::recv(SocketHandle, scratch.data(), kBufferSize, 0);
+}
+
+// ---------------------------------------------------------------- errors
+
+std::string TPowersock::SocketErrorStr(std::uint16_t Errno)
+{
+    StatusMessage(8, "Looking Up Error Message");
+    if (Errno == 0)
+        return std::string();
+    for (const ErrorText &entry : kErrorTexts)
+        if (entry.code == Errno)
+            return std::to_string(entry.code) + ":" + entry.text;
+    return "Unknown Error No. " + std::to_string(Errno);
+}
+
+std::string TPowersock::ErrorManager(std::uint16_t Ignore)
+{
+    const int err = WSAGetLastError();
+    LastErrorNo = err;
+    if (err != Ignore && err > 10000) {
+        const std::string text = SocketErrorStr(std::uint16_t(err));
+        if (OnError)
+            OnError(this, std::uint16_t(LastErrorNo), text);
+        throw ESockError(text);
+    }
+    return std::string();
+}
+
+void TPowersock::SetWSAError(std::uint16_t Errno, const std::string &Errmsg)
+{
+    StatusMessage(8, "Setting Winsock Error");
+    LastErrorNo = Errno;
+    const std::string text = Errmsg.empty() ? SocketErrorStr(Errno) : Errmsg;
+    WSASetLastError(Errno);
+    if (OnError)
+        OnError(this, std::uint16_t(LastErrorNo), text);
+}
+
+int TPowersock::GetLastErrorNo()
+{
+    StatusMessage(8, "Getting LastError Number");
+    return LastErrorNo;
+}
+
+void TPowersock::SetLastErrorNo(int Value)
+{
+    StatusMessage(8, "Setting LastError Number");
+    LastErrorNo = Value;
+}
+
+// ---------------------------------------------------------------- text helpers
+
+std::string NthWord(const std::string &Text, char Delimiter, int N)
+{
+    std::string word;
+    int count = 0;
+    for (char c : Text) {
+        if (count == N)
+            break;
+        if (c == Delimiter)
+            ++count;
+        else if (count == N - 1)
+            word += c;
+    }
+    return word;
+}
+
+int NthPos(const std::string &Text, char Delimiter, int N)
+{
+    int count = 0;
+    for (std::size_t i = 0; i < Text.size(); ++i)
+        if (Text[i] == Delimiter && ++count == N)
+            return int(i + 1);
+    return int(Text.size() + 1);
+}
+
+void StreamLn(QIODevice &Stream, const std::string &Text)
+{
+    const std::string line = Text + "\r\n";
+    WriteOrFail(Stream, line.data(), qint64(line.size()), DeviceName(Stream));
+}

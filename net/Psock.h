@@ -1,0 +1,234 @@
+#pragma once
+
+// TPowersock: a blocking-style TCP client over one IPv4 connection, built on
+// the asynchronous Winsock notifications, with its time-out timer, its
+// transfers and its error texts.
+//
+// Re-entrancy: every operation that waits (Connect, ResolveRemoteHost, Read,
+// ReadLn, Transaction, FilterHeader, the Capture and Send operations,
+// AppendFile, Accept) pumps the application's event loop until a
+// notification, a cancel or the time-out ends it. Any handler of the program
+// can therefore run in the middle of such a call, including this
+// component's own events (OnStatus, OnPacketRecvd, OnDisconnect, ...). Such
+// a handler may call Cancel or Abort, which is how a wait is stopped; it must
+// not start another operation on the same component, nor destroy it (use
+// deleteLater). A pass of a wait that finds nothing to do sleeps in the
+// event loop until the next event, so waiting costs no CPU. SendBuffer,
+// Write and Writeln do not pump: nothing interrupts them.
+//
+// Threads: the component is created and notified on the GUI thread. A
+// connection instance of a listening server runs its transfers on a thread
+// of its own; the flags the notifications set are atomics for that reason,
+// and a wait off the GUI thread polls the socket instead of the event loop.
+
+#include "platform/Exceptions.h"
+#include "platform/StringList.h"
+#include "platform/Winsock.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QIODevice;
+
+class ESockError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A transfer ended by a cancel or a time-out.
+class EAbortError : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
+using TNotifyEvent = std::function<void(QObject *Sender)>;
+using THandlerEvent = std::function<void(bool &Handled)>;
+using TOnStatus = std::function<void(QObject *Sender, const std::string &Status)>;
+using TOnHostResolved = std::function<void(QObject *Sender)>;
+using TOnErrorEvent = std::function<void(QObject *Sender, std::uint16_t Errno, const std::string &Errmsg)>;
+
+// Window messages of the hidden notification window.
+inline constexpr unsigned SocketEventMessage = 1125;
+inline constexpr unsigned AsyncDoneMessage = 1126;
+// FD_READ, FD_OOB, FD_ACCEPT, FD_CONNECT and FD_CLOSE.
+inline constexpr long SocketEventMask = 61;
+// SocketHandle when there is no socket.
+inline constexpr Winsock::SOCKET NoSocket = 65535;
+
+// A periodic timer; OnTimer runs on the timer's thread, and an exception
+// from it goes to the application's message box.
+class TThreadTimer : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool Enabled READ GetEnabled WRITE SetEnabled)
+    Q_PROPERTY(unsigned Interval READ GetInterval WRITE SetInterval)
+public:
+    explicit TThreadTimer(QObject *AOwner = nullptr);
+    ~TThreadTimer() override;
+
+    bool GetEnabled() const { return Enabled; }
+    void SetEnabled(bool Value);
+    unsigned GetInterval() const { return Interval; }
+    void SetInterval(unsigned Value);
+    void SetOnTimer(TNotifyEvent Value);
+
+    unsigned Interval = 1000;
+    TNotifyEvent OnTimer;
+    bool Enabled = true;
+
+protected:
+    // Fires OnTimer.
+    virtual void Timer();
+    void UpdateTimer();
+
+private:
+    QTimer m_timer;
+};
+
+class TPowersock : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString Host READ GetHostText WRITE SetHostText)
+    Q_PROPERTY(int Port MEMBER Port)
+    Q_PROPERTY(int TimeOut MEMBER TimeOut)
+    Q_PROPERTY(int ReportLevel MEMBER ReportLevel)
+public:
+    Q_INVOKABLE explicit TPowersock(QObject *AOwner = nullptr);
+    ~TPowersock() override;
+
+    // --- connection ---
+    // Resolves Host (or Proxy), connects and waits; raises ESockError.
+    virtual void Connect();
+    virtual void Disconnect();
+    // Raises Exception "Not Connected" unless connected (OnNotConnected may mend it).
+    void CertifyConnect();
+    // Ends the current wait: it raises its abort or cancel error.
+    void Cancel();
+    virtual void Abort();
+    void ResolveRemoteHost();
+    void InitWinsock();
+    // Closes the socket and makes a fresh one (none while shutting down).
+    void RequestCloseSocket();
+    void Close(std::uint64_t Socket);
+    void TimerOn();
+    void TimerOff();
+    void TimerFired(QObject *Sender);
+    void StatusMessage(std::uint8_t Level, const std::string &Text);
+    std::string GetRemoteIP();
+    std::string GetLocalIP();
+    std::string GetLocalAddress();
+    std::string GetPortString();
+    void Wndproc(Winsock::TMessage &Message);
+
+    // --- listening ---
+    void Listen(bool UseCompletionMessage);
+    // The accepted socket; SocketHandle stays the listening one.
+    virtual Winsock::SOCKET Accept();
+
+    // --- reading and writing ---
+    // Len 0: up to the first zero byte. More than 65535 bytes: ERangeError.
+    void SendBuffer(const char *Buf, std::size_t Len);
+    // Sends Text up to its first zero byte.
+    void Write(const std::string &Text);
+    void Writeln(const std::string &Text = std::string());
+    void SendFile(const std::string &FileName);
+    void SendStream(QIODevice &Stream);
+    // Size bytes once they are all pending; 0: whatever is pending.
+    std::string Read(std::size_t Size = 0);
+    // The next line with its CR LF, or empty when the connection ended
+    // before a line feed. A line longer than the 65536-byte buffer comes in
+    // pieces of 65536 bytes, the last one ending with the line feed.
+    std::string ReadLn();
+    virtual std::string Transaction(const std::string &Command);
+    void CaptureFile(const std::string &FileName);
+    void AppendFile(const std::string &FileName);
+    // Size -1: one receive pass. Otherwise until Stream holds Size bytes.
+    void CaptureStream(QIODevice &Stream, std::int32_t Size);
+    // Size -1: until the peer closes.
+    void CaptureString(std::string &Text, std::int32_t Size);
+    void FilterHeader(QIODevice &Stream);
+    bool DataAvailable();
+    void ClearInput();
+
+    // --- errors ---
+    std::string SocketErrorStr(std::uint16_t Errno);
+    // After a failed Winsock call: raises ESockError unless the error is
+    // Ignore or not a Winsock error number.
+    std::string ErrorManager(std::uint16_t Ignore);
+    void SetWSAError(std::uint16_t Errno, const std::string &Errmsg);
+    int GetLastErrorNo();
+    void SetLastErrorNo(int Value);
+
+    // --- fields ---
+    char IOBuffer[65536];
+    TNotifyEvent OnDataReady;
+    TNotifyEvent OnAcceptReady;
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnDisconnect;
+    TOnErrorEvent OnError;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    THandlerEvent OnNotConnected;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+    std::unique_ptr<TStringList> WinsockInfo;
+    std::int64_t SentBytes = 0;
+    std::atomic<bool> Canceled{false};
+    std::atomic<bool> ShuttingDown{false};
+    std::int32_t LastErrorNo = 0;
+    int TimeOut = 0;
+    int ReportLevel = 0;
+    std::string Status;
+    std::string Proxy;
+    int ProxyPort = 0;
+    TThreadTimer *Timer = nullptr;
+    std::atomic<bool> EventSucceeded{false};
+    std::atomic<bool> TimedOut{false};
+    int Port = 0;
+    std::int64_t TotalBytes = 0;
+    std::int64_t ReceivedBytes = 0;
+    TNotifyEvent OnPacketRecvd;
+    TNotifyEvent OnPacketSent;
+    std::atomic<bool> AsyncDone{false};
+    Winsock::WSADATA WinsockData{};
+    sockaddr_in RemoteAddress{};
+    std::string Host;
+    std::unique_ptr<char[]> HostEntryBuffer;
+    std::string LastReply;
+    std::int16_t ReplyCode = 0;
+    std::atomic<Winsock::SOCKET> SocketHandle{NoSocket};
+    Winsock::HWND NotifyWindow = nullptr;
+    std::atomic<bool> Connected{false};
+
+protected:
+    // Set first thing in the destructor: no more events, no new socket.
+    bool Destroying() const { return m_destroying; }
+    // One pass of a wait: pumps messages; when the pass found nothing to
+    // do, first sleeps until the next event.
+    void Pump(bool Idle);
+
+private:
+    QString GetHostText() const;
+    void SetHostText(const QString &Value);
+    Winsock::SOCKET NewSocket(int Protocol);
+    void RaiseAbort(const char *Text);
+    void Fire(const TNotifyEvent &Event);
+    // One recv into IOBuffer; a failure sets LastErrorNo and, unless it is
+    // would-block or not-connected, raises through ErrorManager.
+    int Receive();
+    bool SendChunk(const char *Buf, std::size_t Len);
+
+    bool m_destroying = false;
+    Winsock::HANDLE m_lookup = 0;
+};
+
+// The N-th of the Delimiter-separated words of Text (from 1).
+std::string NthWord(const std::string &Text, char Delimiter, int N);
+// The 1-based position of the N-th Delimiter, or the length + 1.
+int NthPos(const std::string &Text, char Delimiter, int N);
+// Writes Text and CR LF.
+void StreamLn(QIODevice &Stream, const std::string &Text);

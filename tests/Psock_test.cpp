@@ -1,0 +1,692 @@
+#include "net/Psock.h"
+
+#include "platform/Application.h"
+#include "tests/support/TestSupport.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+QString Hex(const std::string &bytes)
+{
+    return QString::fromLatin1(QByteArray::fromStdString(bytes).toHex());
+}
+
+QString Send(const std::string &bytes)
+{
+    return "send:" + Hex(bytes);
+}
+
+bool PumpUntil(const std::function<bool()> &done, int ms = 5000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+// A scripted peer (tests/servers/sock_peer.py) serving one connection.
+class Peer {
+public:
+    explicit Peer(const QStringList &actions, bool record = false)
+    {
+        QStringList args{QStringLiteral(TIRMO_TEST_DIR "/servers/sock_peer.py")};
+        if (record) {
+            m_record = m_dir.filePath("received");
+            args << "--record" << m_record;
+        }
+        args << actions;
+        m_process.start("python3", args);
+        if (m_process.waitForReadyRead(10000))
+            port = m_process.readLine().trimmed().toInt();
+    }
+    ~Peer()
+    {
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(1000);
+    }
+
+    // Waits until the peer has received `size` bytes. The component's first
+    // socket resets on close, dropping what is still unsent, so a test lets
+    // the bytes arrive before it disconnects.
+    bool WaitReceived(std::size_t size)
+    {
+        return PumpUntil([&] { return ReadFileBytes(m_record.toStdString()).size() >= size; });
+    }
+
+    // What the peer received, once it has ended.
+    std::string Received()
+    {
+        m_process.waitForFinished(10000);
+        return ReadFileBytes(m_record.toStdString());
+    }
+
+    int port = 0;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_record;
+    QProcess m_process;
+};
+
+// A plain listening socket on a free loopback port.
+struct Listener {
+    explicit Listener(int backlog = 1)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        ::listen(fd, backlog);
+        socklen_t len = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+        port = ntohs(a.sin_port);
+    }
+    ~Listener() { ::close(fd); }
+    int fd;
+    int port;
+};
+
+// A port with nobody listening on it.
+int ClosedPort()
+{
+    Listener l;
+    return l.port;
+}
+
+class PsockTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sock.Host = "127.0.0.1";
+        sock.TimeOut = 5000; // no test hangs on a fault
+    }
+
+    void ConnectTo(int port)
+    {
+        sock.Port = port;
+        sock.Connect();
+        ASSERT_TRUE(sock.Connected);
+    }
+
+    template <typename E = ESockError, typename F>
+    std::string ErrorOf(F f)
+    {
+        try {
+            f();
+        } catch (const E &e) {
+            return e.what();
+        }
+        return "(nothing raised)";
+    }
+
+    TPowersock sock;
+    QTemporaryDir dir;
+};
+
+// ------------------------------------------------------------ connection
+
+TEST_F(PsockTest, DottedAddressConnectsWithoutLookup)
+{
+    Peer peer({"sleep:200"});
+    int resolved = 0, connected = 0;
+    sock.OnHostResolved = [&](QObject *) { ++resolved; };
+    sock.OnConnect = [&](QObject *sender) {
+        EXPECT_EQ(sender, &sock);
+        ++connected;
+    };
+    ConnectTo(peer.port);
+    EXPECT_EQ(resolved, 0);
+    EXPECT_EQ(connected, 1);
+    EXPECT_EQ(sock.GetRemoteIP(), "127.0.0.1");
+    EXPECT_EQ(sock.GetLocalAddress(), "127,0,0,1");
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    ::getsockname(int(sock.SocketHandle), reinterpret_cast<sockaddr *>(&local), &len);
+    const int port = ntohs(local.sin_port);
+    EXPECT_EQ(sock.GetPortString(), "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF));
+}
+
+TEST_F(PsockTest, LocalhostIsResolved)
+{
+    Peer peer({"sleep:200"});
+    int resolved = 0;
+    sock.Host = "localhost";
+    sock.OnHostResolved = [&](QObject *) { ++resolved; };
+    ConnectTo(peer.port);
+    EXPECT_EQ(resolved, 1);
+    EXPECT_EQ(sock.GetRemoteIP(), "127.0.0.1");
+}
+
+TEST_F(PsockTest, UnresolvableHostGivesNullRemoteAddressAskingOnce)
+{
+    sock.Host = "no-such-host.invalid";
+    sock.Port = ClosedPort();
+    EXPECT_EQ(ErrorOf([&] { sock.Connect(); }), "Null Remote Address");
+
+    int asked = 0;
+    sock.OnInvalidHost = [&](bool &handled) {
+        ++asked;
+        handled = true; // claims a repair but leaves the name as it was
+    };
+    EXPECT_EQ(ErrorOf([&] { sock.Connect(); }), "Null Remote Address");
+    EXPECT_EQ(asked, 1);
+}
+
+TEST_F(PsockTest, InvalidHostHandlerCanRepairTheName)
+{
+    Peer peer({"sleep:200"});
+    sock.Host = "no-such-host.invalid";
+    sock.OnInvalidHost = [&](bool &handled) {
+        sock.Host = "127.0.0.1";
+        handled = true;
+    };
+    ConnectTo(peer.port);
+}
+
+TEST_F(PsockTest, RefusedPortFailsAfterOnConnectionFailed)
+{
+    std::vector<std::string> events;
+    sock.OnConnectionFailed = [&](QObject *) { events.push_back("failed"); };
+    sock.Port = ClosedPort();
+    try {
+        sock.Connect();
+        events.push_back("connected");
+    } catch (const ESockError &e) {
+        events.push_back(e.what());
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"failed", "Connection Failed"}));
+    EXPECT_FALSE(sock.Connected);
+}
+
+TEST_F(PsockTest, ConnectTimesOut)
+{
+    // A full backlog leaves the next connection attempt pending.
+    Listener full(0);
+    const int first = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(std::uint16_t(full.port));
+    ::connect(first, reinterpret_cast<sockaddr *>(&a), sizeof a);
+
+    sock.TimeOut = 300;
+    sock.Port = full.port;
+    EXPECT_EQ(ErrorOf([&] { sock.Connect(); }), "Connection Timed out");
+    EXPECT_TRUE(sock.TimedOut);
+    ::close(first);
+}
+
+TEST_F(PsockTest, ConnectWhileConnectedLeavesTheConnection)
+{
+    Peer peer({Send("hello\n"), "sleep:300"});
+    ConnectTo(peer.port);
+    EXPECT_EQ(ErrorOf([&] { sock.Connect(); }), "Already connected");
+    EXPECT_TRUE(sock.Connected);
+    EXPECT_EQ(sock.ReadLn(), "hello\n");
+}
+
+TEST_F(PsockTest, ConnectsAgainAfterDisconnect)
+{
+    int disconnects = 0;
+    sock.OnDisconnect = [&](QObject *) { ++disconnects; };
+    Peer first({Send("one\n"), "sleep:300"});
+    ConnectTo(first.port);
+    EXPECT_EQ(sock.ReadLn(), "one\n");
+    sock.Disconnect();
+    EXPECT_FALSE(sock.Connected);
+    EXPECT_EQ(disconnects, 1);
+
+    Peer second({Send("two\n"), "sleep:300"});
+    ConnectTo(second.port);
+    EXPECT_EQ(sock.ReadLn(), "two\n");
+}
+
+TEST_F(PsockTest, CertifyConnectRaisesPlainExceptionAfterAskingOnce)
+{
+    int asked = 0;
+    sock.OnNotConnected = [&](bool &handled) {
+        ++asked;
+        handled = true;
+    };
+    try {
+        sock.CertifyConnect();
+        FAIL() << "no exception";
+    } catch (const ESockError &) {
+        FAIL() << "a socket error, not the plain exception";
+    } catch (const Exception &e) {
+        EXPECT_STREQ(e.what(), "Not Connected");
+    }
+    EXPECT_EQ(asked, 1);
+}
+
+TEST_F(PsockTest, OnlyTheFirstComponentFillsWinsockInfo)
+{
+    EXPECT_EQ(sock.WinsockInfo->Count(), 6);
+    EXPECT_EQ((*sock.WinsockInfo)[0], "Version= 1.1");
+    EXPECT_EQ(sock.WinsockInfo->Lines()[5].rfind("Max Udp pack size= ", 0), 0u);
+    TPowersock second;
+    EXPECT_EQ(second.WinsockInfo->Count(), 0);
+}
+
+// ------------------------------------------------------------ reading
+
+TEST_F(PsockTest, ReadLnKeepsCrLfAndLeavesTheNextLinePending)
+{
+    Peer peer({Send("first\r\nsecond\n"), "sleep:300"});
+    ConnectTo(peer.port);
+    EXPECT_EQ(sock.ReadLn(), "first\r\n");
+    EXPECT_TRUE(sock.DataAvailable());
+    EXPECT_EQ(sock.ReadLn(), "second\n");
+}
+
+TEST_F(PsockTest, ReadLnOfALineArrivingInPieces)
+{
+    Peer peer({Send("HTTP/1.0 "), "sleep:100", Send("200 OK"), "sleep:100", Send("\r\nnext"), "sleep:300"});
+    ConnectTo(peer.port);
+    EXPECT_EQ(sock.ReadLn(), "HTTP/1.0 200 OK\r\n");
+}
+
+TEST_F(PsockTest, ReadLnIsEmptyWhenThePeerClosesMidLine)
+{
+    Peer peer({Send("unfinished"), "sleep:100", "close"});
+    ConnectTo(peer.port);
+    EXPECT_EQ(sock.ReadLn(), "");
+    EXPECT_EQ(sock.ReadLn(), "");
+}
+
+TEST_F(PsockTest, ReadLnReturnsAnOverlongLineInPieces)
+{
+    const std::string longLine(70000, 'a');
+    Peer peer({"fill:61:70000", Send("\nend\n"), "sleep:300"});
+    ConnectTo(peer.port);
+    const std::string first = sock.ReadLn();
+    EXPECT_EQ(first.size(), 65536u);
+    const std::string rest = sock.ReadLn();
+    EXPECT_EQ(rest.size(), 70001u - 65536u);
+    EXPECT_TRUE(first + rest == longLine + "\n");
+    EXPECT_EQ(sock.ReadLn(), "end\n");
+}
+
+TEST_F(PsockTest, TransactionSetsReplyCode)
+{
+    struct Case {
+        std::string reply;
+        int code;
+    };
+    for (const Case &c : {Case{"250 OK\r\n", 250}, Case{"OK 250\r\n", 0}, Case{"99999 too big\r\n", -1}}) {
+        SCOPED_TRACE(c.reply);
+        TPowersock client;
+        client.Host = "127.0.0.1";
+        client.TimeOut = 5000;
+        std::vector<std::string> statuses;
+        client.ReportLevel = 1;
+        client.OnStatus = [&](QObject *, const std::string &text) { statuses.push_back(text); };
+        Peer peer({"read:6", Send(c.reply), "sleep:200"}, true);
+        client.Port = peer.port;
+        client.Connect();
+        if (c.code < 0) {
+            EXPECT_THROW(client.Transaction("HELO"), ERangeError);
+            continue;
+        }
+        EXPECT_EQ(client.Transaction("HELO"), c.reply);
+        EXPECT_EQ(client.ReplyCode, c.code);
+        EXPECT_EQ(client.LastReply, c.reply);
+        EXPECT_EQ(statuses, std::vector<std::string>{c.reply});
+        EXPECT_EQ(peer.Received(), "HELO\r\n");
+    }
+}
+
+TEST_F(PsockTest, CaptureStringUntilCloseKeepsEveryChunk)
+{
+    Peer peer({Send("abc"), "sleep:50", Send("d"), "sleep:50", Send("efg"), "close"});
+    ConnectTo(peer.port);
+    int packets = 0;
+    sock.OnPacketRecvd = [&](QObject *) { ++packets; };
+    std::string text = "old";
+    sock.CaptureString(text, -1);
+    EXPECT_EQ(text, "abcdefg");
+    EXPECT_EQ(sock.ReceivedBytes, 7);
+    EXPECT_GE(packets, 3);
+}
+
+TEST_F(PsockTest, CaptureStringWithASizeMayReturnMore)
+{
+    const std::string data(300, 'x');
+    Peer peer({Send(data), "sleep:500"});
+    ConnectTo(peer.port);
+    std::string text;
+    sock.CaptureString(text, 100);
+    EXPECT_GE(text.size(), 100u);
+    EXPECT_EQ(text, data.substr(0, text.size()));
+}
+
+TEST_F(PsockTest, CaptureStreamWithMinusOneMakesOnePass)
+{
+    Peer peer({Send("abc"), "sleep:1000", Send("def")});
+    ConnectTo(peer.port);
+    ASSERT_TRUE(PumpUntil([&] { return sock.DataAvailable(); }));
+    QBuffer buffer;
+    buffer.open(QIODevice::ReadWrite);
+    buffer.write("123");
+    QElapsedTimer clock;
+    clock.start();
+    sock.CaptureStream(buffer, -1);
+    EXPECT_LT(clock.elapsed(), 900);
+    EXPECT_EQ(buffer.data().toStdString(), "123abc");
+}
+
+TEST_F(PsockTest, CaptureStreamCountsWhatTheStreamHeldBefore)
+{
+    Peer peer({Send("abc"), "sleep:300", Send("def"), "sleep:300"});
+    ConnectTo(peer.port);
+    QBuffer buffer;
+    buffer.open(QIODevice::ReadWrite);
+    buffer.write("1234");
+    sock.CaptureStream(buffer, 7);
+    EXPECT_EQ(buffer.data().toStdString(), "1234abc");
+}
+
+TEST_F(PsockTest, CaptureFileOverwritesAndAppendFileAppends)
+{
+    const std::string path = dir.filePath("body").toStdString();
+    WriteFileBytes(path, "old content that is longer");
+    {
+        Peer peer({Send("new"), "close"});
+        ConnectTo(peer.port);
+        sock.CaptureFile(path);
+        EXPECT_EQ(ReadFileBytes(path), "new");
+        sock.Disconnect();
+    }
+    {
+        Peer peer({Send("+more"), "sleep:100", Send("+end"), "close"});
+        ConnectTo(peer.port);
+        sock.AppendFile(path);
+        EXPECT_EQ(ReadFileBytes(path), "new+more+end");
+        EXPECT_EQ(sock.ReceivedBytes, 9);
+        EXPECT_FALSE(sock.Connected);
+    }
+}
+
+TEST_F(PsockTest, FileErrorsNameTheFile)
+{
+    const std::string missing = dir.filePath("no/such/dir/file").toStdString();
+    EXPECT_NE(ErrorOf<EFCreateError>([&] { sock.CaptureFile(missing); }).find(missing), std::string::npos);
+    EXPECT_NE(ErrorOf<EFOpenError>([&] { sock.AppendFile(missing); }).find(missing), std::string::npos);
+    EXPECT_NE(ErrorOf<EFOpenError>([&] { sock.SendFile(missing); }).find(missing), std::string::npos);
+}
+
+TEST_F(PsockTest, WriteStopsAtZeroByteAndWritelnOfNothingSendsCrLf)
+{
+    Peer peer({"readall"}, true);
+    ConnectTo(peer.port);
+    sock.Write(std::string("ab\0cd", 5));
+    sock.Writeln("");
+    sock.Writeln("line");
+    ASSERT_TRUE(peer.WaitReceived(10));
+    sock.Disconnect();
+    EXPECT_EQ(peer.Received(), "ab\r\nline\r\n");
+}
+
+TEST_F(PsockTest, WriteOfMoreThan65535BytesSendsNothing)
+{
+    Peer peer({"readall"}, true);
+    ConnectTo(peer.port);
+    EXPECT_THROW(sock.Write(std::string(65536, 'x')), ERangeError);
+    sock.Write("ok");
+    ASSERT_TRUE(peer.WaitReceived(2));
+    sock.Disconnect();
+    EXPECT_EQ(peer.Received(), "ok");
+}
+
+TEST_F(PsockTest, SendFileAndSendStreamSendEveryByte)
+{
+    std::string data(200000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = char(i * 7 % 251);
+    const std::string path = dir.filePath("out").toStdString();
+    WriteFileBytes(path, data);
+    Peer peer({"readall"}, true);
+    ConnectTo(peer.port);
+    sock.SendFile(path);
+    EXPECT_EQ(sock.SentBytes, std::int64_t(data.size()));
+    QBuffer stream;
+    stream.setData(QByteArray::fromStdString("tail"));
+    stream.open(QIODevice::ReadOnly);
+    sock.SendStream(stream);
+    EXPECT_EQ(sock.SentBytes, 4);
+    EXPECT_EQ(sock.TotalBytes, 4);
+    ASSERT_TRUE(peer.WaitReceived(data.size() + 4));
+    sock.Disconnect();
+    const std::string received = peer.Received();
+    EXPECT_EQ(received.size(), data.size() + 4);
+    EXPECT_TRUE(received == data + "tail") << "first difference at "
+                                           << std::mismatch(received.begin(), received.end(), data.begin()).first -
+                                                  received.begin();
+}
+
+TEST_F(PsockTest, FilterHeaderCopiesUpToTheBlankLine)
+{
+    Peer peer({Send("HTTP/1.0 200 OK\r\nA: b\r\n\r\nBODY"), "close"});
+    ConnectTo(peer.port);
+    QBuffer header;
+    header.open(QIODevice::ReadWrite);
+    sock.FilterHeader(header);
+    EXPECT_EQ(header.data().toStdString(), "HTTP/1.0 200 OK\r\nA: b\r\n\r\n");
+    std::string body;
+    sock.CaptureString(body, -1);
+    EXPECT_EQ(body, "BODY");
+}
+
+TEST_F(PsockTest, ReadWaitsForTheWholeBlock)
+{
+    Peer peer({Send("ab"), "sleep:200", Send("cdefg"), "sleep:300"});
+    ConnectTo(peer.port);
+    EXPECT_EQ(sock.Read(5), "abcde");
+    EXPECT_EQ(sock.Read(0), "fg");
+}
+
+TEST_F(PsockTest, ClearInputDropsWhatIsPending)
+{
+    Peer peer({Send("junk"), "sleep:200", Send("line\n"), "sleep:300"});
+    ConnectTo(peer.port);
+    ASSERT_TRUE(PumpUntil([&] { return sock.DataAvailable(); }));
+    sock.ClearInput();
+    EXPECT_EQ(sock.ReadLn(), "line\n");
+}
+
+// ------------------------------------------------------------ cancel, time-out
+
+TEST_F(PsockTest, CancelFromPacketHandlerAbortsTheCapture)
+{
+    Peer peer({Send("data"), "sleep:2000"});
+    ConnectTo(peer.port);
+    sock.OnPacketRecvd = [&](QObject *) { sock.Cancel(); };
+    const std::string path = dir.filePath("capture").toStdString();
+    EXPECT_EQ(ErrorOf<EAbortError>([&] { sock.CaptureFile(path); }), "Socket send aborted");
+    EXPECT_FALSE(sock.Canceled);
+    EXPECT_FALSE(sock.TimedOut);
+    EXPECT_EQ(ReadFileBytes(path), "data");
+}
+
+TEST_F(PsockTest, CancelEndsTheCaptureOperationsWithTheirTexts)
+{
+    Peer peer({"sleep:2000"});
+    ConnectTo(peer.port);
+    auto cancelSoon = [&] { QTimer::singleShot(50, [&] { sock.Cancel(); }); };
+    std::string text;
+    cancelSoon();
+    EXPECT_EQ(ErrorOf<EAbortError>([&] { sock.CaptureString(text, -1); }), "Socket capture aborted");
+    QBuffer buffer;
+    buffer.open(QIODevice::ReadWrite);
+    cancelSoon();
+    EXPECT_EQ(ErrorOf<EAbortError>([&] { sock.CaptureStream(buffer, 10); }), "Socket capture aborted");
+    cancelSoon();
+    EXPECT_EQ(ErrorOf<EAbortError>([&] { sock.Read(3); }), "Socket send aborted");
+}
+
+TEST_F(PsockTest, TimeOutEndsReadLn)
+{
+    Peer peer({"sleep:3000"});
+    ConnectTo(peer.port);
+    sock.TimeOut = 200;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(ErrorOf<EAbortError>([&] { sock.ReadLn(); }), "Socket readln aborted");
+    EXPECT_TRUE(sock.TimedOut);
+    EXPECT_FALSE(sock.Canceled);
+    EXPECT_LT(clock.elapsed(), 2000);
+}
+
+TEST_F(PsockTest, SendingToAClosedPeerIsAnErrorNotASignal)
+{
+    Peer peer({"reset"});
+    ConnectTo(peer.port);
+    ASSERT_TRUE(PumpUntil([&] { return !sock.Connected; }));
+    // The peer's reset has closed the connection: whatever socket is left,
+    // a send fails with a socket error and the program goes on.
+    const std::string error = ErrorOf([&] {
+        for (int i = 0; i < 100; ++i)
+            sock.Write(std::string(60000, 'x'));
+    });
+    EXPECT_TRUE(error == "10057:Socket is not connected" || error == "10054:Connection reset by peer") << error;
+}
+
+// ------------------------------------------------------------ errors and status
+
+TEST_F(PsockTest, SocketErrorStrTexts)
+{
+    struct Case {
+        int code;
+        std::string text;
+    };
+    for (const Case &c : {Case{10061, "10061:Connection refused"}, Case{10100, "Unknown Error No. 10100"},
+                          Case{0, ""}, Case{11001, "11001:Host not found"},
+                          Case{10035, "10035:Operation would block"}})
+        EXPECT_EQ(sock.SocketErrorStr(std::uint16_t(c.code)), c.text);
+}
+
+TEST_F(PsockTest, ErrorManagerFiresOnErrorBeforeRaising)
+{
+    std::vector<std::string> events;
+    sock.OnError = [&](QObject *, std::uint16_t code, const std::string &text) {
+        events.push_back(std::to_string(code) + " " + text);
+    };
+    Winsock::WSASetLastError(10035);
+    EXPECT_EQ(sock.ErrorManager(10035), "");
+    EXPECT_EQ(sock.LastErrorNo, 10035);
+    EXPECT_TRUE(events.empty());
+
+    Winsock::WSASetLastError(10061);
+    try {
+        sock.ErrorManager(10035);
+        events.push_back("nothing raised");
+    } catch (const ESockError &e) {
+        events.push_back(e.what());
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"10061 10061:Connection refused", "10061:Connection refused"}));
+
+    sock.OnError = [](QObject *, std::uint16_t, const std::string &) { throw Exception("from the handler"); };
+    Winsock::WSASetLastError(10054);
+    EXPECT_EQ(ErrorOf<Exception>([&] { sock.ErrorManager(10035); }), "from the handler");
+}
+
+TEST_F(PsockTest, SetWSAErrorReportsWithoutRaising)
+{
+    std::vector<std::string> texts;
+    sock.OnError = [&](QObject *, std::uint16_t code, const std::string &text) {
+        texts.push_back(std::to_string(code) + " " + text);
+    };
+    sock.SetWSAError(10054, "");
+    sock.SetWSAError(10060, "my own text");
+    EXPECT_EQ(texts, (std::vector<std::string>{"10054 10054:Connection reset by peer", "10060 my own text"}));
+    EXPECT_EQ(sock.LastErrorNo, 10060);
+    EXPECT_EQ(Winsock::WSAGetLastError(), 10060);
+}
+
+TEST_F(PsockTest, StatusTextsFollowReportLevel)
+{
+    Peer peer({"sleep:300"});
+    std::vector<std::string> seen;
+    sock.OnStatus = [&](QObject *, const std::string &text) {
+        seen.push_back(text);
+        throw Exception("a faulty status handler changes nothing");
+    };
+    sock.Port = peer.port;
+    sock.ReportLevel = 0;
+    sock.Connect();
+    sock.Disconnect();
+    EXPECT_TRUE(seen.empty());
+
+    Peer second({"sleep:300"});
+    sock.Port = second.port;
+    sock.ReportLevel = 8;
+    sock.Connect();
+    sock.Disconnect();
+    EXPECT_EQ(seen, (std::vector<std::string>{"Connecting", "Resolve Host", "Timer On", "Timer Off", "Disconnecting",
+                                              "Request Close Socket"}));
+    EXPECT_EQ(sock.Status, "Request Close Socket");
+
+    seen.clear();
+    sock.ReportLevel = 4;
+    sock.Cancel();
+    sock.RequestCloseSocket();
+    EXPECT_EQ(seen, std::vector<std::string>{"Request Close Socket"});
+}
+
+TEST(Psock, NthWordAndNthPos)
+{
+    struct WordCase {
+        std::string text;
+        char delimiter;
+        int n;
+        std::string word;
+    };
+    for (const WordCase &c : {WordCase{"HTTP/1.0 200 OK", ' ', 2, "200"}, WordCase{"a,,b", ',', 3, "b"},
+                              WordCase{"a,,b", ',', 2, ""}, WordCase{"first second", ' ', 1, "first"},
+                              WordCase{"one two", ' ', 5, ""}, WordCase{"", ' ', 1, ""}}) {
+        SCOPED_TRACE(c.text + " " + std::to_string(c.n));
+        EXPECT_EQ(NthWord(c.text, c.delimiter, c.n), c.word);
+    }
+    struct PosCase {
+        std::string text;
+        char delimiter;
+        int n;
+        int pos;
+    };
+    for (const PosCase &c : {PosCase{"a/b/c", '/', 2, 4}, PosCase{"a/b/", '/', 2, 4}, PosCase{"abc", '/', 1, 4},
+                             PosCase{"/x", '/', 1, 1}}) {
+        SCOPED_TRACE(c.text + " " + std::to_string(c.n));
+        EXPECT_EQ(NthPos(c.text, c.delimiter, c.n), c.pos);
+    }
+}
+
+TEST(Psock, StreamLnEndsWithCrLf)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::ReadWrite);
+    StreamLn(buffer, "GET / HTTP/1.0");
+    EXPECT_EQ(buffer.data().toStdString(), "GET / HTTP/1.0\r\n");
+}
+
+} // namespace
