@@ -1,0 +1,1365 @@
+#include "grid/Advgrid.h"
+
+#include "grid/Advutil.h"
+#include "platform/AnsiText.h"
+#include "platform/Application.h"
+#include "platform/Collate.h"
+
+#include <QDate>
+#include <QFontMetrics>
+#include <QLocale>
+#include <QPainter>
+#include <QStyleOption>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <unordered_map>
+
+namespace {
+
+constexpr int kCheckBoxSize = 15;
+// Loading lets painting and input in at this interval, not after every line.
+constexpr int kPumpIntervalMs = 16;
+
+void CheckNotNegative(int value, const char *what)
+{
+    if (value < 0)
+        throw ERangeError(std::string("Grid ") + what + " out of range: " + std::to_string(value));
+}
+
+// The lines of a cell text as it is shown: CR LF (or a lone LF) breaks it.
+template <typename F>
+void ForEachLine(std::string_view text, F f)
+{
+    size_t start = 0;
+    for (;;) {
+        const size_t lf = text.find('\n', start);
+        std::string_view line = text.substr(start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        f(line);
+        if (lf == std::string_view::npos)
+            return;
+        start = lf + 1;
+    }
+}
+
+bool IsAscii(std::string_view s)
+{
+    for (unsigned char c : s)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
+// Finds the widest of many texts in one font as QFontMetrics measures them,
+// without measuring each: a per-character advance table estimates every
+// text, and only texts whose estimate comes near the widest exact width are
+// measured. Shaping (kerning, ligatures, rounding) moves a width only a
+// little from the sum of its advances; the margin covers that, and it grows
+// when a measured text shows a larger deviation.
+class TWidestFinder {
+public:
+    explicit TWidestFinder(const QFont &font) : m_metrics(font), m_metricsF(font)
+    {
+        for (int c = 0; c < 128; ++c)
+            m_ascii[c] = m_metricsF.horizontalAdvance(QChar(c));
+    }
+
+    // Adds one line of text that comes with `extra` pixels beside it.
+    void Add(std::string_view line, int extra)
+    {
+        m_candidates.push_back({line, extra, Estimate(line) + extra});
+    }
+
+    int Widest()
+    {
+        if (m_candidates.empty())
+            return 0;
+        const auto top = std::max_element(m_candidates.begin(), m_candidates.end(),
+                                          [](const Candidate &a, const Candidate &b) { return a.estimate < b.estimate; });
+        int best = Measure(*top);
+        std::vector<const Candidate *> near;
+        for (const Candidate &c : m_candidates)
+            if (&c != &*top && Reach(c) >= best)
+                near.push_back(&c);
+        std::sort(near.begin(), near.end(), [](const Candidate *a, const Candidate *b) { return a->estimate > b->estimate; });
+        for (const Candidate *c : near) {
+            if (Reach(*c) < best)
+                break;
+            best = std::max(best, Measure(*c));
+        }
+        return best;
+    }
+
+    int Exact(std::string_view line) const
+    {
+        return m_metrics.horizontalAdvance(IsAscii(line) ? QString::fromLatin1(line.data(), qsizetype(line.size()))
+                                                          : ToDisplay(std::string(line)));
+    }
+
+private:
+    struct Candidate {
+        std::string_view text;
+        int extra;
+        double estimate;
+    };
+
+    double Estimate(std::string_view line)
+    {
+        double width = 0;
+        if (IsAscii(line)) {
+            for (unsigned char c : line)
+                width += m_ascii[c];
+            return width;
+        }
+        for (QChar c : ToDisplay(std::string(line))) {
+            auto it = m_wide.find(c.unicode());
+            if (it == m_wide.end())
+                it = m_wide.emplace(c.unicode(), m_metricsF.horizontalAdvance(c)).first;
+            width += it->second;
+        }
+        return width;
+    }
+
+    double Reach(const Candidate &c) const { return c.estimate * (1 + m_relMargin) + m_absMargin; }
+
+    int Measure(const Candidate &c)
+    {
+        const int exact = Exact(c.text) + c.extra;
+        const double over = exact - c.estimate;
+        if (over > m_absMargin + c.estimate * m_relMargin)
+            m_absMargin = over + 1;
+        return exact;
+    }
+
+    QFontMetrics m_metrics;
+    QFontMetricsF m_metricsF;
+    double m_ascii[128];
+    std::unordered_map<char16_t, double> m_wide;
+    std::vector<Candidate> m_candidates;
+    double m_relMargin = 0.04;
+    double m_absMargin = 3;
+};
+
+} // namespace
+
+TAdvStringGrid::TAdvStringGrid(QWidget *parent) : TStringGrid(parent)
+{
+    m_visibleCol.fill(true);
+    m_fixedFont = font();
+    m_selectionColor = palette().color(QPalette::Highlight);
+    m_selectionTextColor = palette().color(QPalette::HighlightedText);
+}
+
+TAdvStringGrid::~TAdvStringGrid()
+{
+    // The grid owns its cell graphics wherever they are.
+    TCellStore &store = Store();
+    for (int r = 0; r < store.StoredRows(); ++r)
+        for (int c : store.ObjectCols(r))
+            if (auto *graphic = dynamic_cast<TCellGraphic *>(store.Object(c, r))) {
+                store.SetObject(c, r, nullptr);
+                delete graphic;
+            }
+}
+
+// ---------------------------------------------------------------------------
+// Counts
+
+void TAdvStringGrid::SetRowCountEx(int value)
+{
+    SetRowCount(value);
+    if (RowCount() > 1 && m_fixedRowAlways)
+        SetFixedRows(1);
+}
+
+void TAdvStringGrid::SetColCountEx(int value)
+{
+    SetColCount(value);
+    if (ColCount() > 1 && m_fixedColAlways)
+        SetFixedCols(1);
+}
+
+int TAdvStringGrid::GetFixedRowsEx() const
+{
+    return FixedRows() == 0 && m_fixedRowAlways ? 1 : FixedRows();
+}
+
+int TAdvStringGrid::GetFixedColsEx() const
+{
+    return FixedCols() == 0 && m_fixedColAlways ? 1 : FixedCols();
+}
+
+// ---------------------------------------------------------------------------
+// Hidden columns
+
+int TAdvStringGrid::RemapCol(int displayCol) const
+{
+    if (displayCol >= kMaxHidden)
+        return displayCol;
+    int visible = 0;
+    for (int r = 0; r < kMaxHidden; ++r) {
+        if (!m_visibleCol[size_t(r)])
+            continue;
+        if (visible == displayCol)
+            return r;
+        ++visible;
+    }
+    return 0;
+}
+
+int TAdvStringGrid::RemapColInv(int realCol) const
+{
+    if (realCol <= 0)
+        return realCol;
+    int hidden = 0;
+    for (int r = 0; r < std::min(realCol, kMaxHidden); ++r)
+        hidden += m_visibleCol[size_t(r)] ? 0 : 1;
+    return realCol - hidden;
+}
+
+bool TAdvStringGrid::IsHiddenColumn(int realCol) const
+{
+    return realCol >= 0 && realCol < kMaxHidden && !m_visibleCol[size_t(realCol)];
+}
+
+void TAdvStringGrid::HideColumns(int from, int to)
+{
+    for (int c = from; c <= to; ++c) {
+        // Indices outside the flags or past the columns in use name nothing to hide.
+        if (c < 0 || c >= kMaxHidden || !m_visibleCol[size_t(c)] || c >= ColCount() + m_numHidden ||
+            ColCount() < 2)
+            continue;
+        const int d = RemapColInv(c);
+        m_hiddenColWidths[size_t(c)] = uint16_t(std::clamp(ColWidths(d), 0, 0xFFFF));
+        for (int k = d; k <= ColCount() - 2; ++k)
+            SetColWidths(k, ColWidths(k + 1));
+        ++m_numHidden;
+        m_visibleCol[size_t(c)] = false;
+        SetColCountEx(ColCount() - 1);
+    }
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::UnhideColumns(int from, int to)
+{
+    for (int c = from; c <= to; ++c) {
+        if (c < 0 || c >= kMaxHidden || m_visibleCol[size_t(c)])
+            continue;
+        --m_numHidden;
+        m_visibleCol[size_t(c)] = true;
+        SetColCountEx(ColCount() + 1);
+        for (int k = ColCount() - 1; k >= RemapColInv(c + 1) && k >= 1; --k)
+            SetColWidths(k, ColWidths(k - 1));
+        SetColWidths(RemapColInv(c), m_hiddenColWidths[size_t(c)]);
+    }
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::UnhideColumnsAll()
+{
+    UnhideColumns(0, ColCount() + m_numHidden);
+}
+
+// ---------------------------------------------------------------------------
+// Emptying and moving cells
+
+void TAdvStringGrid::Clear()
+{
+    if (RowCount() >= 1 && ColCount() >= 1)
+        ClearRect(0, 0, ColCount() + m_numHidden - 1, RowCount() - 1);
+}
+
+void TAdvStringGrid::ClearRect(int col1, int row1, int col2, int row2)
+{
+    CheckNotNegative(col1, "column");
+    CheckNotNegative(row1, "row");
+    TCellStore &store = Store();
+    const int lastRow = std::min(row2, store.StoredRows() - 1);
+    for (int r = row1; r <= lastRow; ++r) {
+        store.ClearTexts(r, col1, col2);
+        if (!m_enableGraphics)
+            continue;
+        for (int c : store.ObjectCols(r))
+            if (c >= col1 && c <= col2)
+                if (auto *graphic = dynamic_cast<TCellGraphic *>(store.Object(c, r))) {
+                    store.SetObject(c, r, nullptr);
+                    delete graphic;
+                }
+    }
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::ClearCols(int col, int count)
+{
+    if (RowCount() < 1 || ColCount() < 1 || count < 1)
+        return;
+    ClearRect(col, 0, col + count - 1, RowCount() - 1);
+}
+
+void TAdvStringGrid::RemoveCols(int col, int count)
+{
+    CheckNotNegative(col, "column");
+    CheckNotNegative(count, "column count");
+    ClearCols(col, count);
+    const int cols = ColCount();
+    Store().MoveCols(RowCount(), col, col + count, cols - col);
+    for (int k = col; k <= cols - 1; ++k)
+        SetColWidths(k, ColWidths(k + count));
+    SetColCountEx(cols - count);
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::InsertCols(int col, int count)
+{
+    CheckNotNegative(col, "column");
+    CheckNotNegative(count, "column count");
+    SetColCountEx(ColCount() + count);
+    const int cols = ColCount();
+    // Objects move with their cells, so the inserted columns start without any.
+    Store().MoveCols(RowCount(), col + count, col, cols - col - count);
+    for (int k = cols - 1; k >= col + count; --k)
+        SetColWidths(k, ColWidths(k - count));
+    for (int k = col; k < std::min(col + count, cols); ++k)
+        SetColWidths(k, DefaultColWidth());
+    ClearCols(col, count);
+}
+
+// ---------------------------------------------------------------------------
+// CSV loading
+
+void TAdvStringGrid::ProcessDuringLoad(QElapsedTimer &pump)
+{
+    if (pump.elapsed() < kPumpIntervalMs)
+        return;
+    ProcessMessages();
+    pump.restart();
+}
+
+void TAdvStringGrid::InputFromCSV(const std::string &fileName, bool insert)
+{
+    const int colOffset = FixedCellsInFiles ? 0 : GetFixedColsEx();
+    int rowOffset = FixedCellsInFiles ? 0 : GetFixedRowsEx();
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(fileName.c_str(), "rb"), &std::fclose);
+    if (!file)
+        throw EAdvGridError("Cannot open file " + fileName);
+    int firstRow = 0;
+    if (insert) {
+        rowOffset = 0;
+        firstRow = RowCount();
+    }
+
+    const char savedDelimiter = CSVDelimiter;
+    struct Restore {
+        TAdvStringGrid *grid;
+        char delimiter;
+        ~Restore() { grid->CSVDelimiter = delimiter; }
+    } restore{this, savedDelimiter};
+
+    TCSVLineReader reader(file.get(), fileName);
+    std::string line;
+    if (CSVDelimiter == '\0') {
+        std::string first, second;
+        reader.ReadLine(first);
+        reader.ReadLine(second);
+        reader.Rewind();
+        CSVDelimiter = DetectDelimiter(first, second);
+    }
+    int lines = 0;
+    while (reader.ReadLine(line))
+        ++lines;
+    reader.Rewind();
+
+    SetRowCountEx(insert ? RowCount() + lines : rowOffset + lines);
+
+    QElapsedTimer pump;
+    pump.start();
+    std::vector<std::string_view> fields;
+    std::deque<std::string> scratch;
+    int done = 0;
+    int lastPercent = -1;
+    for (int k = firstRow; reader.ReadLine(line); ++k) {
+        if (m_oemConvert)
+            line = OemToAnsi(line);
+        scratch.clear();
+        SplitCSVLine(line, CSVDelimiter, TildeLineBreaks, fields, scratch);
+        Store().SetTexts(rowOffset + k, colOffset, fields);
+        if (ColCount() < colOffset + int(fields.size()))
+            SetColCountEx(colOffset + int(fields.size()));
+        if (OnFileProgress) {
+            ++done;
+            const int percent = int(std::lround(done * 100.0 / lines));
+            if (percent != lastPercent) {
+                lastPercent = percent;
+                OnFileProgress(this, short(percent));
+            }
+        }
+        ProcessDuringLoad(pump);
+        if (RowCount() < rowOffset + k + 1)
+            SetRowCountEx(rowOffset + k + 1);
+    }
+    InvalidateGrid();
+}
+
+// ---------------------------------------------------------------------------
+// Check boxes
+
+TCellGraphic *TAdvStringGrid::CellGraphic(int col, int row) const
+{
+    return dynamic_cast<TCellGraphic *>(Objects(col, row));
+}
+
+void TAdvStringGrid::AddCheckBox(int col, int row, bool state, bool data)
+{
+    auto graphic = std::make_unique<TCellGraphic>();
+    graphic->CellType = data ? ctDataCheckBox : ctCheckBox;
+    graphic->CellBoolean = state;
+    graphic->CellHAlign = haBeforeText;
+    graphic->CellVAlign = m_vAlignment == vtaCenter ? vaCenter : m_vAlignment == vtaBottom ? vaBottom : vaTop;
+    TCellGraphic *old = CellGraphic(col, row);
+    SetObjects(col, row, graphic.release());
+    delete old;
+    InvalidateCell(RemapColInv(col), row);
+}
+
+void TAdvStringGrid::RemoveCheckBox(int col, int row)
+{
+    if (TCellGraphic *graphic = CellGraphic(col, row)) {
+        SetObjects(col, row, nullptr);
+        delete graphic;
+        InvalidateCell(RemapColInv(col), row);
+    }
+}
+
+bool TAdvStringGrid::HasCheckBox(int col, int row) const
+{
+    if (!m_enableGraphics)
+        return false;
+    const TCellGraphic *graphic = CellGraphic(col, row);
+    return graphic && (graphic->CellType == ctCheckBox || graphic->CellType == ctDataCheckBox);
+}
+
+bool TAdvStringGrid::GetCheckBoxState(int col, int row, bool &state) const
+{
+    if (!HasCheckBox(col, row))
+        return false;
+    const TCellGraphic *graphic = CellGraphic(col, row);
+    state = graphic->CellType == ctCheckBox ? graphic->CellBoolean : Store().Text(col, row) == CheckTrueText;
+    return true;
+}
+
+bool TAdvStringGrid::SetCheckBoxState(int col, int row, bool state)
+{
+    if (!HasCheckBox(col, row))
+        return false;
+    TCellGraphic *graphic = CellGraphic(col, row);
+    if (graphic->CellType == ctCheckBox) {
+        graphic->CellBoolean = state;
+        InvalidateCell(RemapColInv(col), row);
+    } else {
+        SetCells(col, row, state ? CheckTrueText : CheckFalseText);
+    }
+    return true;
+}
+
+bool TAdvStringGrid::ToggleCheck(int col, int row, bool checkEditable)
+{
+    if (!HasCheckBox(col, row))
+        return false;
+    if (checkEditable) {
+        bool canEdit = true;
+        GetCellReadOnly(col, row, canEdit);
+        if (!canEdit)
+            return false;
+    }
+    TCellGraphic *graphic = CellGraphic(col, row);
+    if (graphic->CellType == ctCheckBox)
+        graphic->CellBoolean = !graphic->CellBoolean;
+    else
+        Store().SetText(col, row, Store().Text(col, row) == CheckTrueText ? CheckFalseText : CheckTrueText);
+    InvalidateCell(RemapColInv(col), row);
+    return true;
+}
+
+void TAdvStringGrid::GetCellReadOnly(int col, int row, bool &canEdit)
+{
+    if (OnCanEditCell)
+        OnCanEditCell(this, row, col, canEdit);
+}
+
+// ---------------------------------------------------------------------------
+// Column layout
+
+void TAdvStringGrid::SetAutoSize(bool value)
+{
+    m_autoSize = value;
+    if (value)
+        AutoSizeColumns(false, 10);
+}
+
+void TAdvStringGrid::AutoSizeColumns(bool doFixedCols, int extra)
+{
+    auto size = [&](int c) {
+        AutoSizeCol(c);
+        if (extra != 0)
+            SetColWidths(c, ColWidths(c) + extra);
+    };
+    if (doFixedCols)
+        for (int c = 0; c < FixedCols(); ++c)
+            size(c);
+    for (int c = GetFixedColsEx(); c < ColCount(); ++c)
+        size(c);
+}
+
+int TAdvStringGrid::TextWidth(const QFont &font, std::string_view text) const
+{
+    if (m_enableHTML && IsHTML(text)) {
+        const std::string plain = StripHTML(text);
+        return TextWidth(font, plain);
+    }
+    const QFontMetrics metrics(font);
+    int widest = 0;
+    ForEachLine(text, [&](std::string_view line) {
+        widest = std::max(widest, metrics.horizontalAdvance(ToDisplay(std::string(line))));
+    });
+    return widest;
+}
+
+int TAdvStringGrid::WidestText(int displayCol, int realCol)
+{
+    int widest = 0;
+    auto graphicWidth = [&](int r) { return HasCheckBox(displayCol, r) ? kCheckBoxSize : 0; };
+    auto measureExactly = [&](int r, bool fixed) {
+        QColor brush;
+        QFont font = fixed ? m_fixedFont : this->font();
+        GetCellColor(displayCol, r, fixed ? gdFixed : 0, brush, font);
+        widest = std::max(widest, TextWidth(font, Store().Text(realCol, r)) + graphicWidth(r));
+    };
+    const bool fixedCol = displayCol < FixedCols();
+    const int firstNormal = fixedCol ? RowCount() : std::min(FixedRows(), RowCount());
+    for (int r = 0; r < firstNormal && r < FixedRows(); ++r)
+        measureExactly(r, true);
+    if (OnGetCellColor) {
+        // The event may choose another font for any cell.
+        for (int r = FixedRows(); r < RowCount(); ++r)
+            measureExactly(r, fixedCol);
+        return widest;
+    }
+    if (firstNormal >= RowCount() && !fixedCol)
+        return widest;
+    QColor brush;
+    QFont font = fixedCol ? m_fixedFont : this->font();
+    GetCellColor(displayCol, std::min(std::max(FixedRows(), 0), RowCount() - 1), fixedCol ? gdFixed : 0, brush, font);
+    TWidestFinder finder(font);
+    std::vector<std::string> plain; // markup texts are measured without their tags
+    for (int r = fixedCol ? FixedRows() : firstNormal; r < RowCount(); ++r) {
+        std::string_view text = Store().Text(realCol, r);
+        const int extra = graphicWidth(r);
+        if (m_enableHTML && IsHTML(text)) {
+            widest = std::max(widest, TextWidth(font, text) + extra);
+            continue;
+        }
+        if (text.find('\n') == std::string_view::npos)
+            finder.Add(text, extra);
+        else
+            ForEachLine(text, [&](std::string_view line) { finder.Add(line, extra); });
+    }
+    return std::max(widest, finder.Widest());
+}
+
+void TAdvStringGrid::SizeToWidth(int col, bool onlyGrow)
+{
+    if (col < 0 || col >= ColCount())
+        return;
+    const int width = WidestText(col, RemapCol(col)) + 4;
+    if (!onlyGrow || ColWidths(col) < width)
+        SetColWidths(col, width);
+}
+
+void TAdvStringGrid::StretchRightColumn()
+{
+    if (ColCount() == 0 || !m_stretch)
+        return;
+    m_stretchAllowed = false;
+    if (ColCount() == 1) {
+        SetColWidths(0, ClientWidth());
+    } else {
+        int used = 0;
+        for (int k = 0; k <= ColCount() - 2; ++k)
+            used += ColWidths(k) + GridLineWidth();
+        if (ClientWidth() > used)
+            SetColWidths(ColCount() - 1, ClientWidth() - used - 1);
+    }
+    m_stretchAllowed = true;
+}
+
+void TAdvStringGrid::SetColumnSizeStretch(bool value)
+{
+    m_stretch = value;
+    if (value)
+        StretchRightColumn();
+}
+
+void TAdvStringGrid::ColWidthsChanged()
+{
+    if (m_stretchAllowed)
+        StretchRightColumn();
+    TStringGrid::ColWidthsChanged();
+    // Only a border drag makes the release that ends it no click.
+    if (ColSizingActive())
+        m_colSized = true;
+    ColumnWidthsCopied();
+}
+
+void TAdvStringGrid::SizeChanged(int oldColCount, int oldRowCount)
+{
+    TStringGrid::SizeChanged(oldColCount, oldRowCount);
+    if (parentWidget())
+        StretchRightColumn();
+}
+
+void TAdvStringGrid::Resized()
+{
+    TStringGrid::Resized();
+    StretchRightColumn();
+}
+
+void TAdvStringGrid::DblClick(int x, int y)
+{
+    TStringGrid::DblClick(x, y);
+    const QPoint cell = MouseCoord(x, y);
+    if (cell.y() == 0 && (Options() & goColSizing) && cell.x() >= 0) {
+        const QRect rect = CellRect(cell.x(), 0);
+        if (x - rect.left() < 4) {
+            m_suppressNextSort = true;
+            if (cell.x() - 1 >= GetFixedColsEx()) {
+                AutoSizeCol(cell.x() - 1);
+                return;
+            }
+        }
+        if (rect.left() + rect.width() - x < 4 && cell.x() >= GetFixedColsEx()) {
+            m_suppressNextSort = true;
+            AutoSizeCol(cell.x());
+            return;
+        }
+    }
+    if (OnDblClickCell && cell.x() >= 0)
+        OnDblClickCell(this, cell.y(), cell.x());
+}
+
+// ---------------------------------------------------------------------------
+// Mouse and keyboard
+
+void TAdvStringGrid::MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y)
+{
+    if (button == Qt::LeftButton)
+        IncrementalSearchText.clear();
+    m_pressPoint = {x, y};
+    const QPoint cell = MouseCoord(x, y);
+    const int c = cell.x(), r = cell.y();
+    if (button == Qt::LeftButton && c >= 0 && (c < FixedCols() || r < FixedRows())) {
+        if (m_fixedAsButtons && (Options() & goFixedVertLine) && (Options() & goFixedHorzLine) && Ctl3D()) {
+            m_pressedCell = cell;
+            InvalidateCell(c, r);
+        }
+        TStringGrid::MouseDown(button, shift, x, y);
+        if (OnClickCell)
+            OnClickCell(this, r, c);
+        return;
+    }
+    TStringGrid::MouseDown(button, shift, x, y);
+    if (button != Qt::LeftButton || ColSizingActive())
+        return;
+    if (c >= 0 && c < ColCount() && r < RowCount() && c >= GetFixedColsEx() && r >= GetFixedRowsEx()) {
+        bool canEdit = bool(Options() & goEditing);
+        GetCellReadOnly(c, r, canEdit);
+        const int real = RemapCol(c);
+        if (canEdit && HasCheckBox(real, r)) {
+            ToggleCheck(real, r, true);
+            bool state = false;
+            GetCheckBoxState(real, r, state);
+            if (OnCheckBoxClick)
+                OnCheckBoxClick(this, c, r, state);
+        }
+    }
+    if (c >= 0 && OnClickCell)
+        OnClickCell(this, r, c);
+}
+
+void TAdvStringGrid::MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y)
+{
+    if (m_pressedCell.x() >= 0) {
+        const QPoint pressed = m_pressedCell;
+        m_pressedCell = {-1, -1};
+        InvalidateCell(pressed.x(), pressed.y());
+    }
+    TStringGrid::MouseUp(button, shift, x, y);
+    if (m_colSized) {
+        m_colSized = false;
+        return;
+    }
+    if (button != Qt::LeftButton)
+        return;
+    const QPoint cell = MouseCoord(x, y);
+    int c = cell.x();
+    const int r = cell.y();
+    if (c < 0 || r < 0 || (c < GetFixedColsEx() && !m_sortFixedCols))
+        return;
+    c = RemapCol(c);
+    if (HasCheckBox(c, r)) {
+        bool state = false;
+        GetCheckBoxState(c, r, state);
+        if (OnCheckBoxMouseUp)
+            OnCheckBoxMouseUp(this, c, r, state);
+    }
+    if (m_suppressNextSort) {
+        m_suppressNextSort = false;
+        return;
+    }
+    if (r == 0 && (Options() & goColSizing)) {
+        const QRect rect = CellRect(cell.x(), 0);
+        if (x - rect.left() < 4 || rect.left() + rect.width() - x < 4)
+            return;
+    }
+    const QPoint pressed = MouseCoord(m_pressPoint.x(), m_pressPoint.y());
+    if (r != 0 || pressed.y() != 0)
+        return;
+    bool doSort = true;
+    if (GetFixedRowsEx() > 0 && m_sortShow && RowCount() > 2 && OnCanSort)
+        OnCanSort(this, c, doSort);
+    if (GetFixedRowsEx() < 1 || !m_sortShow || RowCount() <= 2 || !doSort)
+        return;
+    if (c != m_sortColumn) {
+        m_sortDirection = sdAscending;
+        SetSortColumn(c);
+    } else {
+        m_sortDirection = m_sortDirection == sdAscending ? sdDescending : sdAscending;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    QSort();
+    SortTime = timer.elapsed();
+    if (OnClickSort)
+        OnClickSort(this, m_sortColumn);
+}
+
+void TAdvStringGrid::KeyDown(int &key, Qt::KeyboardModifiers shift)
+{
+    if (key == Qt::Key_Space) {
+        const int c = Col(), r = Row();
+        bool canEdit = bool(Options() & goEditing);
+        if (HasCheckBox(c, r))
+            GetCellReadOnly(c, r, canEdit);
+        if (canEdit && HasCheckBox(c, r)) {
+            ToggleCheck(c, r, true);
+            bool state = false;
+            GetCheckBoxState(c, r, state);
+            if (OnCheckBoxClick)
+                OnCheckBoxClick(this, c, r, state);
+        }
+        return;
+    }
+    TStringGrid::KeyDown(key, shift);
+}
+
+void TAdvStringGrid::KeyPress(char &key)
+{
+    if (key == 27)
+        return;
+    if (key == '\r' && HasCheckBox(Col(), Row()))
+        return; // no advance on Enter in this grid
+    if (!(Options() & goEditing) && m_autoGotoWhenSorted) {
+        const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
+        if (!m_autoGotoIncremental)
+            IncrementalSearchText = std::string(1, upper(key));
+        else if (key == '\b') {
+            if (!IncrementalSearchText.empty())
+                IncrementalSearchText.pop_back();
+        } else
+            IncrementalSearchText += upper(key);
+        const int row = Search(IncrementalSearchText);
+        if (row >= 0)
+            FocusCell(Col(), row);
+    }
+    TStringGrid::KeyPress(key);
+    if (OnKeyPress)
+        OnKeyPress(this, key);
+}
+
+void TAdvStringGrid::KeyUp(int &key, Qt::KeyboardModifiers shift)
+{
+    switch (key) {
+    case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_End: case Qt::Key_Home:
+    case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Up: case Qt::Key_Down:
+    case Qt::Key_Insert: case Qt::Key_Delete:
+        IncrementalSearchText.clear();
+        break;
+    default:
+        break;
+    }
+    TStringGrid::KeyUp(key, shift);
+}
+
+int TAdvStringGrid::Search(const std::string &text) const
+{
+    if (RowCount() < 2)
+        return -1;
+    const int col = m_sortShow ? m_sortColumn : 1;
+    if (col < 0)
+        return -1;
+    for (int r = GetFixedRowsEx(); r < RowCount(); ++r) {
+        const std::string_view cell = Store().Text(col, r);
+        const std::string_view head = cell.substr(0, text.size());
+        if (head.size() != text.size())
+            continue;
+        bool equal = true;
+        for (size_t i = 0; i < head.size() && equal; ++i) {
+            const char c = head[i] >= 'a' && head[i] <= 'z' ? char(head[i] - 'a' + 'A') : head[i];
+            equal = c == text[i];
+        }
+        if (equal)
+            return r;
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Sorting
+
+void TAdvStringGrid::QSort()
+{
+    std::unique_ptr<TCellList> savedCol0;
+    if (m_sortNormalCellsOnly && GetFixedColsEx() > 0)
+        savedCol0 = std::make_unique<TCellList>(Cols(0));
+    BeginUpdate();
+    SortCompares = 0;
+    SortSwaps = 0;
+    RefreshNumberFormat();
+    SetRowCountEx(RowCount() + 3);
+    const int currentRow = Row();
+    // However the sort ends (an event may throw), the scratch rows go again.
+    struct Finish {
+        TAdvStringGrid *grid;
+        ~Finish()
+        {
+            grid->m_sorting = false;
+            // The scratch rows hold copies of references that data rows own.
+            for (int r = grid->RowCount() - 3; r < grid->RowCount(); ++r)
+                grid->Store().ForgetRow(r);
+            grid->SetRowCountEx(grid->RowCount() - 3);
+            grid->EndUpdate();
+        }
+    } finish{this};
+    m_sorting = true;
+    QuickSortRows(m_sortColumn, GetFixedRowsEx(), RowCount() - 4);
+    if (currentRow < RowCount() - 3)
+        SetRow(currentRow);
+    if (savedCol0)
+        SetCols(0, *savedCol0);
+}
+
+void TAdvStringGrid::QuickSortRows(int col, int left, int right)
+{
+    const int dir = m_sortDirection == sdAscending ? 1 : -1;
+    const int pivot = RowCount() - 2;
+    Store().CopyRowRefs(pivot, (left + right) / 2);
+    int i = left, j = right;
+    do {
+        while (CompareLine(col, pivot, i) == dir && i < right)
+            ++i;
+        while (CompareLine(col, j, pivot) == dir && j > left)
+            --j;
+        if (i <= j) {
+            if (i != j && CompareLine(col, i, j) != 0)
+                SortSwapRows(i, j);
+            ++i;
+            --j;
+        }
+    } while (i <= j);
+    if (left < j)
+        QuickSortRows(col, left, j);
+    if (i < right)
+        QuickSortRows(col, i, right);
+}
+
+void TAdvStringGrid::SortSwapRows(int row1, int row2)
+{
+    ++SortSwaps;
+    Store().SwapRows(row1, row2);
+    const int h1 = RowHeights(row1), h2 = RowHeights(row2);
+    if (h1 != h2) {
+        SetRowHeights(row1, h2);
+        SetRowHeights(row2, h1);
+    }
+}
+
+int TAdvStringGrid::CompareLine(int col, int row1, int row2)
+{
+    int result = Compare(col, row1, row2);
+    // While sorting, hidden columns count as columns of the row.
+    while (result == 0 && m_sortFull && col <= ColCount() + m_numHidden - 2)
+        result = Compare(++col, row1, row2);
+    return result;
+}
+
+namespace {
+
+struct TNumberFormat {
+    char thousand = ',';
+    char decimal = '.';
+};
+
+TNumberFormat SystemNumberFormat()
+{
+    const QLocale locale;
+    TNumberFormat format;
+    const QString group = locale.groupSeparator();
+    const QString decimal = locale.decimalPoint();
+    format.thousand = group.size() == 1 && group[0].unicode() < 0x80 ? char(group[0].unicode()) : '\0';
+    format.decimal = decimal.size() == 1 && decimal[0].unicode() < 0x80 ? char(decimal[0].unicode()) : '.';
+    return format;
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The kind of a text for automatic sorting.
+TAdvStringGrid::TSortStyle DetectStyle(std::string_view s, const TNumberFormat &format)
+{
+    bool allDigits = true;
+    bool numberLike = true;
+    int minus = 0, decimals = 0;
+    size_t lastThousand = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (IsDigit(c))
+            continue;
+        if (c == '-') {
+            ++minus;
+            continue;
+        }
+        allDigits = false;
+        if (c == format.thousand && format.thousand != '\0') {
+            if (i + 1 - lastThousand < 3)
+                numberLike = false;
+            lastThousand = i + 1;
+        } else if (c == format.decimal) {
+            ++decimals;
+        } else {
+            numberLike = false;
+            break;
+        }
+    }
+    if (minus < 2 && decimals < 2 && (allDigits || numberLike))
+        return TAdvStringGrid::ssNumeric;
+    const size_t slash = s.find('/');
+    if (slash != std::string_view::npos && (slash == 1 || slash == 2) && slash + 1 < s.size() &&
+        IsDigit(s[slash - 1]) && IsDigit(s[slash + 1]))
+        return TAdvStringGrid::ssDate;
+    return TAdvStringGrid::ssAlphabetic;
+}
+
+int Sign(double v)
+{
+    return (v > 0) - (v < 0);
+}
+
+int CompareBytes(std::string_view a, std::string_view b)
+{
+    const int c = a.compare(b); // unsigned bytes, a proper prefix first
+    return (c > 0) - (c < 0);
+}
+
+std::string UpperAscii(std::string_view s)
+{
+    std::string out(s);
+    for (char &c : out)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return out;
+}
+
+bool ToNumber(std::string_view cell, TAdvStringGrid::TSortStyle style, const std::string &prefix,
+              const std::string &suffix, const TNumberFormat &format, double &value)
+{
+    std::string s(cell);
+    if (!prefix.empty())
+        if (const size_t p = s.find(prefix); p != std::string::npos)
+            s.erase(p, prefix.size());
+    if (!suffix.empty())
+        if (const size_t p = s.find(suffix); p != std::string::npos)
+            s.erase(p, suffix.size());
+    if (style == TAdvStringGrid::ssFinancial && format.thousand != '\0')
+        s.erase(std::remove(s.begin(), s.end(), format.thousand), s.end());
+    if (format.decimal != '.')
+        if (const size_t p = s.find(format.decimal); p != std::string::npos)
+            s[p] = '.';
+    const char *begin = s.data();
+    const char *end = s.data() + s.size();
+    const auto result = std::from_chars(begin, end, value);
+    if (result.ec == std::errc() && result.ptr == end)
+        return true;
+    if (cell.empty()) {
+        value = 0;
+        return true;
+    }
+    return false;
+}
+
+// Day number of a date text, or 0 when it is none. Day-first or month-first
+// order; a two-digit year is taken in 1950..2049.
+qint64 DateValue(std::string_view s, bool dayFirst)
+{
+    int parts[3] = {0, 0, 0};
+    int n = 0;
+    bool digits = false;
+    for (char c : s) {
+        if (IsDigit(c)) {
+            if (n == 3)
+                return 0;
+            parts[n] = parts[n] * 10 + (c - '0');
+            digits = true;
+            if (parts[n] > 99999)
+                return 0;
+        } else if ((c == '/' || c == '-' || c == '.') && digits && n < 3) {
+            ++n;
+            digits = false;
+        } else if (c == ' ') {
+            break; // a time part is not compared
+        } else {
+            return 0;
+        }
+    }
+    if (digits)
+        ++n;
+    if (n != 3)
+        return 0;
+    int year = parts[2];
+    if (year < 100)
+        year += year < 50 ? 2000 : 1900;
+    const QDate date(year, dayFirst ? parts[1] : parts[0], dayFirst ? parts[0] : parts[1]);
+    return date.isValid() ? date.toJulianDay() : 0;
+}
+
+bool LocaleIsDayFirst()
+{
+    const QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    return format.indexOf(QLatin1Char('d')) < format.indexOf(QLatin1Char('M'));
+}
+
+} // namespace
+
+void TAdvStringGrid::GetColumnFormat(int, TSortStyle &, std::string &, std::string &) {}
+
+void TAdvStringGrid::RefreshNumberFormat()
+{
+    const TNumberFormat format = SystemNumberFormat();
+    m_thousandSeparator = format.thousand;
+    m_decimalSeparator = format.decimal;
+}
+
+int TAdvStringGrid::Compare(int col, int row1, int row2)
+{
+    ++SortCompares;
+    TSortStyle style = m_sortAutoFormat ? ssAutomatic : ssAlphabetic;
+    std::string prefix, suffix;
+    GetColumnFormat(col, style, prefix, suffix);
+    if (OnGetFormat)
+        OnGetFormat(this, col, style, prefix, suffix);
+    const std::string_view a = Store().Text(col, row1);
+    const std::string_view b = Store().Text(col, row2);
+    if (!m_sorting)
+        RefreshNumberFormat();
+    const TNumberFormat format{m_thousandSeparator, m_decimalSeparator};
+    if (style == ssAutomatic)
+        style = DetectStyle(a, format);
+    switch (style) {
+    case ssAutomatic:
+    case ssAlphabetic:
+    case ssAlphaCase:
+        return CompareBytes(a, b);
+    case ssAlphaNoCase:
+        return CompareBytes(UpperAscii(a), UpperAscii(b));
+    case ssAnsiAlphaCase:
+        return AnsiCompareStr(std::string(a), std::string(b));
+    case ssAnsiAlphaNoCase:
+        return AnsiCompareText(std::string(a), std::string(b));
+    case ssNumeric:
+    case ssFinancial: {
+        double x = 0, y = 0;
+        if (!ToNumber(a, style, prefix, suffix, format, x) || !ToNumber(b, style, prefix, suffix, format, y))
+            return 0;
+        return Sign(x - y);
+    }
+    case ssDate: {
+        const bool dayFirst = LocaleIsDayFirst();
+        return Sign(double(DateValue(a, dayFirst) - DateValue(b, dayFirst)));
+    }
+    case ssShortDateEU:
+    case ssShortDateUS: {
+        const bool dayFirst = style == ssShortDateEU;
+        return Sign(double(DateValue(a, dayFirst) - DateValue(b, dayFirst)));
+    }
+    case ssHTML:
+        return CompareBytes(StripHTML(a), StripHTML(b));
+    case ssImages:
+        return 0; // cells carry no image indices in this grid
+    case ssCustom: {
+        int result = 0;
+        if (OnCustomCompare)
+            OnCustomCompare(this, col, row1, row2, result);
+        return result;
+    }
+    case ssRaw: {
+        int result = 0;
+        if (OnRawCompare)
+            OnRawCompare(this, col, row1, row2, result);
+        return result;
+    }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+void TAdvStringGrid::SetEnableGraphics(bool value)
+{
+    m_enableGraphics = value;
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::SetEnableHTML(bool value)
+{
+    m_enableHTML = value;
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::SetFixedFont(const QFont &value)
+{
+    m_fixedFont = value;
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::SetVAlignment(TVAlignment value)
+{
+    m_vAlignment = value;
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::SetSelectionColor(const QColor &value)
+{
+    m_selectionColor = value;
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::SetSelectionTextColor(const QColor &value)
+{
+    m_selectionTextColor = value;
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::SetSelectionRectangle(bool value)
+{
+    m_selectionRectangle = value;
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::SetBands(bool value)
+{
+    m_bands = value;
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::SetFixedAsButtons(bool value)
+{
+    m_fixedAsButtons = value;
+    InvalidateGrid();
+}
+
+void TAdvStringGrid::SetSortShow(bool value)
+{
+    m_sortShow = value;
+    InvalidateRow(0);
+}
+
+void TAdvStringGrid::SetSortColumn(int value)
+{
+    if (value == m_sortColumn)
+        return;
+    m_sortColumn = value;
+    InvalidateRow(0);
+}
+
+void TAdvStringGrid::SetSortDirection(TSortDirection value)
+{
+    m_sortDirection = value;
+    InvalidateRow(0);
+}
+
+// ---------------------------------------------------------------------------
+// Drawing
+
+Qt::Alignment TAdvStringGrid::GetCellAlignment(int col, int row)
+{
+    Qt::Alignment alignment = Qt::AlignLeft;
+    if (OnGetAlignment)
+        OnGetAlignment(this, row, col, alignment);
+    return alignment;
+}
+
+void TAdvStringGrid::GetCellColor(int col, int row, TGridDrawState, QColor &brush, QFont &font)
+{
+    if (OnGetCellColor)
+        OnGetCellColor(this, row, col, brush, font);
+}
+
+bool TAdvStringGrid::ShowsSortIndicator(int col, int row) const
+{
+    return m_sortShow && row == 0 && RowCount() > 2 && GetFixedRowsEx() > 0 &&
+           RemapCol(col) == m_sortColumn && (col >= FixedCols() || m_sortFixedCols);
+}
+
+void TAdvStringGrid::DrawCheckBox(QPainter &painter, const QRect &rect, const TCellGraphic &graphic, bool checked,
+                                  Qt::Alignment alignment)
+{
+    int top = rect.top() + 1;
+    if (graphic.CellVAlign == vaBottom)
+        top = rect.bottom() + 1 - 1 - kCheckBoxSize;
+    else if (graphic.CellVAlign == vaCenter && rect.height() > kCheckBoxSize)
+        top = rect.top() + (rect.height() - kCheckBoxSize) / 2;
+    int left = rect.left() + 1;
+    if (alignment & Qt::AlignHCenter)
+        left = rect.left() + (rect.width() - kCheckBoxSize) / 2;
+    else if (alignment & Qt::AlignRight)
+        left = rect.left() + rect.width() - 1 - kCheckBoxSize;
+    left = std::max(left, rect.left() + 1);
+    QStyleOptionButton option;
+    option.initFrom(this);
+    option.rect = QRect(left, top, kCheckBoxSize, kCheckBoxSize);
+    option.state = QStyle::State_Enabled | (checked ? QStyle::State_On : QStyle::State_Off);
+    style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter, this);
+}
+
+void TAdvStringGrid::DrawSortIndicator(QPainter &painter, const QRect &rect, int textWidth, Qt::Alignment alignment)
+{
+    int x = rect.left() + textWidth + 10;
+    if (alignment & Qt::AlignRight)
+        x = rect.left() + rect.width() - textWidth - 14;
+    else if (alignment & Qt::AlignHCenter)
+        x = rect.left() + 8;
+    int y = rect.top() + 8;
+    if (m_vAlignment == vtaBottom)
+        y = rect.top() + rect.height() - 8;
+    else if (m_vAlignment == vtaCenter)
+        y = rect.top() + rect.height() / 2;
+    if (!SortUpGlyph.isNull() && !SortDownGlyph.isNull()) {
+        painter.drawPixmap(x - 4, y - 4, m_sortDirection == sdAscending ? SortUpGlyph : SortDownGlyph);
+        return;
+    }
+    const QColor white(255, 255, 255), grey(128, 128, 128);
+    if (m_sortDirection == sdAscending) {
+        painter.setPen(white);
+        painter.drawLine(x - 4, y + 4, x + 4, y + 4);
+        painter.drawLine(x + 4, y + 4, x, y - 4);
+        painter.setPen(grey);
+        painter.drawLine(x, y - 4, x - 4, y + 4);
+    } else {
+        painter.setPen(white);
+        painter.drawLine(x + 4, y - 4, x, y + 4);
+        painter.setPen(grey);
+        painter.drawLine(x, y + 4, x - 4, y - 4);
+        painter.drawLine(x - 4, y - 4, x + 4, y - 4);
+    }
+    painter.setPen(Qt::black);
+}
+
+void TAdvStringGrid::DrawFixedCell(QPainter &painter, int col, int row, const QRect &rect)
+{
+    QColor brush = FixedColor();
+    QFont font = m_fixedFont;
+    GetCellColor(col, row, gdFixed, brush, font);
+    if (Ctl3D()) {
+        QStyleOptionHeader option;
+        option.initFrom(this);
+        option.rect = rect;
+        option.palette.setColor(QPalette::Button, brush);
+        option.state = QStyle::State_Enabled | QStyle::State_Horizontal;
+        option.state |= m_pressedCell == QPoint(col, row) ? QStyle::State_Sunken : QStyle::State_Raised;
+        style()->drawControl(QStyle::CE_HeaderSection, &option, &painter, this);
+    } else {
+        painter.fillRect(rect, brush);
+    }
+    const int real = RemapCol(col);
+    std::string_view text = Store().Text(real, row);
+    std::string plain;
+    if (m_enableHTML && IsHTML(text)) {
+        plain = StripHTML(text);
+        text = plain;
+    }
+    const Qt::Alignment alignment = GetCellAlignment(col, row);
+    const bool indicator = ShowsSortIndicator(col, row);
+    QRect textRect = rect.adjusted(2, 2, -2, 0);
+    if (indicator)
+        textRect.setWidth(std::max(0, rect.width() - 14));
+    painter.setFont(font);
+    painter.setPen(palette().color(QPalette::ButtonText));
+    QRect drawn;
+    painter.drawText(textRect, int(alignment | Qt::AlignTop), ToDisplay(std::string(text)), &drawn);
+    if (indicator)
+        DrawSortIndicator(painter, rect, text.empty() ? 0 : drawn.width(), alignment);
+}
+
+void TAdvStringGrid::DrawCell(QPainter &painter, int col, int row, const QRect &rect, TGridDrawState state)
+{
+    if (state & gdFixed) {
+        DrawFixedCell(painter, col, row, rect);
+        return;
+    }
+    const int real = RemapCol(col);
+    QColor brush = palette().color(QPalette::Base);
+    QColor pen = palette().color(QPalette::Text);
+    if (m_bands && row % 2 == 1)
+        brush = palette().color(QPalette::AlternateBase);
+    if (state & gdSelected) {
+        brush = m_selectionColor;
+        pen = m_selectionTextColor;
+    }
+    QFont font = this->font();
+    GetCellColor(col, row, state, brush, font);
+    painter.fillRect(rect, brush);
+    const Qt::Alignment alignment = GetCellAlignment(col, row);
+    QRect textRect = rect.adjusted(2, 2, -2, 0);
+    if (HasCheckBox(real, row)) {
+        const TCellGraphic &graphic = *CellGraphic(real, row);
+        const bool checked =
+            graphic.CellType == ctCheckBox ? graphic.CellBoolean : Store().Text(real, row) == CheckTrueText;
+        DrawCheckBox(painter, rect, graphic, checked, alignment);
+        if (graphic.CellType == ctDataCheckBox)
+            return; // its text is its state
+        textRect.setLeft(rect.left() + 1 + kCheckBoxSize + 2);
+    }
+    std::string_view text = Store().Text(real, row);
+    if (!text.empty()) {
+        std::string shown(text);
+        if (m_enableHTML && IsHTML(text))
+            shown = StripHTML(text);
+        painter.setFont(font);
+        painter.setPen(pen);
+        QString display = ToDisplay(shown);
+        display.remove(QLatin1Char('\r'));
+        painter.drawText(textRect, int(alignment | Qt::AlignTop), display);
+    }
+    if ((state & gdFocused) && m_selectionRectangle) {
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = rect;
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Text helpers of the grid: the CSV splitting rules and their pieces.
+// Positions are counted from 1, 0 meaning "none".
+
+// The first position of `ch` in `s` that is not part of a run of `ch`
+// (a position at the very end always counts), or 0.
+size_t SinglePos(char ch, std::string_view s);
+// How many times SinglePos finds `ch`, deleting up to each find.
+int NumSingleChar(char ch, std::string_view s);
+// Every run of `ch` after the first character collapses into one `ch`.
+std::string DoubleToSingleChar(char ch, std::string_view s);
+// Every LF becomes CR LF.
+std::string CSVToLineFeeds(std::string_view s);
+// Code page 437 bytes to Windows-1252 bytes ("?" where there is no match).
+std::string OemToAnsi(std::string_view s);
+
+// Splits one line into fields by the grid's CSV rules. Fields that need no
+// change point into `line`; the others live in `scratch`, which the caller
+// keeps until the fields are used.
+void SplitCSVLine(std::string_view line, char delimiter, bool tildeLineBreaks,
+                  std::vector<std::string_view> &fields, std::deque<std::string> &scratch);
+
+// The delimiter that two sample lines agree on, or '\0'.
+char DetectDelimiter(std::string_view line1, std::string_view line2);
+
+// Reads a file as lines: a line ends at CR (an LF right after it belongs to
+// the line end), a lone LF is an ordinary character, Ctrl-Z or the physical
+// end ends the file. Read errors raise EInOutError naming the file.
+class TCSVLineReader {
+public:
+    TCSVLineReader(std::FILE *file, std::string fileName);
+    // False at the end of the file.
+    bool ReadLine(std::string &line);
+    void Rewind();
+
+private:
+    bool Fill();
+
+    std::FILE *m_file;
+    std::string m_fileName;
+    std::vector<char> m_buffer;
+    size_t m_pos = 0;
+    size_t m_end = 0;
+    bool m_eof = false;
+    bool m_skipLF = false;
+};
+
+// Markup in a cell: texts holding "</", "<B" or "<I".
+bool IsHTML(std::string_view s);
+// The text with its markup tags removed.
+std::string StripHTML(std::string_view s);

@@ -1,0 +1,1015 @@
+#include "platform/StringGrid.h"
+
+#include "platform/AnsiText.h"
+#include "platform/Exceptions.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+// ---------------------------------------------------------------------------
+// TCellStore
+
+namespace {
+
+constexpr int kMaxIndex = 1 << 26;
+
+void *Allocate(size_t bytes)
+{
+    void *p = std::malloc(bytes);
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+
+} // namespace
+
+TCellStore::~TCellStore()
+{
+    for (Row &row : m_rows) {
+        std::free(row.texts);
+        std::free(row.objects);
+    }
+}
+
+void TCellStore::CheckIndex(int col, int row)
+{
+    if (col < 0 || row < 0 || col >= kMaxIndex || row >= kMaxIndex)
+        throw ERangeError("Grid index out of range (column " + std::to_string(col) + ", row " +
+                          std::to_string(row) + ")");
+}
+
+uint32_t TCellStore::Count(const char *block)
+{
+    if (!block)
+        return 0;
+    uint32_t count;
+    std::memcpy(&count, block, sizeof count);
+    return count;
+}
+
+std::string_view TCellStore::TextOf(const char *block, uint32_t col)
+{
+    const uint32_t count = Count(block);
+    if (col >= count)
+        return {};
+    const char *ends = block + sizeof(uint32_t);
+    uint32_t begin = 0, end;
+    if (col > 0)
+        std::memcpy(&begin, ends + (col - 1) * sizeof(uint32_t), sizeof begin);
+    std::memcpy(&end, ends + col * sizeof(uint32_t), sizeof end);
+    const char *bytes = ends + count * sizeof(uint32_t);
+    return {bytes + begin, end - begin};
+}
+
+char *TCellStore::Pack(const std::vector<std::string_view> &texts)
+{
+    size_t count = texts.size();
+    while (count > 0 && texts[count - 1].empty())
+        --count; // trailing empty cells need no entry
+    if (count == 0)
+        return nullptr;
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i)
+        total += texts[i].size();
+    if (total > UINT32_MAX)
+        throw ERangeError("Grid row too long");
+    char *block = static_cast<char *>(Allocate(sizeof(uint32_t) * (count + 1) + total));
+    const uint32_t n = uint32_t(count);
+    std::memcpy(block, &n, sizeof n);
+    char *ends = block + sizeof(uint32_t);
+    char *bytes = ends + count * sizeof(uint32_t);
+    uint32_t end = 0;
+    for (size_t i = 0; i < count; ++i) {
+        std::memcpy(bytes + end, texts[i].data(), texts[i].size());
+        end += uint32_t(texts[i].size());
+        std::memcpy(ends + i * sizeof(uint32_t), &end, sizeof end);
+    }
+    return block;
+}
+
+TCellStore::Row &TCellStore::RowAt(int row)
+{
+    if (size_t(row) >= m_rows.size())
+        m_rows.resize(size_t(row) + 1);
+    return m_rows[size_t(row)];
+}
+
+std::vector<std::string_view> TCellStore::Unpack(const Row &row, size_t minCount) const
+{
+    const uint32_t count = Count(row.texts);
+    std::vector<std::string_view> texts(std::max<size_t>(count, minCount));
+    for (uint32_t i = 0; i < count; ++i)
+        texts[i] = TextOf(row.texts, i);
+    return texts;
+}
+
+std::string_view TCellStore::Text(int col, int row) const
+{
+    CheckIndex(col, row);
+    if (size_t(row) >= m_rows.size())
+        return {};
+    return TextOf(m_rows[size_t(row)].texts, uint32_t(col));
+}
+
+void TCellStore::SetText(int col, int row, std::string_view text)
+{
+    CheckIndex(col, row);
+    if (text.empty() && Text(col, row).empty())
+        return;
+    Row &r = RowAt(row);
+    std::vector<std::string_view> texts = Unpack(r, size_t(col) + 1);
+    texts[size_t(col)] = text;
+    char *block = Pack(texts); // `text` may point into the old block
+    std::free(r.texts);
+    r.texts = block;
+}
+
+void TCellStore::SetTexts(int row, int firstCol, const std::vector<std::string_view> &fields)
+{
+    CheckIndex(firstCol + int(fields.size()), row);
+    CheckIndex(firstCol, row);
+    if (fields.empty())
+        return;
+    Row &r = RowAt(row);
+    std::vector<std::string_view> texts = Unpack(r, size_t(firstCol) + fields.size());
+    std::copy(fields.begin(), fields.end(), texts.begin() + firstCol);
+    char *block = Pack(texts);
+    std::free(r.texts);
+    r.texts = block;
+}
+
+void TCellStore::ClearTexts(int row, int col1, int col2)
+{
+    CheckIndex(col1, row);
+    if (size_t(row) >= m_rows.size() || col2 < col1)
+        return;
+    Row &r = m_rows[size_t(row)];
+    std::vector<std::string_view> texts = Unpack(r, 0);
+    bool changed = false;
+    for (int c = col1; c <= col2 && size_t(c) < texts.size(); ++c)
+        if (!texts[size_t(c)].empty()) {
+            texts[size_t(c)] = {};
+            changed = true;
+        }
+    if (!changed)
+        return;
+    char *block = Pack(texts);
+    std::free(r.texts);
+    r.texts = block;
+}
+
+TObject *TCellStore::Object(int col, int row) const
+{
+    CheckIndex(col, row);
+    if (size_t(row) >= m_rows.size())
+        return nullptr;
+    const Row &r = m_rows[size_t(row)];
+    for (uint32_t i = 0; i < r.objectCount; ++i)
+        if (r.objects[i].col == col)
+            return r.objects[i].object;
+    return nullptr;
+}
+
+void TCellStore::SetObject(int col, int row, TObject *object)
+{
+    CheckIndex(col, row);
+    if (!object && Object(col, row) == nullptr)
+        return;
+    Row &r = RowAt(row);
+    uint32_t i = 0;
+    while (i < r.objectCount && r.objects[i].col < col)
+        ++i;
+    if (i < r.objectCount && r.objects[i].col == col) {
+        if (object) {
+            r.objects[i].object = object;
+            return;
+        }
+        std::memmove(r.objects + i, r.objects + i + 1, (r.objectCount - i - 1) * sizeof(ObjEntry));
+        if (--r.objectCount == 0) {
+            std::free(r.objects);
+            r.objects = nullptr;
+        }
+        return;
+    }
+    auto *grown = static_cast<ObjEntry *>(Allocate((r.objectCount + 1) * sizeof(ObjEntry)));
+    std::copy(r.objects, r.objects + i, grown);
+    grown[i] = {col, object};
+    std::copy(r.objects + i, r.objects + r.objectCount, grown + i + 1);
+    std::free(r.objects);
+    r.objects = grown;
+    ++r.objectCount;
+}
+
+std::vector<int> TCellStore::ObjectCols(int row) const
+{
+    std::vector<int> cols;
+    if (row >= 0 && size_t(row) < m_rows.size()) {
+        const Row &r = m_rows[size_t(row)];
+        for (uint32_t i = 0; i < r.objectCount; ++i)
+            cols.push_back(r.objects[i].col);
+    }
+    return cols;
+}
+
+void TCellStore::MoveCols(int rows, int dst, int src, int len)
+{
+    CheckIndex(dst, 0);
+    CheckIndex(src, 0);
+    CheckIndex(dst + std::max(len, 0), 0);
+    CheckIndex(src + std::max(len, 0), 0);
+    if (len <= 0 || dst == src)
+        return;
+    const int last = std::min<int>(rows, int(m_rows.size()));
+    for (int row = 0; row < last; ++row) {
+        Row &r = m_rows[size_t(row)];
+        if (r.texts) {
+            std::vector<std::string_view> old = Unpack(r, 0);
+            std::vector<std::string_view> texts = old;
+            texts.resize(std::max(texts.size(), size_t(dst + len)));
+            for (int i = 0; i < len; ++i)
+                texts[size_t(dst + i)] = size_t(src + i) < old.size() ? old[size_t(src + i)] : std::string_view();
+            char *block = Pack(texts);
+            std::free(r.texts);
+            r.texts = block;
+        }
+        if (r.objectCount) {
+            std::vector<ObjEntry> moved;
+            std::vector<ObjEntry> kept;
+            for (uint32_t i = 0; i < r.objectCount; ++i) {
+                const ObjEntry &e = r.objects[i];
+                const bool isSource = e.col >= src && e.col < src + len;
+                const bool isDest = e.col >= dst && e.col < dst + len;
+                if (isSource)
+                    moved.push_back({e.col - src + dst, e.object});
+                else if (!isDest)
+                    kept.push_back(e);
+            }
+            kept.insert(kept.end(), moved.begin(), moved.end());
+            std::sort(kept.begin(), kept.end(), [](const ObjEntry &a, const ObjEntry &b) { return a.col < b.col; });
+            std::free(r.objects);
+            r.objects = nullptr;
+            r.objectCount = uint32_t(kept.size());
+            if (!kept.empty()) {
+                r.objects = static_cast<ObjEntry *>(Allocate(kept.size() * sizeof(ObjEntry)));
+                std::copy(kept.begin(), kept.end(), r.objects);
+            }
+        }
+    }
+}
+
+void TCellStore::SwapRows(int a, int b)
+{
+    CheckIndex(0, a);
+    CheckIndex(0, b);
+    RowAt(std::max(a, b));
+    std::swap(m_rows[size_t(a)], m_rows[size_t(b)]);
+}
+
+void TCellStore::CopyRowRefs(int dst, int src)
+{
+    CheckIndex(0, dst);
+    CheckIndex(0, src);
+    RowAt(std::max(dst, src));
+    ForgetRow(dst);
+    Row &d = m_rows[size_t(dst)];
+    const Row &s = m_rows[size_t(src)];
+    d.texts = Pack(Unpack(s, 0));
+    if (s.objectCount) {
+        d.objects = static_cast<ObjEntry *>(Allocate(s.objectCount * sizeof(ObjEntry)));
+        std::copy(s.objects, s.objects + s.objectCount, d.objects);
+        d.objectCount = s.objectCount;
+    }
+}
+
+void TCellStore::ForgetRow(int row)
+{
+    if (row < 0 || size_t(row) >= m_rows.size())
+        return;
+    Row &r = m_rows[size_t(row)];
+    std::free(r.texts);
+    std::free(r.objects);
+    r = Row();
+}
+
+size_t TCellStore::Bytes() const
+{
+    size_t bytes = m_rows.capacity() * sizeof(Row);
+    for (const Row &r : m_rows) {
+        const uint32_t count = Count(r.texts);
+        if (count) {
+            const std::string_view last = TextOf(r.texts, count - 1);
+            bytes += size_t(last.data() + last.size() - r.texts);
+        }
+        bytes += r.objectCount * sizeof(ObjEntry);
+    }
+    return bytes;
+}
+
+// ---------------------------------------------------------------------------
+// TStringGrid
+
+TStringGrid::TStringGrid(QWidget *parent) : QAbstractScrollArea(parent)
+{
+    m_colWidths.assign(size_t(m_colCount), m_defaultColWidth);
+    m_rowHeights.assign(size_t(m_rowCount), m_defaultRowHeight);
+    m_fixedColor = palette().color(QPalette::Button);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setMouseTracking(true);
+    viewport()->setAutoFillBackground(false);
+    UpdateScrollBars();
+}
+
+TStringGrid::~TStringGrid() = default;
+
+void TStringGrid::Repaint()
+{
+    if (m_updateCount == 0)
+        viewport()->update();
+}
+
+void TStringGrid::SetColCount(int value)
+{
+    value = std::max(value, 1);
+    if (value <= m_fixedCols)
+        m_fixedCols = value - 1;
+    if (value == m_colCount)
+        return;
+    const int oldCols = m_colCount;
+    m_colCount = value;
+    m_colWidths.resize(size_t(value), m_defaultColWidth);
+    m_col = std::clamp(m_col, m_fixedCols, m_colCount - 1);
+    ClampScroll();
+    UpdateScrollBars();
+    Repaint();
+    SizeChanged(oldCols, m_rowCount);
+}
+
+void TStringGrid::SetRowCount(int value)
+{
+    value = std::max(value, 1);
+    if (value <= m_fixedRows)
+        m_fixedRows = value - 1;
+    if (value == m_rowCount)
+        return;
+    const int oldRows = m_rowCount;
+    m_rowCount = value;
+    m_rowHeights.resize(size_t(value), m_defaultRowHeight);
+    m_row = std::clamp(m_row, m_fixedRows, m_rowCount - 1);
+    ClampScroll();
+    UpdateScrollBars();
+    Repaint();
+    SizeChanged(m_colCount, oldRows);
+}
+
+void TStringGrid::SetFixedCols(int value)
+{
+    if (value < 0 || value >= m_colCount)
+        throw ERangeError("Fixed column count must be less than column count");
+    m_fixedCols = value;
+    m_col = std::max(m_col, m_fixedCols);
+    ClampScroll();
+    UpdateScrollBars();
+    Repaint();
+}
+
+void TStringGrid::SetFixedRows(int value)
+{
+    if (value < 0 || value >= m_rowCount)
+        throw ERangeError("Fixed row count must be less than row count");
+    m_fixedRows = value;
+    m_row = std::max(m_row, m_fixedRows);
+    ClampScroll();
+    UpdateScrollBars();
+    Repaint();
+}
+
+void TStringGrid::SetDefaultColWidth(int value)
+{
+    m_defaultColWidth = std::max(value, 0);
+    m_colWidths.assign(size_t(m_colCount), m_defaultColWidth);
+    UpdateScrollBars();
+    Repaint();
+    ColWidthsChanged();
+}
+
+void TStringGrid::SetDefaultRowHeight(int value)
+{
+    m_defaultRowHeight = std::max(value, 0);
+    m_rowHeights.assign(size_t(m_rowCount), m_defaultRowHeight);
+    UpdateScrollBars();
+    Repaint();
+    RowHeightsChanged();
+}
+
+void TStringGrid::SetGridLineWidth(int value)
+{
+    m_gridLineWidth = std::max(value, 0);
+    UpdateScrollBars();
+    Repaint();
+}
+
+int TStringGrid::ColWidths(int col) const
+{
+    if (col < 0 || col >= m_colCount)
+        return m_defaultColWidth;
+    return m_colWidths[size_t(col)];
+}
+
+void TStringGrid::SetColWidths(int col, int width)
+{
+    if (col < 0 || col >= m_colCount)
+        throw ERangeError("Grid column " + std::to_string(col) + " out of range");
+    width = std::max(width, 0);
+    if (m_colWidths[size_t(col)] == width)
+        return;
+    m_colWidths[size_t(col)] = width;
+    UpdateScrollBars();
+    Repaint();
+    ColWidthsChanged();
+}
+
+int TStringGrid::RowHeights(int row) const
+{
+    if (row < 0 || row >= m_rowCount)
+        return m_defaultRowHeight;
+    return m_rowHeights[size_t(row)];
+}
+
+void TStringGrid::SetRowHeights(int row, int height)
+{
+    if (row < 0 || row >= m_rowCount)
+        throw ERangeError("Grid row " + std::to_string(row) + " out of range");
+    height = std::max(height, 0);
+    if (m_rowHeights[size_t(row)] == height)
+        return;
+    m_rowHeights[size_t(row)] = height;
+    UpdateScrollBars();
+    Repaint();
+    RowHeightsChanged();
+}
+
+void TStringGrid::SetOptions(TGridOptions value)
+{
+    m_options = value;
+    Repaint();
+}
+
+void TStringGrid::SetFixedColor(const QColor &value)
+{
+    m_fixedColor = value;
+    Repaint();
+}
+
+void TStringGrid::SetCtl3D(bool value)
+{
+    m_ctl3D = value;
+    Repaint();
+}
+
+std::string TStringGrid::Cells(int col, int row) const
+{
+    return std::string(m_store.Text(col, row));
+}
+
+void TStringGrid::SetCells(int col, int row, const std::string &text)
+{
+    m_store.SetText(col, row, text);
+    InvalidateCell(col, row);
+}
+
+TObject *TStringGrid::Objects(int col, int row) const
+{
+    return m_store.Object(col, row);
+}
+
+void TStringGrid::SetObjects(int col, int row, TObject *object)
+{
+    m_store.SetObject(col, row, object);
+}
+
+TCellList TStringGrid::Cols(int col) const
+{
+    TCellList list;
+    for (int r = 0; r < m_rowCount; ++r) {
+        list.Texts.emplace_back(m_store.Text(col, r));
+        list.Objects.push_back(m_store.Object(col, r));
+    }
+    return list;
+}
+
+void TStringGrid::SetCols(int col, const TCellList &list)
+{
+    for (int r = 0; r < m_rowCount; ++r) {
+        const bool has = size_t(r) < list.Texts.size();
+        m_store.SetText(col, r, has ? list.Texts[size_t(r)] : std::string());
+        m_store.SetObject(col, r, size_t(r) < list.Objects.size() ? list.Objects[size_t(r)] : nullptr);
+    }
+    Repaint();
+}
+
+TCellList TStringGrid::Rows(int row) const
+{
+    TCellList list;
+    for (int c = 0; c < m_colCount; ++c) {
+        list.Texts.emplace_back(m_store.Text(c, row));
+        list.Objects.push_back(m_store.Object(c, row));
+    }
+    return list;
+}
+
+void TStringGrid::SetRows(int row, const TCellList &list)
+{
+    for (int c = 0; c < m_colCount; ++c) {
+        m_store.SetText(c, row, size_t(c) < list.Texts.size() ? list.Texts[size_t(c)] : std::string());
+        m_store.SetObject(c, row, size_t(c) < list.Objects.size() ? list.Objects[size_t(c)] : nullptr);
+    }
+    InvalidateRow(row);
+}
+
+void TStringGrid::SetCol(int col)
+{
+    MoveCurrent(col, m_row);
+}
+
+void TStringGrid::SetRow(int row)
+{
+    MoveCurrent(m_col, row);
+}
+
+void TStringGrid::FocusCell(int col, int row)
+{
+    MoveCurrent(col, row);
+}
+
+void TStringGrid::MoveCurrent(int col, int row)
+{
+    if (col < 0 || col >= m_colCount || row < 0 || row >= m_rowCount)
+        throw ERangeError("Grid index out of range (column " + std::to_string(col) + ", row " +
+                          std::to_string(row) + ")");
+    m_col = col;
+    m_row = row;
+    // Scroll the current cell into view.
+    if (row >= m_fixedRows) {
+        if (row < m_topRow)
+            m_topRow = row;
+        else
+            while (m_topRow < row && CellRect(m_col, row).bottom() + 1 > ClientHeight())
+                ++m_topRow;
+        if (CellRect(m_col, row).isEmpty() && row > m_topRow)
+            m_topRow = row;
+    }
+    if (col >= m_fixedCols) {
+        if (col < m_leftCol)
+            m_leftCol = col;
+        else
+            while (m_leftCol < col && CellRect(col, m_row).right() + 1 > ClientWidth())
+                ++m_leftCol;
+    }
+    ClampScroll();
+    UpdateScrollBars();
+    Repaint();
+}
+
+void TStringGrid::SetTopRow(int row)
+{
+    m_topRow = row;
+    ClampScroll();
+    UpdateScrollBars();
+    Repaint();
+}
+
+void TStringGrid::SetLeftCol(int col)
+{
+    m_leftCol = col;
+    ClampScroll();
+    UpdateScrollBars();
+    Repaint();
+}
+
+int TStringGrid::VisibleRowCount() const
+{
+    int y = 0;
+    for (int r = 0; r < m_fixedRows; ++r)
+        y += RowHeights(r) + m_gridLineWidth;
+    int count = 0;
+    for (int r = m_topRow; r < m_rowCount; ++r) {
+        y += RowHeights(r) + m_gridLineWidth;
+        if (y > ClientHeight())
+            break;
+        ++count;
+    }
+    return count;
+}
+
+int TStringGrid::VisibleColCount() const
+{
+    int x = 0;
+    for (int c = 0; c < m_fixedCols; ++c)
+        x += ColWidths(c) + m_gridLineWidth;
+    int count = 0;
+    for (int c = m_leftCol; c < m_colCount; ++c) {
+        x += ColWidths(c) + m_gridLineWidth;
+        if (x > ClientWidth())
+            break;
+        ++count;
+    }
+    return count;
+}
+
+void TStringGrid::ClampScroll()
+{
+    m_topRow = std::clamp(m_topRow, m_fixedRows, std::max(m_fixedRows, MaxTopRow()));
+    m_leftCol = std::clamp(m_leftCol, m_fixedCols, std::max(m_fixedCols, MaxLeftCol()));
+}
+
+int TStringGrid::MaxTopRow() const
+{
+    int room = ClientHeight();
+    for (int r = 0; r < m_fixedRows; ++r)
+        room -= RowHeights(r) + m_gridLineWidth;
+    int top = m_rowCount;
+    while (top > m_fixedRows) {
+        room -= RowHeights(top - 1) + m_gridLineWidth;
+        if (room < 0)
+            break;
+        --top;
+    }
+    return std::min(top, m_rowCount - 1);
+}
+
+int TStringGrid::MaxLeftCol() const
+{
+    int room = ClientWidth();
+    for (int c = 0; c < m_fixedCols; ++c)
+        room -= ColWidths(c) + m_gridLineWidth;
+    int left = m_colCount;
+    while (left > m_fixedCols) {
+        room -= ColWidths(left - 1) + m_gridLineWidth;
+        if (room < 0)
+            break;
+        --left;
+    }
+    return std::min(left, m_colCount - 1);
+}
+
+void TStringGrid::UpdateScrollBars()
+{
+    m_scrolling = true;
+    const int maxTop = std::max(m_fixedRows, MaxTopRow());
+    verticalScrollBar()->setRange(0, maxTop - m_fixedRows);
+    verticalScrollBar()->setPageStep(std::max(1, VisibleRowCount()));
+    verticalScrollBar()->setValue(m_topRow - m_fixedRows);
+    const int maxLeft = std::max(m_fixedCols, MaxLeftCol());
+    horizontalScrollBar()->setRange(0, maxLeft - m_fixedCols);
+    horizontalScrollBar()->setPageStep(std::max(1, VisibleColCount()));
+    horizontalScrollBar()->setValue(m_leftCol - m_fixedCols);
+    m_scrolling = false;
+}
+
+void TStringGrid::scrollContentsBy(int, int)
+{
+    if (m_scrolling)
+        return;
+    m_topRow = m_fixedRows + verticalScrollBar()->value();
+    m_leftCol = m_fixedCols + horizontalScrollBar()->value();
+    ClampScroll();
+    Repaint();
+}
+
+int TStringGrid::ClientWidth() const
+{
+    return viewport()->width();
+}
+
+int TStringGrid::ClientHeight() const
+{
+    return viewport()->height();
+}
+
+QRect TStringGrid::CellRectAnywhere(int col, int row) const
+{
+    if (col < 0 || col >= m_colCount || row < 0 || row >= m_rowCount)
+        return {};
+    int x = 0;
+    if (col < m_fixedCols) {
+        for (int c = 0; c < col; ++c)
+            x += ColWidths(c) + m_gridLineWidth;
+    } else {
+        for (int c = 0; c < m_fixedCols; ++c)
+            x += ColWidths(c) + m_gridLineWidth;
+        for (int c = m_leftCol; c < col; ++c)
+            x += ColWidths(c) + m_gridLineWidth;
+        for (int c = col; c < m_leftCol; ++c)
+            x -= ColWidths(c) + m_gridLineWidth;
+    }
+    int y = 0;
+    if (row < m_fixedRows) {
+        for (int r = 0; r < row; ++r)
+            y += RowHeights(r) + m_gridLineWidth;
+    } else {
+        for (int r = 0; r < m_fixedRows; ++r)
+            y += RowHeights(r) + m_gridLineWidth;
+        if (row < m_topRow)
+            return QRect(x, -RowHeights(row) - m_gridLineWidth, ColWidths(col), RowHeights(row));
+        for (int r = m_topRow; r < row; ++r) {
+            y += RowHeights(r) + m_gridLineWidth;
+            if (y > ClientHeight())
+                return QRect(x, y, ColWidths(col), RowHeights(row)); // below the view
+        }
+    }
+    return QRect(x, y, ColWidths(col), RowHeights(row));
+}
+
+QRect TStringGrid::CellRect(int col, int row) const
+{
+    if ((col >= m_fixedCols && col < m_leftCol) || (row >= m_fixedRows && row < m_topRow))
+        return {};
+    const QRect rect = CellRectAnywhere(col, row);
+    if (rect.isNull() || rect.left() >= ClientWidth() || rect.top() >= ClientHeight())
+        return {};
+    return rect;
+}
+
+QPoint TStringGrid::MouseCoord(int x, int y) const
+{
+    auto find = [this](int pos, int fixed, int first, int count, auto size) {
+        int edge = 0;
+        for (int i = 0; i < fixed; ++i) {
+            edge += size(i) + m_gridLineWidth;
+            if (pos < edge)
+                return i;
+        }
+        for (int i = first; i < count; ++i) {
+            edge += size(i) + m_gridLineWidth;
+            if (pos < edge)
+                return i;
+        }
+        return -1;
+    };
+    if (x < 0 || y < 0)
+        return {-1, -1};
+    const int col = find(x, m_fixedCols, m_leftCol, m_colCount, [this](int c) { return ColWidths(c); });
+    const int row = find(y, m_fixedRows, m_topRow, m_rowCount, [this](int r) { return RowHeights(r); });
+    if (col < 0 || row < 0)
+        return {-1, -1};
+    return {col, row};
+}
+
+int TStringGrid::SizingColAt(int x, int y) const
+{
+    const QPoint cell = MouseCoord(x, y);
+    if (cell.y() < 0 || cell.y() >= m_fixedRows || cell.x() < 0)
+        return -1;
+    const QRect rect = CellRect(cell.x(), cell.y());
+    if (rect.right() + 1 - x < 4 && x - (rect.right() + 1) < 4)
+        return cell.x();
+    if (x - rect.left() < 4) {
+        // The border on the left belongs to the column before.
+        int before = cell.x() - 1;
+        if (cell.x() == m_leftCol && cell.x() >= m_fixedCols)
+            before = m_fixedCols - 1;
+        return before;
+    }
+    return -1;
+}
+
+void TStringGrid::BeginUpdate()
+{
+    ++m_updateCount;
+}
+
+void TStringGrid::EndUpdate()
+{
+    if (m_updateCount > 0 && --m_updateCount == 0)
+        viewport()->update();
+}
+
+void TStringGrid::InvalidateCell(int col, int row)
+{
+    if (m_updateCount)
+        return;
+    const QRect rect = CellRect(col, row);
+    if (!rect.isEmpty())
+        viewport()->update(rect.adjusted(0, 0, m_gridLineWidth, m_gridLineWidth));
+}
+
+void TStringGrid::InvalidateRow(int row)
+{
+    if (m_updateCount)
+        return;
+    const QRect rect = CellRect(m_fixedCols < m_colCount ? m_fixedCols : 0, row);
+    if (!rect.isEmpty() || row < m_fixedRows)
+        viewport()->update(QRect(0, std::max(rect.top(), 0), ClientWidth(), RowHeights(row) + m_gridLineWidth));
+}
+
+void TStringGrid::InvalidateGrid()
+{
+    Repaint();
+}
+
+void TStringGrid::DrawCell(QPainter &painter, int col, int row, const QRect &rect, TGridDrawState state)
+{
+    QColor background = palette().color(QPalette::Base);
+    QColor text = palette().color(QPalette::Text);
+    if (state & gdFixed) {
+        background = m_fixedColor;
+        text = palette().color(QPalette::ButtonText);
+    } else if (state & gdSelected) {
+        background = palette().color(QPalette::Highlight);
+        text = palette().color(QPalette::HighlightedText);
+    }
+    painter.fillRect(rect, background);
+    painter.setPen(text);
+    painter.drawText(rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                     ToDisplay(std::string(m_store.Text(col, row))));
+}
+
+void TStringGrid::DrawGridLines(QPainter &painter, int col, int row, const QRect &rect, bool fixed) const
+{
+    Q_UNUSED(col);
+    Q_UNUSED(row);
+    if (m_gridLineWidth <= 0)
+        return;
+    const QColor color = fixed ? palette().color(QPalette::Dark) : QColor(192, 192, 192);
+    if (m_options & (fixed ? goFixedVertLine : goVertLine))
+        painter.fillRect(QRect(rect.right() + 1, rect.top(), m_gridLineWidth, rect.height() + m_gridLineWidth), color);
+    if (m_options & (fixed ? goFixedHorzLine : goHorzLine))
+        painter.fillRect(QRect(rect.left(), rect.bottom() + 1, rect.width() + m_gridLineWidth, m_gridLineWidth), color);
+}
+
+void TStringGrid::paintEvent(QPaintEvent *)
+{
+    QPainter painter(viewport());
+    painter.fillRect(viewport()->rect(), palette().color(QPalette::Window));
+    std::vector<int> cols;
+    for (int c = 0; c < m_fixedCols; ++c)
+        cols.push_back(c);
+    for (int c = m_leftCol; c < m_colCount; ++c)
+        cols.push_back(c);
+    std::vector<int> rows;
+    for (int r = 0; r < m_fixedRows; ++r)
+        rows.push_back(r);
+    for (int r = m_topRow; r < m_rowCount; ++r)
+        rows.push_back(r);
+    int y = 0;
+    for (int r : rows) {
+        if (y >= ClientHeight())
+            break;
+        int x = 0;
+        for (int c : cols) {
+            if (x >= ClientWidth())
+                break;
+            const QRect rect(x, y, ColWidths(c), RowHeights(r));
+            const bool fixed = IsFixedCell(c, r);
+            TGridDrawState state = fixed ? gdFixed : 0;
+            if (!fixed && c == m_col && r == m_row) {
+                state |= gdSelected;
+                if (hasFocus())
+                    state |= gdFocused;
+            }
+            painter.save();
+            painter.setClipRect(rect);
+            DrawCell(painter, c, r, rect, state);
+            painter.restore();
+            DrawGridLines(painter, c, r, rect, fixed);
+            x += rect.width() + m_gridLineWidth;
+        }
+        y += RowHeights(r) + m_gridLineWidth;
+    }
+}
+
+void TStringGrid::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    ClampScroll();
+    UpdateScrollBars();
+    Resized();
+}
+
+void TStringGrid::Resized() {}
+
+void TStringGrid::ColWidthsChanged() {}
+
+void TStringGrid::RowHeightsChanged() {}
+
+void TStringGrid::SizeChanged(int, int) {}
+
+void TStringGrid::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    MouseDown(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void TStringGrid::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    MouseMove(event->modifiers(), p.x(), p.y());
+}
+
+void TStringGrid::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    MouseUp(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void TStringGrid::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    if (event->button() == Qt::LeftButton)
+        DblClick(p.x(), p.y());
+    MouseDown(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void TStringGrid::MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y)
+{
+    if (button != Qt::LeftButton)
+        return;
+    setFocus(Qt::MouseFocusReason);
+    if (m_options & goColSizing) {
+        const int col = SizingColAt(x, y);
+        if (col >= 0) {
+            m_sizingCol = col;
+            m_sizingStartX = x;
+            m_sizingStartWidth = ColWidths(col);
+            return;
+        }
+    }
+    const QPoint cell = MouseCoord(x, y);
+    if (cell.x() >= m_fixedCols && cell.y() >= m_fixedRows)
+        MoveCurrent(cell.x(), cell.y());
+}
+
+void TStringGrid::MouseMove(Qt::KeyboardModifiers, int x, int y)
+{
+    if (m_sizingCol >= 0) {
+        SetColWidths(m_sizingCol, std::max(1, m_sizingStartWidth + x - m_sizingStartX));
+        return;
+    }
+    const bool sizing = (m_options & goColSizing) && SizingColAt(x, y) >= 0;
+    viewport()->setCursor(sizing ? Qt::SplitHCursor : Qt::ArrowCursor);
+}
+
+void TStringGrid::MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int)
+{
+    if (button != Qt::LeftButton || m_sizingCol < 0)
+        return;
+    const int col = m_sizingCol;
+    const int width = std::max(1, m_sizingStartWidth + x - m_sizingStartX);
+    if (width != ColWidths(col))
+        SetColWidths(col, width);
+    m_sizingCol = -1;
+}
+
+void TStringGrid::DblClick(int, int) {}
+
+void TStringGrid::keyPressEvent(QKeyEvent *event)
+{
+    int key = event->key();
+    KeyDown(key, event->modifiers());
+    if (key == 0)
+        return;
+    const QByteArray text = event->text().toUtf8();
+    for (char c : text) {
+        char ch = c;
+        KeyPress(ch);
+    }
+}
+
+void TStringGrid::keyReleaseEvent(QKeyEvent *event)
+{
+    int key = event->key();
+    KeyUp(key, event->modifiers());
+}
+
+void TStringGrid::KeyDown(int &key, Qt::KeyboardModifiers shift)
+{
+    const int page = std::max(1, VisibleRowCount());
+    const bool ctrl = shift & Qt::ControlModifier;
+    int col = m_col, row = m_row;
+    switch (key) {
+    case Qt::Key_Up: --row; break;
+    case Qt::Key_Down: ++row; break;
+    case Qt::Key_Left: --col; break;
+    case Qt::Key_Right: ++col; break;
+    case Qt::Key_PageUp: row -= page; break;
+    case Qt::Key_PageDown: row += page; break;
+    case Qt::Key_Home: if (ctrl) row = m_fixedRows; else col = m_fixedCols; break;
+    case Qt::Key_End: if (ctrl) row = m_rowCount - 1; else col = m_colCount - 1; break;
+    default: return;
+    }
+    col = std::clamp(col, m_fixedCols, m_colCount - 1);
+    row = std::clamp(row, m_fixedRows, m_rowCount - 1);
+    MoveCurrent(col, row);
+}
+
+void TStringGrid::KeyPress(char &) {}
+
+void TStringGrid::KeyUp(int &, Qt::KeyboardModifiers) {}
+
