@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need,
-# only those that are missing. Usage: scripts/deps.sh build|run|test|bench
+# only those that are missing. Usage: scripts/deps.sh build|run|test|bench|fuzz
 set -euo pipefail
 
 build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
@@ -8,12 +8,14 @@ build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools l
 run=(xvfb xauth x11-apps imagemagick)
 test=(xvfb xauth socat python3 nginx-light)
 bench=(socat nginx-light curl time)
+fuzz=(clang-14 libclang-rt-14-dev)
 
 wanted=("${build[@]}")
 case "${1:-build}" in
   run) wanted+=("${run[@]}") ;;
   test) wanted+=("${test[@]}") ;;
   bench) wanted+=("${bench[@]}") ;;
+  fuzz) wanted+=("${fuzz[@]}") ;;
 esac
 
 missing=()
