@@ -64,8 +64,7 @@ std::vector<TSearchRec> FindFiles(const std::string &pattern, int attr)
     const int excluded = ~attr & (faHidden | faSysFile | faVolumeID | faDirectory);
     std::vector<TSearchRec> found;
     std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end;
-         it.increment(ec)) {
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         TSearchRec rec;
         rec.Name = it->path().filename().string();
         if (!MatchesMask(rec.Name, mask))

@@ -4,12 +4,12 @@
 #include <vector>
 
 // File attributes as the directory search reports them.
-constexpr int faReadOnly = 0x01;  // the owner may not write
-constexpr int faHidden = 0x02;    // the name starts with "."
-constexpr int faSysFile = 0x04;   // never set here
-constexpr int faVolumeID = 0x08;  // never set here
+constexpr int faReadOnly = 0x01; // the owner may not write
+constexpr int faHidden = 0x02; // the name starts with "."
+constexpr int faSysFile = 0x04; // never set here
+constexpr int faVolumeID = 0x08; // never set here
 constexpr int faDirectory = 0x10;
-constexpr int faArchive = 0x20;   // never set here
+constexpr int faArchive = 0x20; // never set here
 constexpr int faAnyFile = 0x3F;
 
 struct TSearchRec {

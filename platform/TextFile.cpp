@@ -10,7 +10,7 @@ constexpr char kCtrlZ = 26;
 
 bool IsDirectory(std::FILE *file)
 {
-    struct stat st {};
+    struct stat st { };
     return fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

@@ -27,17 +27,25 @@ TEST(TextFile, TextModeReadsLinesAsTheCLibraryDoes)
         int size;
         Lines lines;
     } cases[] = {
-        {"CR LF and LF read alike", "a\r\nb\nc\r\n", 100, {"a\n", "b\n", "c\n"}},
-        {"every CR is dropped", "a\rb\r\r\nc\r", 100, {"ab\n", "c"}},
-        {"last line without LF", "one\ntwo", 100, {"one\n", "two"}},
-        {"Ctrl-Z ends the file", "a\nb\x1a" "c\nd\n", 100, {"a\n", "b"}},
-        {"Ctrl-Z at a line start", "a\n\x1a" "b\n", 100, {"a\n"}},
-        {"at most size - 1 characters", "abcdefg\nhi\n", 5, {"abcd", "efg\n", "hi\n"}},
-        {"LF as the last of size - 1", "abc\nd", 5, {"abc\n", "d"}},
-        {"dropped CRs don't count", "ab\r\r\r\ncd", 4, {"ab\n", "cd"}},
-        {"empty lines", "\n\n", 10, {"\n", "\n"}},
-        {"empty file", "", 10, {}},
-        {"only Ctrl-Z", "\x1a", 10, {}},
+        { "CR LF and LF read alike", "a\r\nb\nc\r\n", 100, { "a\n", "b\n", "c\n" } },
+        { "every CR is dropped", "a\rb\r\r\nc\r", 100, { "ab\n", "c" } },
+        { "last line without LF", "one\ntwo", 100, { "one\n", "two" } },
+        { "Ctrl-Z ends the file",
+          "a\nb\x1a"
+          "c\nd\n",
+          100,
+          { "a\n", "b" } },
+        { "Ctrl-Z at a line start",
+          "a\n\x1a"
+          "b\n",
+          100,
+          { "a\n" } },
+        { "at most size - 1 characters", "abcdefg\nhi\n", 5, { "abcd", "efg\n", "hi\n" } },
+        { "LF as the last of size - 1", "abc\nd", 5, { "abc\n", "d" } },
+        { "dropped CRs don't count", "ab\r\r\r\ncd", 4, { "ab\n", "cd" } },
+        { "empty lines", "\n\n", 10, { "\n", "\n" } },
+        { "empty file", "", 10, {} },
+        { "only Ctrl-Z", "\x1a", 10, {} },
     };
     QTemporaryDir dir;
     const std::string path = dir.filePath("t.txt").toStdString();
@@ -69,8 +77,13 @@ TEST(TextFile, BinaryModeKeepsBytes)
 {
     QTemporaryDir dir;
     const std::string path = dir.filePath("b.bin").toStdString();
-    WriteFileBytes(path, "a\r\n\x1a" "b");
-    EXPECT_EQ(ReadAll(path, "rb", 100), (Lines {"a\r\n", "\x1a" "b"}));
+    WriteFileBytes(path,
+                   "a\r\n\x1a"
+                   "b");
+    EXPECT_EQ(ReadAll(path, "rb", 100),
+              (Lines { "a\r\n",
+                       "\x1a"
+                       "b" }));
 }
 
 TEST(TextFile, TextModeWritesLfAsCrLfAndEmptiesTheFile)
@@ -87,7 +100,7 @@ TEST(TextFile, TextModeWritesLfAsCrLfAndEmptiesTheFile)
         EXPECT_TRUE(file.Close());
     }
     EXPECT_EQ(ReadFileBytes(path), "SLPS-01234\r\na\r\n\r\nb\r\r\n");
-    EXPECT_EQ(ReadAll(path, "rt", 100), (Lines {"SLPS-01234\n", "a\n", "\n", "b\n"}));
+    EXPECT_EQ(ReadAll(path, "rt", 100), (Lines { "SLPS-01234\n", "a\n", "\n", "b\n" }));
 }
 
 TEST(TextFile, OpenFailuresAreReported)

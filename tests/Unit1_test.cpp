@@ -1,0 +1,200 @@
+#include "app/Unit1.h"
+#include "platform/Clipboard.h"
+#include "platform/Exceptions.h"
+#include "platform/Shell.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+class Form1 : public ::testing::Test {
+protected:
+    QTemporaryDir tmp;
+    std::string appDir = tmp.path().toStdString();
+    std::vector<std::string> opened;
+    OpenUrlHook previousHook;
+
+    void SetUp() override
+    {
+        QDir(tmp.path()).mkpath("cdl/data");
+        previousHook = SetOpenUrlHook([this](const std::string &url) { opened.push_back(url); });
+        ShownMessageBoxes().clear();
+    }
+    void TearDown() override { SetOpenUrlHook(previousHook); }
+
+    void AddDatabase(const std::string &file, const std::string &firstLine)
+    {
+        WriteFileBytes(appDir + "/cdl/" + file, firstLine + "\r\nGame Name\tGID\r\nA\t1\r\n");
+    }
+
+    // Shown, laid out and resized so that the outer width is `outerWidth`.
+    static void ShowAt(TForm1 &form, int outerWidth)
+    {
+        form.show();
+        form.resize(outerWidth - 2 * TForm1::FrameWidth, form.height());
+        QTRY_COMPARE_WITH_TIMEOUT(form.OuterWidth(), outerWidth, 5000);
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+
+    static QStringList Entries(const TForm1 &form)
+    {
+        QStringList entries;
+        for (int i = 0; i < form.cbo_SysList->count(); ++i)
+            entries << form.cbo_SysList->itemText(i);
+        return entries;
+    }
+};
+
+} // namespace
+
+TEST_F(Form1, StartsInTheNoSystemState)
+{
+    AddDatabase("psx.cdl", "sony PlayStation\tCD games");
+    AddDatabase("saturn.cdl", "Sega Saturn");
+    AddDatabase("cdi.cdl", "CD-i\tPhilips");
+    TForm1 form(appDir);
+    form.show();
+
+    EXPECT_EQ(form.AppDir, appDir);
+    EXPECT_EQ(form.windowTitle(), "TIRMO - Velmarin v0.2");
+    EXPECT_EQ(form.OuterWidth(), 695);
+    EXPECT_EQ(form.minimumWidth() + 2 * TForm1::FrameWidth, 558);
+    EXPECT_EQ(Entries(form), (QStringList { "CD-i", "Sega Saturn", "sony PlayStation" }));
+    EXPECT_EQ(form.cbo_SysList->currentIndex(), -1);
+    EXPECT_TRUE(form.cbo_SysList->isEnabled());
+    EXPECT_FALSE(form.cbo_SysList->isEditable());
+    EXPECT_EQ(form.CurSys, nullptr);
+    EXPECT_TRUE(form.acg_GameListPlace->isHidden());
+    EXPECT_FALSE(form.sb_SaveHave->isEnabled());
+    EXPECT_FALSE(form.sb_SaveMiss->isEnabled());
+    EXPECT_TRUE(form.sb_Update->isEnabled());
+    EXPECT_TRUE(form.sb_About->isEnabled());
+    EXPECT_EQ(form.StatusBar1->toolTip(), "Double click to copy text to clipboard");
+    EXPECT_EQ(form.StatusText(), "Choose a system to see its games");
+}
+
+TEST_F(Form1, DesignLook)
+{
+    TForm1 form(appDir);
+    ShowAt(form, 695);
+    struct Button {
+        QToolButton *button;
+        const char *caption;
+        int left, pointSize;
+        QColor color;
+    } buttons[] = {
+        { form.sb_SaveHave, "Have", 0, 12, Qt::red },
+        { form.sb_SaveMiss, "Miss", 75, 12, Qt::red },
+        { form.sb_Update, "Update", 537, 10, form.palette().color(QPalette::WindowText) },
+        { form.sb_About, "Web", 612, 10, Qt::blue },
+    };
+    for (const Button &b : buttons) {
+        EXPECT_EQ(b.button->text(), b.caption);
+        EXPECT_EQ(b.button->geometry(), QRect(b.left, 2, 75, 22)) << b.caption;
+        EXPECT_EQ(b.button->font().pointSize(), b.pointSize) << b.caption;
+        EXPECT_TRUE(b.button->font().bold()) << b.caption;
+        EXPECT_EQ(b.button->palette().color(QPalette::Active, QPalette::ButtonText), b.color)
+            << b.caption;
+    }
+    EXPECT_EQ(form.ToolBar1->geometry(), QRect(0, 0, 687, 26));
+    EXPECT_EQ(form.cbo_SysList->geometry(), QRect(218, 5, 250, 19));
+    EXPECT_EQ(form.StatusBar1->height(), 20);
+    EXPECT_EQ(form.StatusBar1->geometry().bottom(), form.height() - 1);
+    EXPECT_EQ(form.font().pointSize(), 8);
+
+    // The floppy glyph on both export buttons, its bottom-left colour transparent.
+    for (QToolButton *b : { form.sb_SaveHave, form.sb_SaveMiss }) {
+        const QImage glyph = b->icon().pixmap(16, 16).toImage();
+        ASSERT_EQ(glyph.size(), QSize(16, 16));
+        EXPECT_EQ(glyph.pixelColor(0, 15).alpha(), 0);
+        EXPECT_EQ(glyph.pixelColor(8, 8).alpha(), 255);
+    }
+    EXPECT_TRUE(form.sb_Update->icon().isNull());
+}
+
+TEST_F(Form1, ResizeRuleKeepsUpdateAndWebRightAndTheSelectorCentred)
+{
+    TForm1 form(appDir);
+    struct Case {
+        int outer, spacer, selectorLeft;
+    } cases[] = { { 558, 250, 150 }, { 695, 387, 218 }, { 800, 492, 271 }, { 1001, 693, 371 } };
+    for (const Case &c : cases) {
+        ShowAt(form, c.outer);
+        EXPECT_EQ(form.ControlBar1->width(), c.spacer) << c.outer;
+        EXPECT_EQ(form.cbo_SysList->x(), c.selectorLeft) << c.outer;
+        EXPECT_EQ(form.sb_About->geometry().right(), form.width() - 1) << c.outer;
+        EXPECT_EQ(form.sb_Update->x(), 150 + c.spacer) << c.outer;
+    }
+    form.resize(300, 100);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.OuterWidth(), 558) << "the minimum size holds";
+}
+
+TEST_F(Form1, NoDatabasesLeaveTheSelectorEmptyAndSaySo)
+{
+    TForm1 form(appDir);
+    form.show();
+    EXPECT_EQ(form.cbo_SysList->count(), 0);
+    EXPECT_EQ(form.SysHead.Next, nullptr);
+    EXPECT_EQ(form.StatusText().toStdString(),
+              "No game databases (*.cdl) found in " + appDir + "/cdl");
+}
+
+TEST_F(Form1, EntriesShowEightBitNamesAndKeepTheirBytes)
+{
+    AddDatabase("a.cdl", "Pok\xe9mon CD\tx");
+    AddDatabase("b.cdl", "\xc3\x89t\xc3\xa9\tx");
+    TForm1 form(appDir);
+    EXPECT_EQ(Entries(form),
+              (QStringList { QString::fromUtf8("\xc3\x89t\xc3\xa9"),
+                             QString::fromUtf8("Pok\xc3\xa9mon CD") }));
+    EXPECT_EQ(form.cbo_SysList->itemData(1).toByteArray().toStdString(), "Pok\xe9mon CD");
+}
+
+TEST_F(Form1, WebButtonHandsTheSiteUrlOver)
+{
+    TForm1 form(appDir);
+    form.show();
+    QTest::mouseClick(form.sb_About, Qt::LeftButton);
+    EXPECT_EQ(opened, std::vector<std::string> { TIRMO_SITE_URL });
+    EXPECT_TRUE(ShownMessageBoxes().empty());
+}
+
+TEST_F(Form1, ExceptionInAHandlerIsShownAndTheWindowGoesOn)
+{
+    TForm1 form(appDir);
+    form.show();
+    SetOpenUrlHook([](const std::string &) { throw Exception("No browser to open the site"); });
+    QTest::mouseClick(form.sb_About, Qt::LeftButton);
+    ASSERT_EQ(ShownMessageBoxes().size(), 1u);
+    EXPECT_EQ(ShownMessageBoxes()[0],
+              (std::pair<std::string, std::string> { "No browser to open the site", "TIRMO" }));
+
+    SetOpenUrlHook([this](const std::string &url) { opened.push_back(url); });
+    QTest::mouseClick(form.sb_About, Qt::LeftButton);
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_TRUE(form.isVisible());
+}
+
+TEST_F(Form1, DoubleClickCopiesExactlyTheStatusText)
+{
+    AddDatabase("psx.cdl", "PlayStation\tx");
+    TForm1 form(appDir);
+    form.show();
+    ClipboardSetText("something else");
+    QTest::mouseDClick(form.StatusBar1, Qt::LeftButton);
+    EXPECT_EQ(ClipboardText(), "Choose a system to see its games");
+
+    form.SetStatusText("You Have 7 of 120 known PlayStation Games");
+    QTest::mouseDClick(form.StatusBar1->findChild<QLabel *>(), Qt::LeftButton);
+    EXPECT_EQ(ClipboardText(), "You Have 7 of 120 known PlayStation Games");
+
+    form.SetStatusText("");
+    QTest::mouseDClick(form.StatusBar1, Qt::LeftButton);
+    EXPECT_EQ(ClipboardText(), "");
+}
