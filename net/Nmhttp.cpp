@@ -1,0 +1,482 @@
+#include "net/Nmhttp.h"
+
+#include "net/Nmuue.h"
+#include "net/Nmurl.h"
+#include "platform/Collate.h"
+#include "platform/Exceptions.h"
+
+#include <QBuffer>
+#include <QFile>
+
+#include <algorithm>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+namespace {
+
+constexpr const char *RequestWords[] = {"GET ",  "OPTIONS ", "HEAD ",   "POST ", "PUT ",
+                                        "PATCH ", "COPY ",   "MOVE ",   "DELETE ", "LINK ",
+                                        "UNLINK ", "TRACE ", "WRAPPED "};
+
+bool SendsBody(CmdType cmd)
+{
+    return cmd == CmdPOST || cmd == CmdPUT || cmd == CmdPATCH || cmd == CmdTRACE || cmd == CmdWRAPPED;
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool IsAlpha(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+std::string AsciiLower(std::string s)
+{
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return s;
+}
+
+// "http", "ftp", ... : a letter, then letters, digits, '+', '-', '.'. Text
+// before a colon further on in a path or query is no scheme.
+bool IsSchemeName(const std::string &s)
+{
+    if (s.empty() || !IsAlpha(s[0]))
+        return false;
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return IsAlpha(c) || IsDigit(c) || c == '+' || c == '-' || c == '.'; });
+}
+
+int PortNumber(const std::string &text, const std::string &url)
+{
+    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), IsDigit))
+        throw EConvertError("'" + text + "' is not a valid integer value (the port of " + url + ")");
+    const int port = std::stoi(text);
+    if (port < 1 || port > 65535)
+        throw EConvertError("Port " + text + " of " + url + " is out of range");
+    return port;
+}
+
+// The first run of digits in `text`, saturated; -1 when there is none.
+int64_t FirstNumber(const std::string &text)
+{
+    const auto start = std::find_if(text.begin(), text.end(), IsDigit);
+    if (start == text.end())
+        return -1;
+    int64_t value = 0;
+    for (auto it = start; it != text.end() && IsDigit(*it); ++it) {
+        if (value > (std::numeric_limits<int64_t>::max() - 9) / 10)
+            return std::numeric_limits<int64_t>::max();
+        value = value * 10 + (*it - '0');
+    }
+    return value;
+}
+
+std::string WithoutLineEnd(std::string line)
+{
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    return line;
+}
+
+void CreateFile(QFile &file)
+{
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate))
+        throw EFCreateError("Cannot create file \"" + file.fileName().toStdString() +
+                            "\": " + file.errorString().toStdString());
+}
+
+void WriteFile(QFile &file, const std::string &bytes)
+{
+    if (file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()))
+        throw EInOutError("Cannot write file \"" + file.fileName().toStdString() +
+                          "\": " + file.errorString().toStdString());
+}
+
+// A short, printable excerpt of bytes a peer sent, for an error message.
+std::string Excerpt(const std::string &bytes)
+{
+    std::string out;
+    for (char c : bytes.substr(0, 40))
+        out += (static_cast<unsigned char>(c) < 32 || c == 127) ? '.' : c;
+    return out;
+}
+
+} // namespace
+
+TNMHTTP::TNMHTTP(QObject *owner) : TPowersock(owner) {}
+
+void TNMHTTP::Request(CmdType cmd, const std::string &url)
+{
+    CurrentURL = url;
+    CurrentCmd = cmd;
+    HTTPConnect();
+}
+
+void TNMHTTP::Options(const std::string &url) { Request(CmdOPTIONS, url); }
+void TNMHTTP::Get(const std::string &url) { Request(CmdGET, url); }
+void TNMHTTP::Head(const std::string &url) { Request(CmdHEAD, url); }
+void TNMHTTP::Delete(const std::string &url) { Request(CmdDELETE, url); }
+
+void TNMHTTP::Post(const std::string &url, const std::string &data)
+{
+    SendData = EncodePostData && !OutputFileMode ? TNMURL().URLEncode(data) : data;
+    Request(CmdPOST, url);
+}
+
+void TNMHTTP::Put(const std::string &url, const std::string &data)
+{
+    SendData = data;
+    Request(CmdPUT, url);
+}
+
+void TNMHTTP::Patch(const std::string &url, const std::string &data)
+{
+    SendData = data;
+    Request(CmdPATCH, url);
+}
+
+void TNMHTTP::Trace(const std::string &url, const std::string &data)
+{
+    SendData = data;
+    Request(CmdTRACE, url);
+}
+
+void TNMHTTP::Wrapped(const std::string &url, const std::string &data)
+{
+    SendData = data;
+    Request(CmdWRAPPED, url);
+}
+
+void TNMHTTP::Copy(const std::string &url, const std::string &destination)
+{
+    DestinationURL = destination;
+    Request(CmdCOPY, url);
+}
+
+void TNMHTTP::Move(const std::string &url, const std::string &destination)
+{
+    DestinationURL = destination;
+    Request(CmdMOVE, url);
+}
+
+void TNMHTTP::Link(const std::string &url, const std::string &destination)
+{
+    DestinationURL = destination;
+    Request(CmdLINK, url);
+}
+
+void TNMHTTP::UnLink(const std::string &url, const std::string &destination)
+{
+    DestinationURL = destination;
+    Request(CmdUNLINK, url);
+}
+
+void TNMHTTP::Abort()
+{
+    AsyncDone = true;
+    Cancel();
+}
+
+void TNMHTTP::HTTPConnect()
+{
+    // The caller's own cookie belongs to the host first asked; one carried
+    // over from a redirect belongs to the host that set it.
+    const bool callersCookie = HeaderInfo.Cookie != m_carriedCookie;
+    for (int pass = 1;; ++pass) {
+        if (pass > MaxPasses)
+            throw ESockError("Too many redirects: gave up after " + std::to_string(MaxPasses) +
+                             " requests, the last one for " + CurrentURL);
+        ParseURL();
+        if (pass == 1) {
+            m_originHost = Host;
+            m_originPort = Port;
+            if (callersCookie) {
+                m_cookieHost = Host;
+                m_cookiePort = Port;
+            }
+        }
+        AssembleHTTPHeader();
+        if (OnAboutToSend)
+            OnAboutToSend(this);
+        RunPass();
+        if (!AfterReply())
+            return;
+    }
+}
+
+void TNMHTTP::RunPass()
+{
+    try {
+        Connect();
+        SendHTTP();
+        ReplyCode = 0;
+        RemoveHeader();
+        ReceiveBody();
+    } catch (...) {
+        try {
+            Disconnect();
+        } catch (...) {
+            // The first error is the one to report.
+        }
+        throw;
+    }
+    Disconnect();
+}
+
+bool TNMHTTP::AfterReply()
+{
+    if (ReplyCode < 299) {
+        if (OnSuccess)
+            OnSuccess(CurrentCmd);
+        StatusMessage(2, "Transaction Completed");
+    } else if (ReplyCode > 399) {
+        if (OnFailure)
+            OnFailure(CurrentCmd);
+    }
+    // A redirect without a Location of its own ends here rather than asking
+    // the same (or an older) URL again.
+    const int code = ReplyCode;
+    const bool follow = m_replyHasLocation && ((code >= 300 && code <= 303) || code == 307 || code == 308);
+    if (follow)
+        CurrentURL = RedirectLocation;
+    if (code >= 300 && code <= 398) {
+        if (!ReceivedCookie.empty()) {
+            HeaderInfo.Cookie = m_carriedCookie = ReceivedCookie;
+            m_cookieHost = Host;
+            m_cookiePort = Port;
+        }
+        bool handled = false;
+        if (OnRedirect)
+            OnRedirect(handled);
+        if (handled)
+            return false;
+        if (CurrentURL.find('/') == std::string::npos)
+            CurrentURL = "http://" + Host + (Port == 80 ? "" : ":" + std::to_string(Port)) + "/" + CurrentURL;
+    }
+    if (code == 401 && OnAuthenticationNeeded)
+        OnAuthenticationNeeded(this);
+    // "See other" is fetched, whatever asked for it.
+    if (follow && code == 303 && CurrentCmd != CmdHEAD)
+        CurrentCmd = CmdGET;
+    return follow;
+}
+
+void TNMHTTP::ParseURL()
+{
+    const std::string &url = CurrentURL;
+    if (url.empty())
+        throw Exception("Empty URL");
+    if (Port == 0)
+        Port = 80;
+
+    const bool hasDoubleSlash = url.find("//") != std::string::npos;
+    if (hasDoubleSlash)
+        RequestPath = url.substr(std::min(url.size(), size_t(NthPos(url, '/', 3) - 1)));
+    else if (const size_t slash = url.find('/'); slash != std::string::npos)
+        RequestPath = url.substr(slash);
+    else
+        RequestPath.clear();
+
+    if (const size_t colon = url.find(':'); colon != std::string::npos) {
+        const std::string scheme = AsciiLower(url.substr(0, colon));
+        if (scheme == "https")
+            throw Exception("HTTP Secure Socket is not supported");
+        if (IsSchemeName(scheme))
+            Port = scheme == "gopher" ? 70 : scheme == "ftp" ? 21 : 80;
+    }
+
+    std::string host = hasDoubleSlash ? NthWord(url, '/', 3) : url[0] != '/' ? NthWord(url, '/', 1) : "";
+    if (const size_t colon = host.find(':'); colon != std::string::npos) {
+        Port = PortNumber(host.substr(colon + 1), url);
+        host.resize(colon);
+    }
+    if (!host.empty())
+        Host = host;
+
+    if (RequestPath.empty()) {
+        RequestPath = "/";
+        CurrentURL += "/";
+    }
+}
+
+bool TNMHTTP::SameOrigin(const std::string &host, int port) const
+{
+    return host.empty() || (AnsiCompareText(host, Host) == 0 && port == Port);
+}
+
+void TNMHTTP::AssembleHTTPHeader()
+{
+    TExStringList &h = RequestHeader;
+    h.Clear();
+    h.Add(RequestWords[CurrentCmd] + (Proxy.empty() ? RequestPath : CurrentURL) + " HTTP/1.0");
+    if (!Proxy.empty()) {
+        h.Add("Proxy-Connection: Keep-Alive");
+        h.Add("Host: " + Host);
+    }
+    h.SetValue("Host", Host);
+    h.Add("Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff");
+    h.Add("Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript");
+    h.SetValue("User-Agent", HeaderInfo.LocalProgram);
+    h.SetValue("From", HeaderInfo.LocalMailAddress);
+    // Credentials and cookies never follow a redirect to another server.
+    if (SameOrigin(m_cookieHost, m_cookiePort))
+        h.SetValue("Cookie", HeaderInfo.Cookie);
+    h.SetValue("Referer", HeaderInfo.Referer);
+    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty() && SameOrigin(m_originHost, m_originPort))
+        h.SetValue("Authorization", "Basic " + Base64Encode(HeaderInfo.UserId + ":" + HeaderInfo.Password));
+    h.Add("Content-type: application/x-www-form-urlencoded");
+    if (CurrentCmd == CmdCOPY || CurrentCmd == CmdMOVE)
+        h.Add("URI-header: " + DestinationURL);
+    if (CurrentCmd == CmdLINK || CurrentCmd == CmdUNLINK) {
+        // These carry no body: the link is in the header.
+        h.Add("Link: " + DestinationURL);
+        h.Add("Content-Length: 0");
+    }
+    if (SendsBody(CurrentCmd))
+        h.Add("Content-Length: " + std::to_string(RequestBodySize()));
+
+    // A line break in a value would let it add lines of its own; a zero byte
+    // would cut the request short.
+    for (int i = 0; i < h.Count(); ++i)
+        if (h[i].find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+            throw Exception("Refused to send the request: " +
+                            (i == 0 ? std::string("its URL") : "the " + h.NameOf(i) + " value") +
+                            " contains a line break or a zero byte");
+}
+
+int64_t TNMHTTP::RequestBodySize() const
+{
+    if (!OutputFileMode)
+        return int64_t(SendData.size());
+    std::error_code error;
+    const auto size = std::filesystem::file_size(SendData, error);
+    if (error)
+        throw EFOpenError("Cannot open file \"" + SendData + "\": " + error.message());
+    return int64_t(size);
+}
+
+void TNMHTTP::SendHTTP()
+{
+    Write(RequestHeader.Text());
+    Writeln("");
+    if (!SendsBody(CurrentCmd))
+        return;
+    if (OutputFileMode) {
+        SendFile(SendData);
+    } else if (!SendData.empty()) {
+        // A stream sends every byte, zero bytes and long data included.
+        QBuffer data;
+        data.setData(SendData.data(), qsizetype(SendData.size()));
+        data.open(QIODevice::ReadOnly);
+        SendStream(data);
+    }
+}
+
+std::string TNMHTTP::PeerName() const
+{
+    return Proxy.empty() ? Host + ":" + std::to_string(Port) : Proxy + ":" + std::to_string(ProxyPort);
+}
+
+std::string TNMHTTP::ReadHeaderLine()
+{
+    const std::string line = ReadLn();
+    if (line.size() > MaxHeaderLine || (!line.empty() && line.back() != '\n'))
+        throw ESockError("The reply from " + PeerName() + " has a header line longer than " +
+                         std::to_string(MaxHeaderLine / 1024) + " KiB");
+    return line;
+}
+
+void TNMHTTP::RemoveHeader()
+{
+    TotalBytes = 0;
+    ReceivedCookie.clear();
+    m_contentLength = -1;
+    m_replyHasLocation = false;
+    QFile file(QString::fromStdString(Header));
+    if (OutputFileMode)
+        CreateFile(file);
+    else
+        Header.clear();
+    const auto keep = [&](const std::string &line) {
+        if (OutputFileMode)
+            WriteFile(file, line);
+        else
+            Header += line;
+    };
+
+    const std::string status = ReadHeaderLine();
+    if (status.empty())
+        throw ESockError("Connection closed by " + PeerName() + " before it replied");
+    if (AsciiLower(status.substr(0, 5)) != "http/")
+        throw ESockError("Not an HTTP reply from " + PeerName() + ": \"" + Excerpt(status) + "\"");
+    const std::string code = WithoutLineEnd(NthWord(status, ' ', 2));
+    const bool numeric = !code.empty() && code.size() <= 3 && std::all_of(code.begin(), code.end(), IsDigit);
+    ReplyCode = numeric ? std::stoi(code) : 0;
+    keep(status);
+
+    for (int lines = 0;;) {
+        const std::string line = ReadHeaderLine();
+        if (line.empty())
+            throw ESockError("Connection closed by " + PeerName() + " in the middle of the reply header");
+        keep(line);
+        if (line == "\n" || line == "\r\n")
+            return;
+        if (++lines > MaxHeaderLines)
+            throw ESockError("The reply from " + PeerName() + " has more than " +
+                             std::to_string(MaxHeaderLines) + " header lines");
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos)
+            continue;
+        const std::string name = AsciiLower(line.substr(0, colon));
+        const size_t start = line.find_first_not_of(" \t", colon + 1);
+        const std::string value = WithoutLineEnd(start == std::string::npos ? "" : line.substr(start));
+        if (name == "set-cookie") {
+            ReceivedCookie = value;
+        } else if (name == "location") {
+            RedirectLocation = value;
+            m_replyHasLocation = true;
+        } else if (name == "content-length") {
+            m_contentLength = FirstNumber(value);
+            TotalBytes = std::max<int64_t>(m_contentLength, 0);
+        }
+    }
+}
+
+void TNMHTTP::ReceiveBody()
+{
+    // With a Content-Length the body ends there even if the peer (a proxy
+    // asked to keep the connection) stays silent; without one, at its close.
+    int64_t expected = m_contentLength;
+    if (CurrentCmd == CmdHEAD || ReplyCode == 204 || ReplyCode == 304 || (ReplyCode >= 100 && ReplyCode < 200))
+        expected = 0;
+    using SizeArg = int32_t;
+    const bool bounded = expected >= 0 && expected <= std::numeric_limits<SizeArg>::max();
+    if (InputFileMode) {
+        if (!bounded) {
+            CaptureFile(Body);
+        } else {
+            QFile file(QString::fromStdString(Body));
+            CreateFile(file);
+            ReceivedBytes = 0;
+            if (expected > 0)
+                CaptureStream(file, SizeArg(expected));
+            if (file.size() > expected)
+                file.resize(expected);
+        }
+    } else {
+        CaptureString(Body, bounded ? SizeArg(expected) : -1);
+        if (bounded && int64_t(Body.size()) > expected)
+            Body.resize(size_t(expected));
+    }
+    if (bounded && ReceivedBytes > expected)
+        ReceivedBytes = decltype(ReceivedBytes)(expected);
+    if (expected > 0 && ReceivedBytes < expected)
+        throw ESockError("Connection closed by " + PeerName() + " after " + std::to_string(ReceivedBytes) +
+                         " of " + std::to_string(expected) + " bytes of the reply");
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "net/Nmextstr.h"
+#include "net/Psock.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+enum CmdType : std::uint8_t {
+    CmdGET,
+    CmdOPTIONS,
+    CmdHEAD,
+    CmdPOST,
+    CmdPUT,
+    CmdPATCH,
+    CmdCOPY,
+    CmdMOVE,
+    CmdDELETE,
+    CmdLINK,
+    CmdUNLINK,
+    CmdTRACE,
+    CmdWRAPPED
+};
+
+using TResultEvent = std::function<void(CmdType cmd)>;
+
+// Optional request header values; empty ones are not sent.
+struct THeaderInfo {
+    std::string LocalMailAddress;
+    std::string LocalProgram;
+    std::string Cookie;
+    std::string Referer;
+    std::string UserId;
+    std::string Password;
+};
+
+// An HTTP/1.0 client: one request per call over a fresh connection, redirects
+// followed with one more request each, the reply header and body delivered
+// into strings or files.
+//
+// Every call waits by pumping the event loop (see TPowersock): handlers run
+// inside it, and Abort() from one of them ends the call with an error. One
+// request at a time per component.
+class TNMHTTP : public TPowersock {
+public:
+    // Passes of the request loop before a chain of redirects is given up.
+    static constexpr int MaxPasses = 20;
+    // A reply header line longer than this, or more lines than MaxHeaderLines,
+    // ends the request: a hostile server can't make us hold more.
+    static constexpr size_t MaxHeaderLine = 64 * 1024;
+    static constexpr int MaxHeaderLines = 100;
+
+    explicit TNMHTTP(QObject *owner = nullptr);
+
+    std::string Body = "Default.htm";
+    std::string Header = "Head.txt";
+    std::string RequestPath;
+    TExStringList RequestHeader;
+    std::string RedirectLocation;
+    THeaderInfo HeaderInfo;
+    std::string ReceivedCookie;
+    bool InputFileMode = false;
+    bool OutputFileMode = false;
+    bool EncodePostData = true;
+    std::string SendData;
+    std::string DestinationURL;
+    std::string CurrentURL;
+    CmdType CurrentCmd = CmdGET;
+
+    TResultEvent OnSuccess;
+    TResultEvent OnFailure;
+    TNotifyEvent OnAboutToSend;
+    THandlerEvent OnRedirect;
+    TNotifyEvent OnAuthenticationNeeded;
+
+    virtual void HTTPConnect();
+    virtual void ParseURL();
+    virtual void AssembleHTTPHeader();
+    virtual void RemoveHeader();
+    virtual void SendHTTP();
+    virtual void Options(const std::string &url);
+    virtual void Get(const std::string &url);
+    virtual void Post(const std::string &url, const std::string &data);
+    virtual void Put(const std::string &url, const std::string &data);
+    virtual void Head(const std::string &url);
+    virtual void Patch(const std::string &url, const std::string &data);
+    virtual void Delete(const std::string &url);
+    virtual void Trace(const std::string &url, const std::string &data);
+    virtual void Copy(const std::string &url, const std::string &destination);
+    virtual void Move(const std::string &url, const std::string &destination);
+    virtual void Link(const std::string &url, const std::string &destination);
+    virtual void UnLink(const std::string &url, const std::string &destination);
+    virtual void Wrapped(const std::string &url, const std::string &data);
+    void Abort() override;
+
+private:
+    void Request(CmdType cmd, const std::string &url);
+    void RunPass();
+    void ReceiveBody();
+    // Events and redirect handling after a reply; true to ask again.
+    bool AfterReply();
+    int64_t RequestBodySize() const;
+    std::string ReadHeaderLine();
+    std::string PeerName() const;
+    bool SameOrigin(const std::string &host, int port) const;
+
+    int64_t m_contentLength = -1;  // of the current reply; -1 when not given
+    bool m_replyHasLocation = false;
+    // Where the caller's credentials and the cookie in HeaderInfo may go.
+    std::string m_originHost, m_cookieHost;
+    std::string m_carriedCookie;  // the cookie a redirect put into HeaderInfo
+    int m_originPort = 0, m_cookiePort = 0;
+};
