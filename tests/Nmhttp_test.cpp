@@ -124,14 +124,14 @@ class HttpTest : public ::testing::Test {
 protected:
     HttpTest()
     {
-        // Every request has a deadline: a hang fails the test instead.
+        // Every request pass has a deadline: a hang fails the test instead.
         m_watchdog.setSingleShot(true);
         m_watchdog.setInterval(20000);
         QObject::connect(&m_watchdog, &QTimer::timeout, [this] {
             ADD_FAILURE() << "request still running after 20 s";
             http.Abort();
         });
-        m_watchdog.start();
+        http.OnAboutToSend = [this](QObject *) { m_watchdog.start(); };
     }
 
     std::string TempPath(const char *name) const { return m_dir.filePath(name).toStdString(); }
