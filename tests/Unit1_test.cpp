@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QLabel>
+#include <QProcess>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -197,4 +198,37 @@ TEST_F(Form1, DoubleClickCopiesExactlyTheStatusText)
     form.SetStatusText("");
     QTest::mouseDClick(form.StatusBar1, Qt::LeftButton);
     EXPECT_EQ(ClipboardText(), "");
+}
+
+TEST_F(Form1, AppDirIsTheExecutablesDirectory)
+{
+    TForm1 form;
+    EXPECT_EQ(form.AppDir, QCoreApplication::applicationDirPath().toStdString());
+    EXPECT_FALSE(form.AppDir.ends_with('/'));
+}
+
+TEST_F(Form1, ProgramRunsOnTheSampleDataAndTouchesNothing)
+{
+    const QString dir = tmp.path();
+    ASSERT_TRUE(QFile::copy(TIRMO_BINARY_DIR "/app/tirmo", dir + "/tirmo"));
+    ASSERT_TRUE(QFile::copy(TIRMO_SOURCE_DIR "/sample/version.ini", dir + "/version.ini"));
+    for (const QString &name :
+         QDir(TIRMO_SOURCE_DIR "/sample/cdl").entryList({ "*.cdl" }, QDir::Files))
+        ASSERT_TRUE(QFile::copy(TIRMO_SOURCE_DIR "/sample/cdl/" + name, dir + "/cdl/" + name));
+    const QStringList before
+        = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+
+    QProcess tirmo;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    tirmo.setProcessEnvironment(env);
+    tirmo.start(dir + "/tirmo", {});
+    ASSERT_TRUE(tirmo.waitForStarted(10000));
+    EXPECT_FALSE(tirmo.waitForFinished(2000))
+        << "ended early: " << tirmo.readAllStandardError().toStdString();
+    tirmo.kill();
+    tirmo.waitForFinished(10000);
+
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+    EXPECT_TRUE(QDir(dir + "/cdl/data").isEmpty());
 }
