@@ -84,9 +84,9 @@ std::string WithoutLineEnd(std::string line)
     return line;
 }
 
-void CreateFile(QFile &file)
+void CreateFile(QFile &file, QIODevice::OpenMode mode = QIODevice::WriteOnly)
 {
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate))
+    if (!file.open(mode | QIODevice::Truncate))
         throw EFCreateError("Cannot create file \"" + file.fileName().toStdString() +
                             "\": " + file.errorString().toStdString());
 }
@@ -462,7 +462,7 @@ void TNMHTTP::ReceiveBody()
             CaptureFile(Body);
         } else {
             QFile file(QString::fromStdString(Body));
-            CreateFile(file);
+            CreateFile(file, QIODevice::WriteOnly | QIODevice::Unbuffered);
             ReceivedBytes = 0;
             if (expected > 0)
                 CaptureStream(file, SizeArg(expected));
