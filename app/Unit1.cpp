@@ -5,14 +5,32 @@
 #include "platform/Clipboard.h"
 #include "platform/Shell.h"
 
+#include <QAbstractItemView>
 #include <QBitmap>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QStyledItemDelegate>
 
 namespace {
 
 const char ProgVersion[] = "0.2";
 const QPoint DesignPosition(274, 313);
+const int SysListItemHeight = 13;
+
+// Drop-down entries of a fixed height, as the design sets it.
+class ItemHeightDelegate : public QStyledItemDelegate {
+public:
+    ItemHeightDelegate(int height, QObject *parent) : QStyledItemDelegate(parent), m_height(height)
+    {
+    }
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return { QStyledItemDelegate::sizeHint(option, index).width(), m_height };
+    }
+
+private:
+    int m_height;
+};
 
 // A toolbar glyph: the bitmap's bottom-left colour is drawn transparent.
 QIcon Glyph(const QString &resource)
@@ -42,6 +60,7 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
     sb_SaveMiss->setIcon(floppy);
     // The selector lies over the toolbar, not in it.
     cbo_SysList->raise();
+    cbo_SysList->setItemDelegate(new ItemHeightDelegate(SysListItemHeight, cbo_SysList));
     m_statusLabel = new QLabel(StatusBar1);
     m_statusLabel->setObjectName("StatusBar1Text");
     StatusBar1->addWidget(m_statusLabel, 1);

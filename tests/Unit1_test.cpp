@@ -4,6 +4,7 @@
 #include "platform/Shell.h"
 #include "tests/support/TestSupport.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QLabel>
 #include <QProcess>
@@ -104,6 +105,8 @@ TEST_F(Form1, DesignLook)
     }
     EXPECT_EQ(form.ToolBar1->geometry(), QRect(0, 0, 687, 26));
     EXPECT_EQ(form.cbo_SysList->geometry(), QRect(218, 5, 250, 19));
+    form.cbo_SysList->addItem("PlayStation");
+    EXPECT_EQ(form.cbo_SysList->view()->sizeHintForRow(0), 13);
     EXPECT_EQ(form.StatusBar1->height(), 20);
     EXPECT_EQ(form.StatusBar1->geometry().bottom(), form.height() - 1);
     EXPECT_EQ(form.font().pointSize(), 8);
