@@ -87,7 +87,8 @@ char *TCellStore::Pack(const std::vector<std::string_view> &texts)
     char *bytes = ends + count * sizeof(uint32_t);
     uint32_t end = 0;
     for (size_t i = 0; i < count; ++i) {
-        std::memcpy(bytes + end, texts[i].data(), texts[i].size());
+        if (!texts[i].empty()) // an empty view may hold no pointer at all
+            std::memcpy(bytes + end, texts[i].data(), texts[i].size());
         end += uint32_t(texts[i].size());
         std::memcpy(ends + i * sizeof(uint32_t), &end, sizeof end);
     }
