@@ -45,16 +45,27 @@ QString Shown(const std::string &s)
     return IsAscii(s) ? QString::fromLatin1(s.data(), qsizetype(s.size())) : ToDisplay(s);
 }
 
+int Compare(Qt::CaseSensitivity cs, const std::string &a, const std::string &b)
+{
+    QCollator &collator = Collator(cs);
+    // QCollator::compare puts an empty text before any other, while the
+    // collation itself (and so every sort key) makes a text of ignorable
+    // characters equal to it; lists sorted by key must agree with this.
+    if (a.empty() != b.empty())
+        return Sign(collator.sortKey(Shown(a)).compare(collator.sortKey(Shown(b))));
+    return Sign(collator.compare(Shown(a), Shown(b)));
+}
+
 } // namespace
 
 int AnsiCompareText(const std::string &a, const std::string &b)
 {
-    return Sign(Collator(Qt::CaseInsensitive).compare(Shown(a), Shown(b)));
+    return Compare(Qt::CaseInsensitive, a, b);
 }
 
 int AnsiCompareStr(const std::string &a, const std::string &b)
 {
-    return Sign(Collator(Qt::CaseSensitive).compare(Shown(a), Shown(b)));
+    return Compare(Qt::CaseSensitive, a, b);
 }
 
 std::string AnsiUpperCase(const std::string &s)
