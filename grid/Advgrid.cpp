@@ -15,6 +15,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <unordered_map>
 
@@ -56,23 +57,35 @@ bool IsAscii(std::string_view s)
 }
 
 // Finds the widest of many texts in one font as QFontMetrics measures them,
-// without measuring each: a per-character advance table estimates every
-// text, and only texts whose estimate comes near the widest exact width are
-// measured. Shaping (kerning, ligatures, rounding) moves a width only a
-// little from the sum of its advances; the margin covers that, and it grows
-// when a measured text shows a larger deviation.
+// without measuring each. A text's width is the sum of its characters'
+// advances plus the kerning of each neighbouring pair, all from
+// QFontMetricsF, each pair measured once as it is met; for the scripts of a
+// game list that sum is what shaping gives. Every text is first estimated
+// by its advances alone; kerning mostly narrows a text, so only texts whose
+// advances, allowed a margin for kerning that widens, reach the widest
+// measured width get the pair sum, and of those only one per distinct sum is
+// measured. Should a measured width ever stray from its sum (a ligature of
+// three characters, a complex script) or kerning widen a text beyond the
+// margin, the margins grow and the search runs again.
 class TWidestFinder {
 public:
-    explicit TWidestFinder(const QFont &font) : m_metrics(font), m_metricsF(font)
+    explicit TWidestFinder(const QFont &font)
+        : m_metrics(font), m_metricsF(font), m_pairs(128 * 128, std::numeric_limits<float>::quiet_NaN())
     {
-        for (int c = 0; c < 128; ++c)
+        for (int c = 0; c < 128; ++c) {
             m_ascii[c] = m_metricsF.horizontalAdvance(QChar(c));
+            m_ascii64[c] = int32_t(std::lround(m_ascii[c] * 64));
+        }
     }
+
+    void Reserve(size_t count) { m_candidates.reserve(count); }
 
     // Adds one line of text that comes with `extra` pixels beside it.
     void Add(std::string_view line, int extra)
     {
-        m_candidates.push_back({line, extra, Estimate(line) + extra});
+        if (!m_candidates.empty() && m_candidates.back().extra == extra && m_candidates.back().text == line)
+            return; // a run of one value, as in a column of check boxes
+        m_candidates.push_back({line, extra, Advances(line) + extra});
     }
 
     int Widest()
@@ -80,69 +93,121 @@ public:
         if (m_candidates.empty())
             return 0;
         const auto top = std::max_element(m_candidates.begin(), m_candidates.end(),
-                                          [](const Candidate &a, const Candidate &b) { return a.estimate < b.estimate; });
-        int best = Measure(*top);
-        std::vector<const Candidate *> near;
-        for (const Candidate &c : m_candidates)
-            if (&c != &*top && Reach(c) >= best)
-                near.push_back(&c);
-        std::sort(near.begin(), near.end(), [](const Candidate *a, const Candidate *b) { return a->estimate > b->estimate; });
-        for (const Candidate *c : near) {
-            if (Reach(*c) < best)
-                break;
-            best = std::max(best, Measure(*c));
+                                          [](const Candidate &a, const Candidate &b) { return a.advances < b.advances; });
+        int best = Measure(*top, Kerned(*top));
+        for (;;) {
+            const double widen = m_widen;
+            const double stray = m_stray;
+            std::unordered_map<double, const Candidate *> distinct;
+            for (const Candidate &c : m_candidates) {
+                if (c.advances * (1 + widen) + 1 < best)
+                    continue;
+                const double kerned = Kerned(c);
+                if (kerned + stray < best)
+                    continue;
+                if (stray > 1)
+                    best = std::max(best, Measure(c, kerned)); // no shortcut once widths strayed
+                else
+                    distinct.emplace(kerned, &c);
+            }
+            std::vector<std::pair<double, const Candidate *>> order(distinct.begin(), distinct.end());
+            std::sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+            for (const auto &[kerned, c] : order) {
+                if (kerned + stray < best)
+                    break;
+                best = std::max(best, Measure(*c, kerned));
+            }
+            if (m_widen == widen && m_stray == stray)
+                return best;
         }
-        return best;
-    }
-
-    int Exact(std::string_view line) const
-    {
-        return m_metrics.horizontalAdvance(IsAscii(line) ? QString::fromLatin1(line.data(), qsizetype(line.size()))
-                                                          : ToDisplay(std::string(line)));
     }
 
 private:
     struct Candidate {
         std::string_view text;
         int extra;
-        double estimate;
+        double advances;
     };
 
-    double Estimate(std::string_view line)
+    static QString Shown(std::string_view line)
     {
-        double width = 0;
-        if (IsAscii(line)) {
-            for (unsigned char c : line)
-                width += m_ascii[c];
-            return width;
+        return IsAscii(line) ? QString::fromLatin1(line.data(), qsizetype(line.size())) : ToDisplay(std::string(line));
+    }
+
+    double Advance(QChar c)
+    {
+        if (c.unicode() < 128)
+            return m_ascii[c.unicode()];
+        auto it = m_wide.find(c.unicode());
+        if (it == m_wide.end())
+            it = m_wide.emplace(c.unicode(), m_metricsF.horizontalAdvance(c)).first;
+        return it->second;
+    }
+
+    double Pair(QChar a, QChar b)
+    {
+        float *kern = nullptr;
+        if (a.unicode() < 128 && b.unicode() < 128) {
+            kern = &m_pairs[size_t(a.unicode()) * 128 + b.unicode()];
+        } else {
+            const uint32_t key = uint32_t(a.unicode()) << 16 | b.unicode();
+            kern = &m_widePairs.emplace(key, std::numeric_limits<float>::quiet_NaN()).first->second;
         }
-        for (QChar c : ToDisplay(std::string(line))) {
-            auto it = m_wide.find(c.unicode());
-            if (it == m_wide.end())
-                it = m_wide.emplace(c.unicode(), m_metricsF.horizontalAdvance(c)).first;
-            width += it->second;
+        if (std::isnan(*kern)) {
+            const QChar pair[2] = {a, b};
+            *kern = float(m_metricsF.horizontalAdvance(QString(pair, 2)) - Advance(a) - Advance(b));
         }
+        return *kern;
+    }
+
+    // Advances are whole 64ths of a pixel, so they add up exactly as ints.
+    double Advances(std::string_view line)
+    {
+        int64_t width = 0;
+        unsigned char any = 0;
+        for (unsigned char c : line) {
+            any |= c;
+            width += m_ascii64[c & 0x7F];
+        }
+        if (!(any & 0x80))
+            return double(width) / 64;
+        double wide = 0;
+        for (QChar c : ToDisplay(std::string(line)))
+            wide += Advance(c);
+        return wide;
+    }
+
+    double Kerned(const Candidate &c)
+    {
+        const QString shown = Shown(c.text);
+        double width = c.advances;
+        for (qsizetype i = 1; i < shown.size(); ++i)
+            width += Pair(shown[i - 1], shown[i]);
+        const double gain = width - c.advances;
+        if (gain > c.advances * m_widen + 1)
+            m_widen = (gain + 1) / std::max(c.advances, 1.0);
         return width;
     }
 
-    double Reach(const Candidate &c) const { return c.estimate * (1 + m_relMargin) + m_absMargin; }
-
-    int Measure(const Candidate &c)
+    int Measure(const Candidate &c, double kerned)
     {
-        const int exact = Exact(c.text) + c.extra;
-        const double over = exact - c.estimate;
-        if (over > m_absMargin + c.estimate * m_relMargin)
-            m_absMargin = over + 1;
+        const int exact = m_metrics.horizontalAdvance(Shown(c.text)) + c.extra;
+        const double stray = std::abs(exact - kerned);
+        if (stray > m_stray)
+            m_stray = stray + 1;
         return exact;
     }
 
     QFontMetrics m_metrics;
     QFontMetricsF m_metricsF;
     double m_ascii[128];
+    int32_t m_ascii64[128];
+    std::vector<float> m_pairs;
     std::unordered_map<char16_t, double> m_wide;
+    std::unordered_map<uint32_t, float> m_widePairs;
     std::vector<Candidate> m_candidates;
-    double m_relMargin = 0.04;
-    double m_absMargin = 3;
+    double m_widen = 0.05; // how much kerning may widen a text, relative
+    double m_stray = 1.0;  // how far a measured width may lie from its sum
 };
 
 } // namespace
@@ -274,6 +339,13 @@ void TAdvStringGrid::Clear()
         ClearRect(0, 0, ColCount() + m_numHidden - 1, RowCount() - 1);
 }
 
+bool TAdvStringGrid::FreeGraphic(TObject *object)
+{
+    auto *graphic = dynamic_cast<TCellGraphic *>(object);
+    delete graphic;
+    return graphic != nullptr;
+}
+
 void TAdvStringGrid::ClearRect(int col1, int row1, int col2, int row2)
 {
     CheckNotNegative(col1, "column");
@@ -282,14 +354,8 @@ void TAdvStringGrid::ClearRect(int col1, int row1, int col2, int row2)
     const int lastRow = std::min(row2, store.StoredRows() - 1);
     for (int r = row1; r <= lastRow; ++r) {
         store.ClearTexts(r, col1, col2);
-        if (!m_enableGraphics)
-            continue;
-        for (int c : store.ObjectCols(r))
-            if (c >= col1 && c <= col2)
-                if (auto *graphic = dynamic_cast<TCellGraphic *>(store.Object(c, r))) {
-                    store.SetObject(c, r, nullptr);
-                    delete graphic;
-                }
+        if (m_enableGraphics)
+            store.ReleaseObjects(r, col1, col2, FreeGraphic);
     }
     InvalidateGrid();
 }
@@ -307,7 +373,7 @@ void TAdvStringGrid::RemoveCols(int col, int count)
     CheckNotNegative(count, "column count");
     ClearCols(col, count);
     const int cols = ColCount();
-    Store().MoveCols(RowCount(), col, col + count, cols - col);
+    Store().MoveCols(RowCount(), col, col + count, cols - col, FreeGraphic);
     for (int k = col; k <= cols - 1; ++k)
         SetColWidths(k, ColWidths(k + count));
     SetColCountEx(cols - count);
@@ -321,7 +387,7 @@ void TAdvStringGrid::InsertCols(int col, int count)
     SetColCountEx(ColCount() + count);
     const int cols = ColCount();
     // Objects move with their cells, so the inserted columns start without any.
-    Store().MoveCols(RowCount(), col + count, col, cols - col - count);
+    Store().InsertEmptyCols(RowCount(), col, count, cols, FreeGraphic);
     for (int k = cols - 1; k >= col + count; --k)
         SetColWidths(k, ColWidths(k - count));
     for (int k = col; k < std::min(col + count, cols); ++k)
@@ -370,7 +436,7 @@ void TAdvStringGrid::InputFromCSV(const std::string &fileName, bool insert)
         CSVDelimiter = DetectDelimiter(first, second);
     }
     int lines = 0;
-    while (reader.ReadLine(line))
+    while (reader.SkipLine())
         ++lines;
     reader.Rewind();
 
@@ -555,7 +621,7 @@ int TAdvStringGrid::WidestText(int displayCol, int realCol)
     QFont font = fixedCol ? m_fixedFont : this->font();
     GetCellColor(displayCol, std::min(std::max(FixedRows(), 0), RowCount() - 1), fixedCol ? gdFixed : 0, brush, font);
     TWidestFinder finder(font);
-    std::vector<std::string> plain; // markup texts are measured without their tags
+    finder.Reserve(size_t(RowCount()));
     for (int r = fixedCol ? FixedRows() : firstNormal; r < RowCount(); ++r) {
         std::string_view text = Store().Text(realCol, r);
         const int extra = graphicWidth(r);

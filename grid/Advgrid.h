@@ -239,6 +239,7 @@ protected:
     void KeyUp(int &key, Qt::KeyboardModifiers shift) override;
 
 private:
+    static bool FreeGraphic(TObject *object);
     void ProcessDuringLoad(QElapsedTimer &pump);
     void DrawCheckBox(QPainter &painter, const QRect &rect, const TCellGraphic &graphic, bool checked,
                       Qt::Alignment alignment);

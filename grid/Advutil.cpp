@@ -198,7 +198,18 @@ bool TCSVLineReader::Fill()
 
 bool TCSVLineReader::ReadLine(std::string &line)
 {
-    line.clear();
+    return NextLine(&line);
+}
+
+bool TCSVLineReader::SkipLine()
+{
+    return NextLine(nullptr);
+}
+
+bool TCSVLineReader::NextLine(std::string *line)
+{
+    if (line)
+        line->clear();
     bool any = false;
     for (;;) {
         if (m_pos == m_end && !Fill())
@@ -213,12 +224,15 @@ bool TCSVLineReader::ReadLine(std::string &line)
         const void *cr = std::memchr(start, '\r', avail);
         const size_t span = cr ? size_t(static_cast<const char *>(cr) - start) : avail;
         if (const void *eof = std::memchr(start, '\x1a', span)) {
-            line.append(start, size_t(static_cast<const char *>(eof) - start));
+            const size_t before = size_t(static_cast<const char *>(eof) - start);
+            if (line)
+                line->append(start, before);
             m_eof = true;
             m_pos = m_end = 0;
-            return any || !line.empty();
+            return any || before > 0;
         }
-        line.append(start, span);
+        if (line)
+            line->append(start, span);
         any = true;
         m_pos += span;
         if (cr) {
@@ -241,6 +255,8 @@ void TCSVLineReader::Rewind()
 
 bool IsHTML(std::string_view s)
 {
+    if (s.find('<') == std::string_view::npos)
+        return false;
     for (const char *tag : {"</", "<B", "<I", "<b", "<i"})
         if (s.find(tag) != std::string_view::npos)
             return true;

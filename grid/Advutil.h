@@ -38,10 +38,13 @@ public:
     TCSVLineReader(std::FILE *file, std::string fileName);
     // False at the end of the file.
     bool ReadLine(std::string &line);
+    // Passes over a line without keeping it.
+    bool SkipLine();
     void Rewind();
 
 private:
     bool Fill();
+    bool NextLine(std::string *line);
 
     std::FILE *m_file;
     std::string m_fileName;

@@ -15,10 +15,14 @@
 
 // ---------------------------------------------------------------------------
 // TCellStore
+//
+// A text block: u16 lead (empty cells before the first stored one), u16
+// count (bit 15: offsets are 32-bit), `count` end offsets, then the bytes.
 
 namespace {
 
-constexpr int kMaxIndex = 1 << 26;
+constexpr int kMaxRows = 1 << 26;
+constexpr uint16_t kWide = 0x8000;
 
 void *Allocate(size_t bytes)
 {
@@ -28,69 +32,112 @@ void *Allocate(size_t bytes)
     return p;
 }
 
+struct BlockHeader {
+    uint16_t lead;
+    uint16_t count;
+};
+
+BlockHeader HeaderOf(const char *block)
+{
+    BlockHeader h{0, 0};
+    if (block)
+        std::memcpy(&h, block, sizeof h);
+    return h;
+}
+
+uint32_t OffsetAt(const char *block, bool wide, uint32_t i)
+{
+    const char *p = block + sizeof(BlockHeader);
+    if (wide) {
+        uint32_t v;
+        std::memcpy(&v, p + i * 4, 4);
+        return v;
+    }
+    uint16_t v;
+    std::memcpy(&v, p + i * 2, 2);
+    return v;
+}
+
 } // namespace
 
 TCellStore::~TCellStore()
 {
-    for (Row &row : m_rows) {
-        std::free(row.texts);
+    for (Row &row : m_rows)
+        FreeRow(row);
+}
+
+void TCellStore::FreeRow(Row &row)
+{
+    std::free(row.texts);
+    if (row.objectCount > 1)
         std::free(row.objects);
-    }
+    row = Row();
 }
 
 void TCellStore::CheckIndex(int col, int row)
 {
-    if (col < 0 || row < 0 || col >= kMaxIndex || row >= kMaxIndex)
+    if (col < 0 || row < 0 || col >= kMaxCols || row >= kMaxRows)
         throw ERangeError("Grid index out of range (column " + std::to_string(col) + ", row " +
                           std::to_string(row) + ")");
 }
 
-uint32_t TCellStore::Count(const char *block)
+uint32_t TCellStore::End(const char *block)
 {
-    if (!block)
-        return 0;
-    uint32_t count;
-    std::memcpy(&count, block, sizeof count);
-    return count;
+    const BlockHeader h = HeaderOf(block);
+    return uint32_t(h.lead) + (h.count & ~kWide);
 }
 
 std::string_view TCellStore::TextOf(const char *block, uint32_t col)
 {
-    const uint32_t count = Count(block);
-    if (col >= count)
+    const BlockHeader h = HeaderOf(block);
+    const uint32_t count = h.count & ~kWide;
+    if (col < h.lead || col >= h.lead + count)
         return {};
-    const char *ends = block + sizeof(uint32_t);
-    uint32_t begin = 0, end;
-    if (col > 0)
-        std::memcpy(&begin, ends + (col - 1) * sizeof(uint32_t), sizeof begin);
-    std::memcpy(&end, ends + col * sizeof(uint32_t), sizeof end);
-    const char *bytes = ends + count * sizeof(uint32_t);
+    const bool wide = h.count & kWide;
+    const uint32_t i = col - h.lead;
+    const uint32_t begin = i == 0 ? 0 : OffsetAt(block, wide, i - 1);
+    const uint32_t end = OffsetAt(block, wide, i);
+    const char *bytes = block + sizeof(BlockHeader) + count * (wide ? 4 : 2);
     return {bytes + begin, end - begin};
 }
 
-char *TCellStore::Pack(const std::vector<std::string_view> &texts)
+char *TCellStore::Pack(const Texts &texts)
 {
-    size_t count = texts.size();
-    while (count > 0 && texts[count - 1].empty())
-        --count; // trailing empty cells need no entry
-    if (count == 0)
+    size_t end = texts.size();
+    while (end > 0 && texts[end - 1].empty())
+        --end; // trailing empty cells need no entry
+    size_t lead = 0;
+    while (lead < end && texts[lead].empty())
+        ++lead;
+    if (lead == end)
         return nullptr;
+    if (end > size_t(kMaxCols))
+        throw ERangeError("Grid row has too many columns");
+    const size_t count = end - lead;
     size_t total = 0;
-    for (size_t i = 0; i < count; ++i)
+    for (size_t i = lead; i < end; ++i)
         total += texts[i].size();
     if (total > UINT32_MAX)
         throw ERangeError("Grid row too long");
-    char *block = static_cast<char *>(Allocate(sizeof(uint32_t) * (count + 1) + total));
-    const uint32_t n = uint32_t(count);
-    std::memcpy(block, &n, sizeof n);
-    char *ends = block + sizeof(uint32_t);
-    char *bytes = ends + count * sizeof(uint32_t);
-    uint32_t end = 0;
+    const bool wide = total > 0xFFFF;
+    const size_t offsetSize = wide ? 4 : 2;
+    char *block = static_cast<char *>(Allocate(sizeof(BlockHeader) + count * offsetSize + total));
+    const BlockHeader h{uint16_t(lead), uint16_t(count | (wide ? kWide : 0))};
+    std::memcpy(block, &h, sizeof h);
+    char *offsets = block + sizeof(BlockHeader);
+    char *bytes = offsets + count * offsetSize;
+    uint32_t pos = 0;
     for (size_t i = 0; i < count; ++i) {
-        if (!texts[i].empty()) // an empty view may hold no pointer at all
-            std::memcpy(bytes + end, texts[i].data(), texts[i].size());
-        end += uint32_t(texts[i].size());
-        std::memcpy(ends + i * sizeof(uint32_t), &end, sizeof end);
+        const std::string_view t = texts[lead + i];
+        if (!t.empty()) // an empty view may hold no pointer at all
+            std::memcpy(bytes + pos, t.data(), t.size());
+        pos += uint32_t(t.size());
+        if (wide) {
+            std::memcpy(offsets + i * 4, &pos, 4);
+        } else {
+            const uint16_t v = uint16_t(pos);
+            std::memcpy(offsets + i * 2, &v, 2);
+        }
     }
     return block;
 }
@@ -102,13 +149,27 @@ TCellStore::Row &TCellStore::RowAt(int row)
     return m_rows[size_t(row)];
 }
 
-std::vector<std::string_view> TCellStore::Unpack(const Row &row, size_t minCount) const
+void TCellStore::Reserve(int rows)
 {
-    const uint32_t count = Count(row.texts);
-    std::vector<std::string_view> texts(std::max<size_t>(count, minCount));
-    for (uint32_t i = 0; i < count; ++i)
-        texts[i] = TextOf(row.texts, i);
-    return texts;
+    // Growing in small steps must not copy the rows each time.
+    if (rows > 0 && size_t(rows) > m_rows.capacity())
+        m_rows.reserve(std::max(size_t(rows), m_rows.capacity() + m_rows.capacity() / 8));
+}
+
+TCellStore::Texts &TCellStore::Unpack(const Row &row, size_t minCount)
+{
+    const uint32_t end = End(row.texts);
+    m_scratch.assign(std::max<size_t>(end, minCount), std::string_view());
+    for (uint32_t c = HeaderOf(row.texts).lead; c < end; ++c)
+        m_scratch[c] = TextOf(row.texts, c);
+    return m_scratch;
+}
+
+void TCellStore::Repack(Row &row, const Texts &texts)
+{
+    char *block = Pack(texts); // the texts may point into the old block
+    std::free(row.texts);
+    row.texts = block;
 }
 
 std::string_view TCellStore::Text(int col, int row) const
@@ -125,25 +186,25 @@ void TCellStore::SetText(int col, int row, std::string_view text)
     if (text.empty() && Text(col, row).empty())
         return;
     Row &r = RowAt(row);
-    std::vector<std::string_view> texts = Unpack(r, size_t(col) + 1);
+    Texts &texts = Unpack(r, size_t(col) + 1);
     texts[size_t(col)] = text;
-    char *block = Pack(texts); // `text` may point into the old block
-    std::free(r.texts);
-    r.texts = block;
+    Repack(r, texts);
 }
 
 void TCellStore::SetTexts(int row, int firstCol, const std::vector<std::string_view> &fields)
 {
-    CheckIndex(firstCol + int(fields.size()), row);
     CheckIndex(firstCol, row);
     if (fields.empty())
         return;
+    CheckIndex(firstCol + int(fields.size()) - 1, row);
     Row &r = RowAt(row);
-    std::vector<std::string_view> texts = Unpack(r, size_t(firstCol) + fields.size());
+    if (!r.texts && firstCol == 0) {
+        r.texts = Pack(fields);
+        return;
+    }
+    Texts &texts = Unpack(r, size_t(firstCol) + fields.size());
     std::copy(fields.begin(), fields.end(), texts.begin() + firstCol);
-    char *block = Pack(texts);
-    std::free(r.texts);
-    r.texts = block;
+    Repack(r, texts);
 }
 
 void TCellStore::ClearTexts(int row, int col1, int col2)
@@ -152,18 +213,47 @@ void TCellStore::ClearTexts(int row, int col1, int col2)
     if (size_t(row) >= m_rows.size() || col2 < col1)
         return;
     Row &r = m_rows[size_t(row)];
-    std::vector<std::string_view> texts = Unpack(r, 0);
+    const BlockHeader h = HeaderOf(r.texts);
+    const uint32_t end = End(r.texts);
+    if (uint32_t(col1) <= h.lead && uint32_t(col2) + 1 >= end) {
+        std::free(r.texts);
+        r.texts = nullptr;
+        return;
+    }
     bool changed = false;
-    for (int c = col1; c <= col2 && size_t(c) < texts.size(); ++c)
-        if (!texts[size_t(c)].empty()) {
-            texts[size_t(c)] = {};
-            changed = true;
-        }
+    for (uint32_t c = uint32_t(col1); c <= uint32_t(col2) && c < end && !changed; ++c)
+        changed = !TextOf(r.texts, c).empty();
     if (!changed)
         return;
-    char *block = Pack(texts);
-    std::free(r.texts);
-    r.texts = block;
+    Texts &texts = Unpack(r, 0);
+    for (int c = col1; c <= col2 && size_t(c) < texts.size(); ++c)
+        texts[size_t(c)] = {};
+    Repack(r, texts);
+}
+
+std::vector<TCellStore::ObjEntry> TCellStore::Entries(const Row &row)
+{
+    if (row.objectCount == 1)
+        return {{row.singleCol, static_cast<TObject *>(row.objects)}};
+    const auto *entries = static_cast<const ObjEntry *>(row.objects);
+    return std::vector<ObjEntry>(entries, entries + row.objectCount);
+}
+
+void TCellStore::SetEntries(Row &row, const std::vector<ObjEntry> &entries)
+{
+    if (row.objectCount > 1)
+        std::free(row.objects);
+    row.objects = nullptr;
+    row.objectCount = uint32_t(entries.size());
+    row.singleCol = 0;
+    if (entries.size() == 1) {
+        row.objects = entries[0].object;
+        row.singleCol = entries[0].col;
+    } else if (entries.size() > 1) {
+        auto *array = static_cast<ObjEntry *>(Allocate(entries.size() * sizeof(ObjEntry)));
+        std::copy(entries.begin(), entries.end(), array);
+        row.objects = array;
+    }
 }
 
 TObject *TCellStore::Object(int col, int row) const
@@ -172,9 +262,12 @@ TObject *TCellStore::Object(int col, int row) const
     if (size_t(row) >= m_rows.size())
         return nullptr;
     const Row &r = m_rows[size_t(row)];
+    if (r.objectCount == 1)
+        return r.singleCol == col ? static_cast<TObject *>(r.objects) : nullptr;
+    const auto *entries = static_cast<const ObjEntry *>(r.objects);
     for (uint32_t i = 0; i < r.objectCount; ++i)
-        if (r.objects[i].col == col)
-            return r.objects[i].object;
+        if (entries[i].col == col)
+            return entries[i].object;
     return nullptr;
 }
 
@@ -184,83 +277,128 @@ void TCellStore::SetObject(int col, int row, TObject *object)
     if (!object && Object(col, row) == nullptr)
         return;
     Row &r = RowAt(row);
-    uint32_t i = 0;
-    while (i < r.objectCount && r.objects[i].col < col)
-        ++i;
-    if (i < r.objectCount && r.objects[i].col == col) {
-        if (object) {
-            r.objects[i].object = object;
-            return;
-        }
-        std::memmove(r.objects + i, r.objects + i + 1, (r.objectCount - i - 1) * sizeof(ObjEntry));
-        if (--r.objectCount == 0) {
-            std::free(r.objects);
-            r.objects = nullptr;
-        }
+    if (r.objectCount == 0 && object) {
+        r.objects = object;
+        r.singleCol = col;
+        r.objectCount = 1;
         return;
     }
-    auto *grown = static_cast<ObjEntry *>(Allocate((r.objectCount + 1) * sizeof(ObjEntry)));
-    std::copy(r.objects, r.objects + i, grown);
-    grown[i] = {col, object};
-    std::copy(r.objects + i, r.objects + r.objectCount, grown + i + 1);
-    std::free(r.objects);
-    r.objects = grown;
-    ++r.objectCount;
+    if (r.objectCount == 1 && r.singleCol == col) {
+        r.objects = object;
+        r.objectCount = object ? 1 : 0;
+        return;
+    }
+    std::vector<ObjEntry> entries = Entries(r);
+    auto it = std::find_if(entries.begin(), entries.end(), [col](const ObjEntry &e) { return e.col >= col; });
+    if (it != entries.end() && it->col == col) {
+        if (object)
+            it->object = object;
+        else
+            entries.erase(it);
+    } else if (object) {
+        entries.insert(it, {col, object});
+    }
+    SetEntries(r, entries);
 }
 
 std::vector<int> TCellStore::ObjectCols(int row) const
 {
     std::vector<int> cols;
-    if (row >= 0 && size_t(row) < m_rows.size()) {
-        const Row &r = m_rows[size_t(row)];
-        for (uint32_t i = 0; i < r.objectCount; ++i)
-            cols.push_back(r.objects[i].col);
-    }
+    if (row >= 0 && size_t(row) < m_rows.size())
+        for (const ObjEntry &e : Entries(m_rows[size_t(row)]))
+            cols.push_back(e.col);
     return cols;
 }
 
-void TCellStore::MoveCols(int rows, int dst, int src, int len)
+void TCellStore::ReleaseObjects(int row, int col1, int col2, const std::function<bool(TObject *)> &release)
+{
+    if (row < 0 || size_t(row) >= m_rows.size() || m_rows[size_t(row)].objectCount == 0)
+        return;
+    Row &r = m_rows[size_t(row)];
+    if (r.objectCount == 1) {
+        if (r.singleCol >= col1 && r.singleCol <= col2 && release(static_cast<TObject *>(r.objects))) {
+            r.objects = nullptr;
+            r.objectCount = 0;
+        }
+        return;
+    }
+    std::vector<ObjEntry> kept;
+    for (const ObjEntry &e : Entries(r))
+        if (!(e.col >= col1 && e.col <= col2 && release(e.object)))
+            kept.push_back(e);
+    SetEntries(r, kept);
+}
+
+void TCellStore::MoveCols(int rows, int dst, int src, int len, const Release &release)
 {
     CheckIndex(dst, 0);
     CheckIndex(src, 0);
-    CheckIndex(dst + std::max(len, 0), 0);
-    CheckIndex(src + std::max(len, 0), 0);
     if (len <= 0 || dst == src)
         return;
+    CheckIndex(dst + len - 1, 0);
+    CheckIndex(src + len - 1, 0);
     const int last = std::min<int>(rows, int(m_rows.size()));
     for (int row = 0; row < last; ++row) {
         Row &r = m_rows[size_t(row)];
         if (r.texts) {
-            std::vector<std::string_view> old = Unpack(r, 0);
-            std::vector<std::string_view> texts = old;
-            texts.resize(std::max(texts.size(), size_t(dst + len)));
+            const char *old = r.texts;
+            Texts &texts = Unpack(r, size_t(dst + len));
             for (int i = 0; i < len; ++i)
-                texts[size_t(dst + i)] = size_t(src + i) < old.size() ? old[size_t(src + i)] : std::string_view();
-            char *block = Pack(texts);
-            std::free(r.texts);
-            r.texts = block;
+                texts[size_t(dst + i)] = TextOf(old, uint32_t(src + i));
+            Repack(r, texts);
         }
         if (r.objectCount) {
-            std::vector<ObjEntry> moved;
             std::vector<ObjEntry> kept;
-            for (uint32_t i = 0; i < r.objectCount; ++i) {
-                const ObjEntry &e = r.objects[i];
-                const bool isSource = e.col >= src && e.col < src + len;
-                const bool isDest = e.col >= dst && e.col < dst + len;
-                if (isSource)
+            std::vector<ObjEntry> moved;
+            for (const ObjEntry &e : Entries(r)) {
+                if (e.col >= src && e.col < src + len)
                     moved.push_back({e.col - src + dst, e.object});
-                else if (!isDest)
+                else if (!(e.col >= dst && e.col < dst + len))
                     kept.push_back(e);
+                else
+                    release(e.object);
             }
             kept.insert(kept.end(), moved.begin(), moved.end());
             std::sort(kept.begin(), kept.end(), [](const ObjEntry &a, const ObjEntry &b) { return a.col < b.col; });
-            std::free(r.objects);
-            r.objects = nullptr;
-            r.objectCount = uint32_t(kept.size());
-            if (!kept.empty()) {
-                r.objects = static_cast<ObjEntry *>(Allocate(kept.size() * sizeof(ObjEntry)));
-                std::copy(kept.begin(), kept.end(), r.objects);
+            SetEntries(r, kept);
+        }
+    }
+}
+
+void TCellStore::InsertEmptyCols(int rows, int col, int count, int limit, const Release &release)
+{
+    CheckIndex(col, 0);
+    if (count <= 0)
+        return;
+    CheckIndex(limit - 1, 0);
+    const int last = std::min<int>(rows, int(m_rows.size()));
+    for (int row = 0; row < last; ++row) {
+        Row &r = m_rows[size_t(row)];
+        const BlockHeader h = HeaderOf(r.texts);
+        if (r.texts && col <= h.lead && End(r.texts) + uint32_t(count) <= uint32_t(limit)) {
+            // Every stored text shifts as a whole: only the lead grows.
+            const BlockHeader shifted{uint16_t(h.lead + count), h.count};
+            std::memcpy(r.texts, &shifted, sizeof shifted);
+        } else if (r.texts) {
+            const char *old = r.texts;
+            Texts &texts = Unpack(r, size_t(limit));
+            for (int c = limit - 1; c >= col; --c)
+                texts[size_t(c)] = c >= col + count ? TextOf(old, uint32_t(c - count)) : std::string_view();
+            Repack(r, texts);
+        }
+        if (r.objectCount) {
+            std::vector<ObjEntry> entries;
+            for (ObjEntry e : Entries(r)) {
+                if (e.col >= col && e.col < limit - count)
+                    e.col += count;
+                else if (e.col >= limit - count && e.col < limit) {
+                    release(e.object); // pushed out by the shift, as its text is
+                    continue;
+                }
+                entries.push_back(e);
             }
+            std::sort(entries.begin(), entries.end(), [](const ObjEntry &a, const ObjEntry &b) { return a.col < b.col; });
+            SetEntries(r, entries);
         }
     }
 }
@@ -281,36 +419,21 @@ void TCellStore::CopyRowRefs(int dst, int src)
     ForgetRow(dst);
     Row &d = m_rows[size_t(dst)];
     const Row &s = m_rows[size_t(src)];
-    d.texts = Pack(Unpack(s, 0));
-    if (s.objectCount) {
-        d.objects = static_cast<ObjEntry *>(Allocate(s.objectCount * sizeof(ObjEntry)));
-        std::copy(s.objects, s.objects + s.objectCount, d.objects);
-        d.objectCount = s.objectCount;
+    if (s.texts) {
+        const BlockHeader h = HeaderOf(s.texts);
+        const uint32_t count = h.count & ~kWide;
+        const size_t size = sizeof(BlockHeader) + count * ((h.count & kWide) ? 4 : 2) +
+                            OffsetAt(s.texts, h.count & kWide, count - 1);
+        d.texts = static_cast<char *>(Allocate(size));
+        std::memcpy(d.texts, s.texts, size);
     }
+    SetEntries(d, Entries(s));
 }
 
 void TCellStore::ForgetRow(int row)
 {
-    if (row < 0 || size_t(row) >= m_rows.size())
-        return;
-    Row &r = m_rows[size_t(row)];
-    std::free(r.texts);
-    std::free(r.objects);
-    r = Row();
-}
-
-size_t TCellStore::Bytes() const
-{
-    size_t bytes = m_rows.capacity() * sizeof(Row);
-    for (const Row &r : m_rows) {
-        const uint32_t count = Count(r.texts);
-        if (count) {
-            const std::string_view last = TextOf(r.texts, count - 1);
-            bytes += size_t(last.data() + last.size() - r.texts);
-        }
-        bytes += r.objectCount * sizeof(ObjEntry);
-    }
-    return bytes;
+    if (row >= 0 && size_t(row) < m_rows.size())
+        FreeRow(m_rows[size_t(row)]);
 }
 
 // ---------------------------------------------------------------------------
@@ -362,6 +485,9 @@ void TStringGrid::SetRowCount(int value)
     const int oldRows = m_rowCount;
     m_rowCount = value;
     m_rowHeights.resize(size_t(value), m_defaultRowHeight);
+    // Room for the rows about to be filled, and for a sort's scratch rows.
+    if (value > m_store.StoredRows())
+        m_store.Reserve(value + 3);
     m_row = std::clamp(m_row, m_fixedRows, m_rowCount - 1);
     ClampScroll();
     UpdateScrollBars();
@@ -731,6 +857,9 @@ QRect TStringGrid::CellRectAnywhere(int col, int row) const
 QRect TStringGrid::CellRect(int col, int row) const
 {
     if ((col >= m_fixedCols && col < m_leftCol) || (row >= m_fixedRows && row < m_topRow))
+        return {};
+    // Each row takes at least its grid line: rows this far down are out of view.
+    if (m_gridLineWidth > 0 && row - m_topRow > ClientHeight())
         return {};
     const QRect rect = CellRectAnywhere(col, row);
     if (rect.isNull() || rect.left() >= ClientWidth() || rect.top() >= ClientHeight())

@@ -6,6 +6,7 @@
 #include <QRect>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,11 +19,15 @@ public:
 
 // The cells of a grid: one text and one object reference per (column, row),
 // stored sparsely by row. An entry outlives any lowering of the grid's
-// counts. Each row's texts are packed into one block, so a row costs one
-// allocation and two rows are exchanged by exchanging two handles. The store
-// never frees objects: whoever put them there owns them.
+// counts. Each row's texts are packed into one block (leading empty cells
+// cost nothing, so inserting empty columns in front only bumps a count), a
+// row's single object sits in the row itself, and two rows are exchanged by
+// exchanging two handles. The store never frees objects: whoever put them
+// there owns them.
 class TCellStore {
 public:
+    static constexpr int kMaxCols = 32767;
+
     TCellStore() = default;
     TCellStore(const TCellStore &) = delete;
     TCellStore &operator=(const TCellStore &) = delete;
@@ -40,11 +45,21 @@ public:
     void SetObject(int col, int row, TObject *object);
     // Columns of a row that hold an object, in ascending order.
     std::vector<int> ObjectCols(int row) const;
+    // Offers each object of columns [col1, col2] of a row to `release`; the
+    // slots of those it takes (returns true for) are emptied.
+    void ReleaseObjects(int row, int col1, int col2, const std::function<bool(TObject *)> &release);
 
     // For each row below `rows`: new[dst + i] := old[src + i] for i < len,
     // texts and objects. An object whose source is not itself overwritten is
-    // moved, not copied, so no two cells share one.
-    void MoveCols(int rows, int dst, int src, int len);
+    // moved, not copied, so no two cells share one. Objects overwritten by
+    // the move are offered to `release` first.
+    using Release = std::function<bool(TObject *)>;
+    void MoveCols(int rows, int dst, int src, int len, const Release &release);
+    // For each row below `rows`: cells [col, limit - count) move `count`
+    // places right, cells [col, col + count) become empty (texts and
+    // objects), cells from `limit` on stay. Objects pushed out are offered
+    // to `release`.
+    void InsertEmptyCols(int rows, int col, int count, int limit, const Release &release);
 
     // Exchanges two whole rows, every column included.
     void SwapRows(int a, int b);
@@ -53,31 +68,40 @@ public:
     void CopyRowRefs(int dst, int src);
     // Drops a row's entries without freeing its objects.
     void ForgetRow(int row);
+    void Reserve(int rows);
 
     // Rows that have ever been written (the rest read as empty).
     int StoredRows() const { return int(m_rows.size()); }
-    // Approximate heap bytes held, for the benchmarks.
-    size_t Bytes() const;
 
 private:
     struct ObjEntry {
         int col;
         TObject *object;
     };
+    // A row: its text block and its objects. One object is held in place;
+    // more are an array of entries sorted by column.
     struct Row {
-        char *texts = nullptr;      // [u32 count][u32 end offsets][bytes]
-        ObjEntry *objects = nullptr;
+        char *texts = nullptr;
+        void *objects = nullptr;
         uint32_t objectCount = 0;
+        int32_t singleCol = 0;
     };
+    using Texts = std::vector<std::string_view>;
 
-    static uint32_t Count(const char *block);
     static std::string_view TextOf(const char *block, uint32_t col);
-    static char *Pack(const std::vector<std::string_view> &texts);
+    static uint32_t End(const char *block);
+    static char *Pack(const Texts &texts);
+    static std::vector<ObjEntry> Entries(const Row &row);
+    static void SetEntries(Row &row, const std::vector<ObjEntry> &entries);
+    static void FreeRow(Row &row);
     Row &RowAt(int row);
-    std::vector<std::string_view> Unpack(const Row &row, size_t minCount) const;
+    void Repack(Row &row, const Texts &texts);
+    // The texts of a row from column 0, at least minCount of them.
+    Texts &Unpack(const Row &row, size_t minCount);
     static void CheckIndex(int col, int row);
 
     std::vector<Row> m_rows;
+    Texts m_scratch;
 };
 
 // A whole column or row as one list: the text and object of each cell.
