@@ -995,42 +995,6 @@ bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// The kind of a text for automatic sorting.
-TAdvStringGrid::TSortStyle DetectStyle(std::string_view s, const TNumberFormat &format)
-{
-    bool allDigits = true;
-    bool numberLike = true;
-    int minus = 0, decimals = 0;
-    size_t lastThousand = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (IsDigit(c))
-            continue;
-        if (c == '-') {
-            ++minus;
-            continue;
-        }
-        allDigits = false;
-        if (c == format.thousand && format.thousand != '\0') {
-            if (i + 1 - lastThousand < 3)
-                numberLike = false;
-            lastThousand = i + 1;
-        } else if (c == format.decimal) {
-            ++decimals;
-        } else {
-            numberLike = false;
-            break;
-        }
-    }
-    if (minus < 2 && decimals < 2 && (allDigits || numberLike))
-        return TAdvStringGrid::ssNumeric;
-    const size_t slash = s.find('/');
-    if (slash != std::string_view::npos && (slash == 1 || slash == 2) && slash + 1 < s.size() &&
-        IsDigit(s[slash - 1]) && IsDigit(s[slash + 1]))
-        return TAdvStringGrid::ssDate;
-    return TAdvStringGrid::ssAlphabetic;
-}
-
 int Sign(double v)
 {
     return (v > 0) - (v < 0);
@@ -1143,8 +1107,13 @@ int TAdvStringGrid::Compare(int col, int row1, int row2)
     if (!m_sorting)
         RefreshNumberFormat();
     const TNumberFormat format{m_thousandSeparator, m_decimalSeparator};
-    if (style == ssAutomatic)
-        style = DetectStyle(a, format);
+    if (style == ssAutomatic) {
+        switch (DetectTextKind(a, format.thousand, format.decimal)) {
+        case TTextKind::Number: style = ssNumeric; break;
+        case TTextKind::Date: style = ssDate; break;
+        case TTextKind::Text: style = ssAlphabetic; break;
+        }
+    }
     switch (style) {
     case ssAutomatic:
     case ssAlphabetic:

@@ -277,3 +277,39 @@ std::string StripHTML(std::string_view s)
     }
     return out;
 }
+
+TTextKind DetectTextKind(std::string_view s, char thousandSeparator, char decimalSeparator)
+{
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    bool allDigits = true;
+    bool numberLike = true;
+    int minus = 0, decimals = 0;
+    size_t lastThousand = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (isDigit(c))
+            continue;
+        if (c == '-') {
+            ++minus;
+            continue;
+        }
+        allDigits = false;
+        if (c == thousandSeparator && thousandSeparator != '\0') {
+            if (i + 1 - lastThousand < 3)
+                numberLike = false;
+            lastThousand = i + 1;
+        } else if (c == decimalSeparator) {
+            ++decimals;
+        } else {
+            numberLike = false;
+            break;
+        }
+    }
+    if (minus < 2 && decimals < 2 && (allDigits || numberLike))
+        return TTextKind::Number;
+    const size_t slash = s.find('/');
+    if (slash != std::string_view::npos && (slash == 1 || slash == 2) && slash + 1 < s.size() &&
+        isDigit(s[slash - 1]) && isDigit(s[slash + 1]))
+        return TTextKind::Date;
+    return TTextKind::Text;
+}

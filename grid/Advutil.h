@@ -59,3 +59,12 @@ private:
 bool IsHTML(std::string_view s);
 // The text with its markup tags removed.
 std::string StripHTML(std::string_view s);
+
+// What automatic sorting takes a cell text for: digits and "-" (an empty
+// text too), or digits with the thousand and decimal separators where no
+// thousand separator stands less than 3 places after the one before (the
+// first counts from place 0), make a number unless the text holds two "-" or
+// two decimal separators; a "/" at place 2 or 3 between two digits makes a
+// date; anything else is text.
+enum class TTextKind { Number, Date, Text };
+TTextKind DetectTextKind(std::string_view s, char thousandSeparator, char decimalSeparator);

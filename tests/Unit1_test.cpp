@@ -71,7 +71,7 @@ TEST_F(Form1, StartsInTheNoSystemState)
     EXPECT_TRUE(form.cbo_SysList->isEnabled());
     EXPECT_FALSE(form.cbo_SysList->isEditable());
     EXPECT_EQ(form.CurSys, nullptr);
-    EXPECT_TRUE(form.acg_GameListPlace->isHidden());
+    EXPECT_TRUE(form.acg_GameList->isHidden());
     EXPECT_FALSE(form.sb_SaveHave->isEnabled());
     EXPECT_FALSE(form.sb_SaveMiss->isEnabled());
     EXPECT_TRUE(form.sb_Update->isEnabled());
