@@ -119,6 +119,8 @@ std::string DeviceName(const QIODevice &device)
 
 TThreadTimer::TThreadTimer(QObject *AOwner) : QObject(AOwner)
 {
+    // A time-out must not fire early, as a coarse timer may.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         try {
             Timer();
