@@ -589,19 +589,22 @@ void TPowersock::Listen(bool UseCompletionMessage)
 SOCKET TPowersock::Accept()
 {
     StatusMessage(4, "Accepting");
-    while (!AsyncDone && !Canceled)
-        Pump(true);
-    if (Canceled)
-        throw ESockError("Accepting Canceled");
-    if (!EventSucceeded)
-        throw ESockError("Error creating Data Connection");
     sockaddr_in peer{};
-    int length = sizeof peer;
-    const SOCKET s = Winsock::accept(SocketHandle, reinterpret_cast<sockaddr *>(&peer), &length);
-    if (s == INVALID_SOCKET)
-        ErrorManager(WSAEWOULDBLOCK);
-    if (s == INVALID_SOCKET)
-        throw ESockError("Error creating Data Connection");
+    SOCKET s = INVALID_SOCKET;
+    while (s == INVALID_SOCKET) {
+        while (!AsyncDone && !Canceled)
+            Pump(true);
+        if (Canceled)
+            throw ESockError("Accepting Canceled");
+        if (!EventSucceeded)
+            throw ESockError("Error creating Data Connection");
+        int length = sizeof peer;
+        s = Winsock::accept(SocketHandle, reinterpret_cast<sockaddr *>(&peer), &length);
+        if (s == INVALID_SOCKET) {
+            ErrorManager(WSAEWOULDBLOCK);
+            AsyncDone = false; // nobody waiting after all: wait for the next
+        }
+    }
     if (s >= NoSocket) {
         closesocket(s);
         throw ERangeError("Socket handle " + std::to_string(s) + " does not fit 16 bits");
@@ -1034,6 +1037,133 @@ void TPowersock::SetLastErrorNo(int Value)
 {
     StatusMessage(8, "Setting LastError Number");
     LastErrorNo = Value;
+}
+
+// ---------------------------------------------------------------- general server
+
+namespace {
+
+// Serialises making and removing connection threads; one per process.
+std::mutex &ServerLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+} // namespace
+
+TNMGeneralServer::TNMGeneralServer(QObject *AOwner) : TPowersock(AOwner)
+{
+    // Instances made for a connection are owned by their server.
+    if (!dynamic_cast<TNMGeneralServer *>(AOwner))
+        ClientThreads = std::make_unique<TThreadList<TNMGeneralServer *>>();
+}
+
+TNMGeneralServer::~TNMGeneralServer()
+{
+    Abort();
+    if (ClientThreads) {
+        // No thread may outlive its server or touch a freed instance.
+        for (TNMGeneralServer *instance : ClientThreads->Snapshot()) {
+            InstantiateServethread *thread = instance->ServerThread;
+            thread->wait();
+            delete thread;
+        }
+    }
+    ClientThreads.reset();
+}
+
+void TNMGeneralServer::Loaded()
+{
+    OnAcceptReady = [this](QObject *Sender) { ServerAccept(Sender); };
+    Listen(false);
+}
+
+void TNMGeneralServer::Connect()
+{
+}
+
+void TNMGeneralServer::Abort()
+{
+    if (!ClientThreads) {
+        // A connection instance: its own time-out and cancel end its waits.
+        TPowersock::Abort();
+        return;
+    }
+    auto &instances = ClientThreads->LockList();
+    for (TNMGeneralServer *instance : instances)
+        instance->Cancel();
+    ClientThreads->UnlockList();
+}
+
+void TNMGeneralServer::ServerAccept(QObject *)
+{
+    {
+        std::lock_guard lock(ServerLock());
+        AsyncDone = true;
+        new InstantiateServethread(this, Accept());
+    }
+    Fire(OnClientContact);
+}
+
+void TNMGeneralServer::Serve()
+{
+}
+
+InstantiateServethread::InstantiateServethread(TNMGeneralServer *Server, SOCKET Socket) : m_server(Server)
+{
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+    bool socketTaken = false;
+    try {
+        // The server's own class: a descendant server gets its own instances.
+        QObject *made = Server->metaObject()->newInstance(Q_ARG(QObject *, Server));
+        m_instance = qobject_cast<TNMGeneralServer *>(made);
+        if (!m_instance) {
+            delete made;
+            throw Exception(std::string("No connection instance of ") + Server->metaObject()->className());
+        }
+        m_instance->Connected = true;
+        m_instance->RemoteAddress = Server->RemoteAddress;
+        m_instance->ServerThread = this;
+        m_instance->OnConnect = Server->OnConnect;
+        m_instance->OnDisconnect = Server->OnDisconnect;
+        closesocket(m_instance->SocketHandle);
+        m_instance->SocketHandle = Socket;
+        socketTaken = true;
+        Server->ClientThreads->Add(m_instance);
+        WSAAsyncSelect(Socket, m_instance->NotifyWindow, SocketEventMessage, SocketEventMask);
+        m_instance->ParentServer = Server;
+    } catch (...) {
+        // A connection that cannot be set up is dropped; the server goes on.
+        if (m_instance) {
+            Server->ClientThreads->Remove(m_instance);
+            delete std::exchange(m_instance, nullptr);
+        }
+        if (!socketTaken)
+            closesocket(Socket);
+        deleteLater();
+        return;
+    }
+    start();
+}
+
+InstantiateServethread::~InstantiateServethread()
+{
+    if (!m_instance)
+        return;
+    std::lock_guard lock(ServerLock());
+    if (m_server->ClientThreads)
+        m_server->ClientThreads->Remove(m_instance);
+    delete m_instance;
+}
+
+void InstantiateServethread::run()
+{
+    try {
+        m_instance->Serve();
+    } catch (...) {
+        // A failed or cancelled connection ends its own thread only.
+    }
 }
 
 // ---------------------------------------------------------------- text helpers

@@ -28,11 +28,16 @@
 #include <QObject>
 #include <QTimer>
 
+#include <QThread>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 class QIODevice;
 
@@ -77,9 +82,10 @@ public:
     void SetInterval(unsigned Value);
     void SetOnTimer(TNotifyEvent Value);
 
-    unsigned Interval = 1000;
+    // Atomic: a connection thread switches its instance's timer on and off.
+    std::atomic<unsigned> Interval{1000};
     TNotifyEvent OnTimer;
-    bool Enabled = true;
+    std::atomic<bool> Enabled{true};
 
 protected:
     // Fires OnTimer.
@@ -210,13 +216,14 @@ protected:
     // One pass of a wait: pumps messages; when the pass found nothing to
     // do, first sleeps until the next event.
     void Pump(bool Idle);
+    // Calls a notify event when it is assigned.
+    void Fire(const TNotifyEvent &Event);
 
 private:
     QString GetHostText() const;
     void SetHostText(const QString &Value);
     Winsock::SOCKET NewSocket(int Protocol);
     void RaiseAbort(const char *Text);
-    void Fire(const TNotifyEvent &Event);
     // One recv into IOBuffer; a failure sets LastErrorNo and, unless it is
     // would-block or not-connected, raises through ErrorManager.
     int Receive();
@@ -224,6 +231,92 @@ private:
 
     bool m_destroying = false;
     Winsock::HANDLE m_lookup = 0;
+};
+
+// A list shared between threads: lock it to walk it.
+template <typename T>
+class TThreadList {
+public:
+    std::vector<T> &LockList()
+    {
+        m_mutex.lock();
+        return m_items;
+    }
+    void UnlockList() { m_mutex.unlock(); }
+    void Add(T item)
+    {
+        std::lock_guard lock(m_mutex);
+        m_items.push_back(item);
+    }
+    void Remove(T item)
+    {
+        std::lock_guard lock(m_mutex);
+        m_items.erase(std::remove(m_items.begin(), m_items.end(), item), m_items.end());
+    }
+    std::vector<T> Snapshot()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_items;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<T> m_items;
+};
+
+class InstantiateServethread;
+
+// A listening server: from Loaded on it listens on Port and hands each
+// incoming connection to a new instance of its own class, whose Serve runs
+// on a thread of its own.
+//
+// A descendant declares Q_OBJECT and a Q_INVOKABLE constructor taking the
+// owner, overrides Serve, and talks to its client with the transfers of
+// TPowersock (ReadLn, Writeln, ...), which in Serve block that thread only.
+// Notifications are still handled on the GUI thread.
+class TNMGeneralServer : public TPowersock {
+    Q_OBJECT
+public:
+    Q_INVOKABLE explicit TNMGeneralServer(QObject *AOwner = nullptr);
+    // Cancels every connection and waits for its thread to end.
+    ~TNMGeneralServer() override;
+
+    // Called by the owner once it has finished building the component (a
+    // form after its setup): the server starts listening.
+    virtual void Loaded();
+    // A server does not connect.
+    void Connect() override;
+    // Cancels every running connection; the server's own waits go on.
+    void Abort() override;
+    void ServerAccept(QObject *Sender);
+    // The work done for one connection, on its own thread.
+    virtual void Serve();
+
+    // The running connection instances; only the listening server has one.
+    std::unique_ptr<TThreadList<TNMGeneralServer *>> ClientThreads;
+    TNotifyEvent OnClientContact;
+    TNMGeneralServer *ParentServer = nullptr;
+    InstantiateServethread *ServerThread = nullptr;
+};
+
+// Runs one connection instance's Serve. It frees itself (on the GUI thread)
+// when Serve has returned, freeing the instance and so closing the
+// connection.
+class InstantiateServethread : public QThread {
+    Q_OBJECT
+public:
+    InstantiateServethread(TNMGeneralServer *Server, Winsock::SOCKET Socket);
+    ~InstantiateServethread() override;
+
+    TNMGeneralServer *Instance() const { return m_instance; }
+
+protected:
+    // Execute.
+    void run() override;
+
+private:
+    TNMGeneralServer *m_instance = nullptr;
+    TNMGeneralServer *m_server = nullptr;
 };
 
 // The N-th of the Delimiter-separated words of Text (from 1).

@@ -12,6 +12,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -560,7 +561,7 @@ TEST_F(PsockTest, TimeOutEndsReadLn)
 
 TEST_F(PsockTest, SendingToAClosedPeerIsAnErrorNotASignal)
 {
-    Peer peer({"reset"});
+    Peer peer({"sleep:300", "reset"});
     ConnectTo(peer.port);
     ASSERT_TRUE(PumpUntil([&] { return !sock.Connected; }));
     // The peer's reset has closed the connection: whatever socket is left,
@@ -689,4 +690,207 @@ TEST(Psock, StreamLnEndsWithCrLf)
     EXPECT_EQ(buffer.data().toStdString(), "GET / HTTP/1.0\r\n");
 }
 
+// ------------------------------------------------------------ listening
+
+// A client of a server under test. It connects without blocking, pumping
+// the GUI thread, which is where the server accepts.
+struct Client {
+    explicit Client(int port)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(std::uint16_t(port));
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 && errno != EINPROGRESS)
+            return;
+        int error = -1;
+        PumpUntil([&] {
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, 0) != 1)
+                return false;
+            socklen_t len = sizeof error;
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
+            return true;
+        });
+        connected = error == 0;
+    }
+    ~Client() { ::close(fd); }
+    void Send(const std::string &text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
+    // Everything up to the server's close, pumping the GUI thread meanwhile.
+    std::string ReadToClose()
+    {
+        std::string got;
+        const bool closed = PumpUntil([&] {
+            char buf[256];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0)
+                got.append(buf, std::size_t(n));
+            return n == 0 || (n < 0 && errno != EAGAIN);
+        });
+        return closed ? got : got + "(still open)";
+    }
+    int fd;
+    bool connected = false;
+};
+
+int ListeningPort(TPowersock &server)
+{
+    sockaddr_in a{};
+    int len = sizeof a;
+    Winsock::getsockname(server.SocketHandle, reinterpret_cast<sockaddr *>(&a), &len);
+    return ntohs(a.sin_port);
+}
+
+// Answers one line per client, naming the class that serves it.
+class LineServer : public TNMGeneralServer {
+    Q_OBJECT
+public:
+    Q_INVOKABLE explicit LineServer(QObject *owner = nullptr) : TNMGeneralServer(owner) {}
+    void Serve() override
+    {
+        TimeOut = 5000;
+        try {
+            const std::string line = ReadLn();
+            Writeln(std::string(metaObject()->className()) + " heard " + line.substr(0, line.find('\r')));
+        } catch (const EAbortError &) {
+            ++aborted;
+        }
+    }
+    static inline std::atomic<int> aborted{0};
+};
+
+// Waits for a line that never comes, until cancelled.
+class WaitingServer : public TNMGeneralServer {
+    Q_OBJECT
+public:
+    Q_INVOKABLE explicit WaitingServer(QObject *owner = nullptr) : TNMGeneralServer(owner) {}
+    void Serve() override
+    {
+        ++waiting;
+        try {
+            ReadLn();
+        } catch (const EAbortError &) {
+            ++aborted;
+        }
+        --waiting;
+    }
+    static inline std::atomic<int> waiting{0};
+    static inline std::atomic<int> aborted{0};
+};
+
+TEST(GeneralServer, ListensOnceItsOwnerHasLoadedIt)
+{
+    QObject form;
+    auto *server = new TNMGeneralServer(&form);
+    server->Port = ClosedPort();
+    EXPECT_FALSE(Client(server->Port).connected);
+    server->Loaded();
+    EXPECT_TRUE(Client(server->Port).connected);
+}
+
+TEST(GeneralServer, DefaultServeClosesEachConnectionAtOnce)
+{
+    TNMGeneralServer server;
+    int contacts = 0;
+    server.OnClientContact = [&](QObject *sender) {
+        EXPECT_EQ(sender, &server);
+        ++contacts;
+    };
+    server.Loaded();
+    Client first(ListeningPort(server));
+    EXPECT_EQ(first.ReadToClose(), "");
+    Client second(ListeningPort(server));
+    EXPECT_EQ(second.ReadToClose(), "");
+    EXPECT_EQ(contacts, 2);
+    EXPECT_TRUE(PumpUntil([&] { return server.ClientThreads->Snapshot().empty(); }));
+}
+
+TEST(GeneralServer, DescendantAnswersSeveralClientsAtOnce)
+{
+    LineServer server;
+    int contacts = 0;
+    server.OnClientContact = [&](QObject *) { ++contacts; };
+    server.Loaded();
+    const int port = ListeningPort(server);
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 3; ++i)
+        clients.push_back(std::make_unique<Client>(port));
+    ASSERT_TRUE(PumpUntil([&] { return contacts == 3; }));
+    // All three are served at the same time: none has spoken yet.
+    EXPECT_EQ(server.ClientThreads->Snapshot().size(), 3u);
+    for (int i = 2; i >= 0; --i)
+        clients[std::size_t(i)]->Send("client " + std::to_string(i) + "\r\n");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(clients[std::size_t(i)]->ReadToClose(), "LineServer heard client " + std::to_string(i) + "\r\n");
+    EXPECT_EQ(contacts, 3);
+}
+
+TEST(GeneralServer, AcceptWaitsForTheCompletionMessage)
+{
+    TPowersock listener;
+    int disconnects = 0;
+    listener.OnDisconnect = [&](QObject *) { ++disconnects; };
+    listener.Port = ClosedPort();
+    listener.Listen(true);
+    Client client(listener.Port);
+    ASSERT_TRUE(client.connected);
+    const Winsock::SOCKET accepted = listener.Accept();
+    EXPECT_NE(accepted, Winsock::INVALID_SOCKET);
+    EXPECT_EQ(listener.GetRemoteIP(), "127.0.0.1");
+    EXPECT_TRUE(listener.Connected);
+    EXPECT_EQ(disconnects, 0);
+    listener.Close(accepted);
+
+    QTimer::singleShot(50, [&] { listener.Cancel(); });
+    try {
+        listener.Accept();
+        ADD_FAILURE() << "no exception";
+    } catch (const ESockError &e) {
+        EXPECT_STREQ(e.what(), "Accepting Canceled");
+    }
+}
+
+TEST(GeneralServer, ListenOnAPortInUseIsAnError)
+{
+    Listener taken;
+    TNMGeneralServer server;
+    server.Port = taken.port;
+    try {
+        server.Loaded();
+        ADD_FAILURE() << "no exception";
+    } catch (const ESockError &e) {
+        EXPECT_STREQ(e.what(), "10048:Address already in use");
+    }
+}
+
+TEST(GeneralServer, AbortCancelsEveryConnection)
+{
+    WaitingServer::aborted = 0;
+    WaitingServer server;
+    server.Loaded();
+    Client a(ListeningPort(server)), b(ListeningPort(server));
+    ASSERT_TRUE(PumpUntil([&] { return WaitingServer::waiting == 2; }));
+    server.Abort();
+    EXPECT_EQ(a.ReadToClose(), "");
+    EXPECT_EQ(b.ReadToClose(), "");
+    EXPECT_EQ(WaitingServer::aborted, 2);
+}
+
+TEST(GeneralServer, DestroyedWhileConnectionsRun)
+{
+    WaitingServer::aborted = 0;
+    auto server = std::make_unique<WaitingServer>();
+    server->Loaded();
+    Client a(ListeningPort(*server)), b(ListeningPort(*server));
+    ASSERT_TRUE(PumpUntil([&] { return WaitingServer::waiting == 2; }));
+    server.reset();
+    EXPECT_EQ(WaitingServer::waiting, 0);
+    EXPECT_EQ(WaitingServer::aborted, 2);
+    EXPECT_EQ(a.ReadToClose(), "");
+    EXPECT_EQ(b.ReadToClose(), "");
+}
+
 } // namespace
+
+#include "Psock_test.moc"
