@@ -462,14 +462,20 @@ TEST_F(HttpTest, ARedirectLoopEndsAfterTwentyRequests)
 
 TEST_F(HttpTest, HandledRedirectAndOtherStatusesEndTheRequest)
 {
-    ScriptedServer server(Script{{Redirect(302, "/elsewhere")}, {"HTTP/1.0 304 Not Modified\r\n\r\n"}});
+    ScriptedServer server(Script{{Redirect(302, "/elsewhere")},
+                                 {"HTTP/1.0 304 Not Modified\r\n\r\n"},
+                                 {"HTTP/1.0 302 Found\r\nContent-Length: 0\r\n\r\n"}});
     http.OnRedirect = [](bool &handled) { handled = true; };
     http.Get(server.Url("/a"));
     EXPECT_EQ(http.ReplyCode, 302);
     http.OnRedirect = nullptr;
     http.Get(server.Url("/b"));
     EXPECT_EQ(http.ReplyCode, 304);
-    EXPECT_EQ(server.RequestCount(), 2);
+    // No Location of its own: the older one is not asked for again.
+    http.Get(server.Url("/c"));
+    EXPECT_EQ(http.ReplyCode, 302);
+    EXPECT_EQ(http.CurrentURL, server.Url("/c"));
+    EXPECT_EQ(server.RequestCount(), 3);
 }
 
 TEST_F(HttpTest, SeeOtherAfterPostIsFetchedWithGet)
