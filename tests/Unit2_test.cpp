@@ -1,0 +1,309 @@
+#include "platform/Shell.h"
+#include "tests/support/TestSupport.h"
+#include "updater/Unit2.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char *const kNoLocal = "Your Version.ini couldn't be found. Update aborted";
+const char *const kNoServer = "Web Version info file couldn't be found/downloaded. Update aborted";
+const char *const kNewProgram = "New Version of TIRMO Program Available. Launching Browser";
+
+// A temporary application folder and update site, served by a real HTTP
+// server on a free loopback port.
+class UpdateRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        ASSERT_TRUE(m_dir->isValid());
+        app = m_dir->filePath("app").toStdString();
+        site = m_dir->filePath("site").toStdString();
+        fs::create_directories(app + "/cdl/data");
+        fs::create_directories(site + "/tirmo/cdl");
+        ShownMessageBoxes().clear();
+        m_previousHook = SetOpenUrlHook([this](const std::string &url) { opened.push_back(url); });
+    }
+
+    void TearDown() override
+    {
+        form.reset();
+        labels.clear();
+        opened.clear();
+        SetOpenUrlHook(m_previousHook);
+        if (m_server.state() != QProcess::NotRunning) {
+            m_server.kill();
+            m_server.waitForFinished(5000);
+        }
+    }
+
+    void Local(const std::string &name, const std::string &bytes)
+    {
+        WriteFileBytes(app + "/" + name, bytes);
+    }
+    void Site(const std::string &name, const std::string &bytes)
+    {
+        WriteFileBytes(site + "/tirmo/" + name, bytes);
+    }
+    std::string LocalBytes(const std::string &name) { return ReadFileBytes(app + "/" + name); }
+    bool LocalExists(const std::string &name) { return fs::exists(app + "/" + name); }
+
+    // Starts the site server with the given faults and makes the dialog.
+    void Serve(const QStringList &faults = {})
+    {
+        m_server.setProgram(TIRMO_PYTHON);
+        m_server.setArguments(QStringList{QString(TIRMO_TEST_DIR "/servers/update_site.py"),
+                                          QString::fromStdString(site)}
+                              + faults);
+        m_server.start();
+        ASSERT_TRUE(m_server.waitForReadyRead(10000)) << "site server did not start";
+        const int port = m_server.readLine().trimmed().toInt();
+        ASSERT_GT(port, 0);
+        form = std::make_unique<TUpdateForm>(app);
+        form->SiteURL = "http://127.0.0.1:" + std::to_string(port);
+        form->UpdateProt->OnAboutToSend = [this](QObject *) {
+            labels.push_back(form->lb_Update1->text().toStdString());
+        };
+        form->show();
+    }
+
+    std::vector<std::string> Requests()
+    {
+        std::vector<std::string> lines;
+        std::string log = ReadFileBytes(m_dir->filePath("requests.log").toStdString());
+        for (size_t at; (at = log.find('\n')) != std::string::npos; log.erase(0, at + 1))
+            lines.push_back(log.substr(0, at));
+        return lines;
+    }
+
+    std::vector<std::string> Boxes()
+    {
+        std::vector<std::string> texts;
+        for (const auto &[text, caption] : ShownMessageBoxes())
+            texts.push_back(text);
+        return texts;
+    }
+
+    std::string Label() { return form->lb_Update1->text().toStdString(); }
+
+    std::string app, site;
+    std::unique_ptr<TUpdateForm> form;
+    std::vector<std::string> labels, opened;
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QProcess m_server;
+    OpenUrlHook m_previousHook;
+};
+
+} // namespace
+
+TEST_F(UpdateRun, LocalManifestMissing)
+{
+    Local("version.bak", "old bak");
+    Serve();
+    form->bt_StartUpdateClick();
+    EXPECT_EQ(Boxes(), std::vector<std::string>{kNoLocal});
+    EXPECT_FALSE(LocalExists("version.ini"));
+    EXPECT_EQ(LocalBytes("version.bak"), "old bak");
+    EXPECT_TRUE(Requests().empty());
+    EXPECT_TRUE(form->bt_StartUpdate->isEnabled());
+}
+
+TEST_F(UpdateRun, ServerManifest404IsRefused)
+{
+    Local("version.ini", "a.cdl;1\r\n");
+    Local("version.bak", "stale");
+    Serve();
+    form->bt_StartUpdateClick();
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].rfind(kNoServer, 0), 0u) << Boxes()[0];
+    EXPECT_NE(Boxes()[0].find("/tirmo/version.ini: the server answered 404"), std::string::npos);
+    EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\n");
+    EXPECT_FALSE(LocalExists("version.bak"));
+    EXPECT_EQ(fs::directory_iterator(app + "/cdl")->path().filename(), "data");
+}
+
+TEST_F(UpdateRun, NoChangedEntry)
+{
+    Local("version.ini", "b.cdl;2\r\nA.cdl;1\r\n");
+    Site("version.ini", "a.cdl;1\nb.cdl;2\n");
+    Serve();
+    form->bt_StartUpdateClick();
+    EXPECT_EQ(Label(), "No Database Update Available");
+    EXPECT_EQ(LocalBytes("version.bak"), "a.cdl;1\nb.cdl;2\n");
+    EXPECT_EQ(LocalBytes("version.ini"), "b.cdl;2\r\nA.cdl;1\r\n");
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(form->pb_Update->value(), form->pb_Update->maximum());
+}
+
+TEST_F(UpdateRun, ChangedDatabasesReplacedInSortedOrder)
+{
+    Local("version.ini", "c.cdl;1\r\nb.cdl;1\r\nonly-local.cdl;1\r\n");
+    Local("cdl/c.cdl", "old c");
+    Local("cdl/only-local.cdl", "kept");
+    const std::string manifest = "c.cdl;2\r\nB.cdl;2\r\na.cdl;1\r\n";
+    Site("version.ini", manifest);
+    Site("cdl/a.cdl", "new a");
+    Site("cdl/B.cdl", "new B");
+    Site("cdl/c.cdl", "new c");
+    Serve();
+    form->bt_StartUpdateClick();
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(labels, (std::vector<std::string>{"Waiting to Update", "Updating Database 1/3",
+                                                "Updating Database 2/3",
+                                                "Updating Database 3/3"}));
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"/tirmo/version.ini", "/tirmo/cdl/a.cdl",
+                                                    "/tirmo/cdl/B.cdl", "/tirmo/cdl/c.cdl"}));
+    EXPECT_EQ(LocalBytes("cdl/a.cdl"), "new a");
+    EXPECT_EQ(LocalBytes("cdl/B.cdl"), "new B");
+    EXPECT_EQ(LocalBytes("cdl/c.cdl"), "new c");
+    EXPECT_EQ(LocalBytes("cdl/only-local.cdl"), "kept");
+    EXPECT_EQ(LocalBytes("version.ini"), manifest);
+    EXPECT_FALSE(LocalExists("version.bak"));
+    EXPECT_EQ(Label(), "Updating Database 3/3");
+    EXPECT_EQ(form->pb_Update->maximum(), 5);
+    EXPECT_EQ(form->pb_Update->value(), 5);
+}
+
+TEST_F(UpdateRun, NamesWithSpacesLowercaseMainAndDuplicates)
+{
+    Local("version.ini", "");
+    Site("version.ini", "Some System.cdl;1\nmain;1\nmain;1\n");
+    Site("cdl/Some System.cdl", "spaced");
+    Site("cdl/main", "a database called main");
+    Serve();
+    form->bt_StartUpdateClick();
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(Requests(), (std::vector<std::string>{"/tirmo/version.ini", "/tirmo/cdl/main",
+                                                    "/tirmo/cdl/main",
+                                                    "/tirmo/cdl/Some%20System.cdl"}));
+    EXPECT_EQ(Label(), "Updating Database 3/3");
+    EXPECT_EQ(LocalBytes("cdl/Some System.cdl"), "spaced");
+    EXPECT_EQ(LocalBytes("cdl/main"), "a database called main");
+}
+
+TEST_F(UpdateRun, NewProgramAloneThenAgain)
+{
+    Local("version.ini", "Main;1\r\na.cdl;1\r\n");
+    Site("version.ini", "Main;2\r\na.cdl;1\r\n");
+    Serve();
+    for (int run = 0; run < 2; ++run) {
+        form->bt_StartUpdateClick();
+        EXPECT_EQ(Label(), "No Database Update Available");
+        EXPECT_EQ(LocalBytes("version.ini"), "Main;1\r\na.cdl;1\r\n");
+        EXPECT_EQ(LocalBytes("version.bak"), "Main;2\r\na.cdl;1\r\n");
+    }
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{kNewProgram, kNewProgram}));
+    EXPECT_EQ(opened, (std::vector<std::string>{form->SiteURL, form->SiteURL}));
+}
+
+TEST_F(UpdateRun, NewProgramWithDatabases)
+{
+    Local("version.ini", "Main;1\r\n");
+    Local("cdl/a.cdl", "old");
+    Site("version.ini", "Main;2\r\na.cdl;2\r\n");
+    Site("cdl/a.cdl", "new");
+    Serve();
+    form->bt_StartUpdateClick();
+    EXPECT_EQ(LocalBytes("cdl/a.cdl"), "new");
+    EXPECT_EQ(LocalBytes("version.ini"), "Main;1\r\n");
+    EXPECT_EQ(LocalBytes("version.bak"), "Main;2\r\na.cdl;2\r\n");
+    EXPECT_EQ(Boxes(), std::vector<std::string>{kNewProgram});
+}
+
+// A failed download of any kind replaces nothing, leaves no temporary file,
+// and names the file and the reason.
+TEST_F(UpdateRun, FailedDownloadReplacesNothing)
+{
+    struct Case {
+        QStringList faults;
+        std::string why;
+    } cases[] = {
+        {{"404:/tirmo/cdl/b.cdl"}, "the server answered 404"},
+        {{"short:/tirmo/cdl/b.cdl"}, "4 of 9 bytes"},
+        {{"stop-after:2"}, "Connection"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.faults.join(" ").toStdString());
+        TearDown();
+        SetUp();
+        Local("version.ini", "a.cdl;1\r\nb.cdl;1\r\n");
+        Local("cdl/a.cdl", "old a");
+        Local("cdl/b.cdl", "old b");
+        Site("version.ini", "a.cdl;2\r\nb.cdl;2\r\n");
+        Site("cdl/a.cdl", "new a");
+        Site("cdl/b.cdl", "new b 123");
+        Serve(c.faults);
+        form->bt_StartUpdateClick();
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_NE(Boxes()[0].find("b.cdl couldn't be downloaded"), std::string::npos) << Boxes()[0];
+        EXPECT_NE(Boxes()[0].find(c.why), std::string::npos) << Boxes()[0];
+        EXPECT_EQ(LocalBytes("cdl/a.cdl"), "old a");
+        EXPECT_EQ(LocalBytes("cdl/b.cdl"), "old b");
+        EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\nb.cdl;1\r\n");
+        std::vector<std::string> files;
+        for (const auto &entry : fs::directory_iterator(app + "/cdl"))
+            files.push_back(entry.path().filename().string());
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, (std::vector<std::string>{"a.cdl", "b.cdl", "data"}));
+        EXPECT_TRUE(form->bt_StartUpdate->isEnabled());
+    }
+}
+
+TEST_F(UpdateRun, UnsafeEntryRefusedBeforeAnyDownload)
+{
+    for (const char *line : {"../evil.cdl;1", ";1", "a/b.cdl;1"}) {
+        SCOPED_TRACE(line);
+        TearDown();
+        SetUp();
+        Local("version.ini", "");
+        Site("version.ini", std::string("good.cdl;1\r\n") + line + "\r\n");
+        Site("cdl/good.cdl", "good");
+        Serve();
+        form->bt_StartUpdateClick();
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_NE(Boxes()[0].find(std::string("\"") + line + "\""), std::string::npos)
+            << Boxes()[0];
+        EXPECT_EQ(Requests().back(), "/tirmo/version.ini");
+        EXPECT_FALSE(LocalExists("cdl/good.cdl"));
+        EXPECT_EQ(LocalBytes("version.ini"), "");
+        EXPECT_FALSE(fs::exists(app + "/evil.cdl"));
+    }
+}
+
+TEST_F(UpdateRun, EscapeDuringSlowDownloadAbortsAndCloses)
+{
+    Local("version.ini", "a.cdl;1\r\n");
+    Local("cdl/a.cdl", "old a");
+    Site("version.ini", "a.cdl;2\r\n");
+    Site("cdl/a.cdl", std::string(200, 'x'));
+    Serve({"slow:/tirmo/cdl/a.cdl"});
+    QTimer::singleShot(500, form.get(), [this] { QTest::keyClick(form.get(), Qt::Key_Escape); });
+    QElapsedTimer clock;
+    clock.start();
+    form->bt_StartUpdateClick();
+    EXPECT_LT(clock.elapsed(), 8000);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(form->bt_StartUpdate->isEnabled());
+    EXPECT_FALSE(form->Running());
+    EXPECT_EQ(LocalBytes("cdl/a.cdl"), "old a");
+    EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(app + "/cdl"), fs::directory_iterator()), 2);
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "net/Nmhttp.h"
+
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+namespace Ui {
+class TUpdateForm;
+}
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// The modal update dialog: brings the game databases in <AppDir>/cdl up to
+// date from the update site and announces a newer program.
+//
+// The whole update runs inside bt_StartUpdateClick; its downloads pump the
+// event loop, so the dialog repaints and its bar moves while they run.
+// Closing the dialog (or Escape) meanwhile aborts the transfer.
+class TUpdateForm : public QDialog {
+    Q_OBJECT
+public:
+    // `appDir` is the main window's application directory.
+    explicit TUpdateForm(std::string appDir, QWidget *parent = nullptr);
+    ~TUpdateForm() override;
+
+    QProgressBar *pb_Update;
+    QLabel *lb_Update1;
+    QPushButton *bt_StartUpdate;
+    TNMHTTP *UpdateProt;
+
+    void FormShow();
+    void bt_StartUpdateClick();
+    void UpdateProtPacketRecvd();
+
+    bool Running() const { return m_running; }
+
+    // The update site, fixed when the program is built; tests point it at
+    // a local server.
+    std::string SiteURL = TIRMO_SITE_URL;
+
+public slots:
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    struct Download {
+        std::string name;
+        std::string target;
+        std::string temporary;
+    };
+
+    // The steps after the manifest has arrived; an empty result is success,
+    // anything else is the message to show.
+    std::string UpdateFrom(const std::string &localPath, const std::string &serverPath);
+    std::string PlanDownloads(const std::vector<std::string> &changed,
+                              std::vector<Download> &downloads, bool &newProgram) const;
+    // False, with `failed` saying why (empty when cancelled), when any
+    // download did not arrive whole; its temporary files are then removed.
+    bool DownloadAll(std::vector<Download> &downloads, std::string &failed);
+    // Fetches `url` into `temporary`; empty when a whole 200 reply arrived,
+    // else why not. The temporary file is removed on failure.
+    std::string Fetch(const std::string &url, const std::string &temporary);
+    static void RemoveTemporaries(const std::vector<Download> &downloads);
+
+    Ui::TUpdateForm *m_ui;
+    std::string m_appDir;
+    bool m_running = false;
+    bool m_closeRequested = false;
+};
