@@ -3,6 +3,7 @@
 #include "platform/AnsiText.h"
 #include "platform/Application.h"
 #include "platform/Clipboard.h"
+#include "platform/Collate.h"
 #include "platform/Shell.h"
 
 #include <QAbstractItemView>
@@ -101,6 +102,23 @@ void TForm1::FormResize()
 
 void TForm1::sb_UpdateClick()
 {
+    const int selected = cbo_SysList->currentIndex();
+    const std::string remembered =
+        selected >= 0 ? cbo_SysList->itemData(selected).toByteArray().toStdString() : std::string();
+    if (UpdateForm)
+        UpdateForm->exec();
+    // The catalogue is the one scanned at start: a database the update added
+    // is listed after the next start. Selecting here is the program's doing,
+    // not the user's, so the list shown is not reloaded.
+    FillSysList();
+    if (selected < 0)
+        return;
+    for (int i = 0; i < cbo_SysList->count(); ++i) {
+        if (AnsiCompareText(cbo_SysList->itemData(i).toByteArray().toStdString(), remembered) == 0) {
+            cbo_SysList->setCurrentIndex(i);
+            return;
+        }
+    }
 }
 
 void TForm1::sb_AboutClick()

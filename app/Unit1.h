@@ -2,6 +2,7 @@
 
 #include "app/Catalogue.h"
 #include "platform/AppDir.h"
+#include "updater/Unit2.h"
 #include "ui_Unit1.h"
 
 #include <QMainWindow>
@@ -28,6 +29,9 @@ public:
     SysRecord SysHead;
     // The system shown, or nullptr until the user first chooses one.
     SysRecord *CurSys = nullptr;
+
+    // The update dialog, made by the program's entry after this window.
+    TUpdateForm *UpdateForm = nullptr;
 
     // Handlers.
     void FormCreate();

@@ -6,6 +6,8 @@ int main(int argc, char **argv)
     TApplication app(argc, argv);
     try {
         TForm1 form;
+        TUpdateForm updateForm(form.AppDir, &form);
+        form.UpdateForm = &updateForm;
         form.show();
         app.exec();
     } catch (...) {
