@@ -1,15 +1,20 @@
 #include "app/Unit1.h"
 
+#include "app/Collection.h"
 #include "platform/AnsiText.h"
 #include "platform/Application.h"
 #include "platform/Clipboard.h"
 #include "platform/Collate.h"
+#include "platform/QuitSignals.h"
 #include "platform/Shell.h"
 
 #include <QAbstractItemView>
 #include <QBitmap>
+#include <QCloseEvent>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QScopeGuard>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -69,6 +74,34 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
 
     connect(sb_Update, &QToolButton::clicked, this, Guarded([this] { sb_UpdateClick(); }));
     connect(sb_About, &QToolButton::clicked, this, Guarded([this] { sb_AboutClick(); }));
+    // Only the user's choice loads a system; a selection the program makes doesn't.
+    connect(cbo_SysList, &QComboBox::activated, this, Guarded([this] { cbo_SysListChange(); }));
+    connect(sb_SaveHave, &QToolButton::clicked, this, Guarded([this] { sb_SaveHaveClick(); }));
+    connect(sb_SaveMiss, &QToolButton::clicked, this, Guarded([this] { sb_SaveMissClick(); }));
+    acg_GameList->OnKeyPress = [this](QObject *, char &key) { acg_GameListKeyPress(key); };
+    acg_GameList->OnCheckBoxMouseUp = Guarded([this] { acg_GameListCheckBoxMouseUp(); });
+
+    sd_FileSaveDialog = new QFileDialog(this, "Save List", QString(), "Text File (*.txt)");
+    sd_FileSaveDialog->setObjectName("sd_FileSaveDialog");
+    sd_FileSaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    sd_FileSaveDialog->setOption(QFileDialog::DontConfirmOverwrite);
+    ExecuteSaveDialog = [](QFileDialog &dialog) -> std::optional<std::string> {
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+    };
+
+    // The ticks are saved however the program ends, not only on close.
+    m_quitSignals = new TQuitSignals(this);
+    m_quitSignals->OnQuitSignal = Guarded([this] {
+        FormEndSession();
+        QCoreApplication::exit(0);
+    });
+    connect(qApp, &QGuiApplication::commitDataRequest, this, Guarded([this] { SaveOwnership(CurSys); }));
+    connect(qApp, &QCoreApplication::aboutToQuit, this, Guarded([this] {
+        if (isVisible())
+            FormEndSession();
+    }));
 
     ScanDatabases(SysHead, AppDir);
     FormCreate();
@@ -131,8 +164,119 @@ void TForm1::StatusBar1DblClick()
     ClipboardSetText(StatusText());
 }
 
+void TForm1::FormClose(QCloseEvent *event)
+{
+    // A window that closed without its ticks would lose them.
+    if (!SaveOwnership(CurSys))
+        event->ignore();
+}
+
+void TForm1::FormEndSession()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    SaveOwnership(CurSys);
+}
+
+void TForm1::cbo_SysListChange()
+{
+    cbo_SysList->setEnabled(false);
+    sb_SaveHave->setEnabled(true);
+    sb_SaveMiss->setEnabled(true);
+    const auto selectorBack = qScopeGuard([this] {
+        cbo_SysList->setEnabled(true);
+        cbo_SysList->setFocus();
+    });
+    if (!SaveOwnership(CurSys)) {
+        // The list keeps the ticks that could not be written.
+        SelectSysEntry(CurSys);
+        return;
+    }
+    SysRecord *chosen = FindSysRecord(SysHead, cbo_SysList->currentData().toByteArray().toStdString());
+    // Until the chosen system's games and ticks are in the list no system is
+    // shown, so nothing can write an ownership file from a list that doesn't
+    // hold its games (the load lets events in).
+    CurSys = nullptr;
+    if (!chosen) {
+        ShowNoSystem();
+        return;
+    }
+    const auto options = acg_GameList->Options();
+    const auto optionsBack = qScopeGuard([&] { acg_GameList->SetOptions(options); });
+    try {
+        LoadGameList(*acg_GameList, chosen->Path);
+        LoadOwnership(*acg_GameList, OwnershipPath(chosen->Path, chosen->Name));
+    } catch (...) {
+        ShowNoSystem();
+        throw;
+    }
+    CurSys = chosen;
+    SetStatusText(GetStatusText());
+}
+
+void TForm1::acg_GameListKeyPress(char &)
+{
+    // Typing belongs to the grid's goto.
+}
+
+void TForm1::acg_GameListCheckBoxMouseUp()
+{
+    SetStatusText(GetStatusText());
+}
+
+void TForm1::sb_SaveHaveClick()
+{
+    SaveList(TExportKind::Have);
+}
+
+void TForm1::sb_SaveMissClick()
+{
+    SaveList(TExportKind::Miss);
+}
+
+void TForm1::SaveList(TExportKind kind)
+{
+    if (!CurSys)
+        return; // a system is still loading
+    const std::string text = ExportText(*acg_GameList, CurSys->Name, kind);
+    sd_FileSaveDialog->selectFile(ToDisplay(ProposedExportName(CurSys->Name, kind)));
+    if (const std::optional<std::string> path = ExecuteSaveDialog(*sd_FileSaveDialog))
+        WriteExport(*path, text);
+}
+
+bool TForm1::SaveOwnership(const SysRecord *record)
+{
+    if (!CurSys || !record)
+        return true;
+    try {
+        ::SaveOwnership(*acg_GameList, OwnershipPath(record->Path, record->Name));
+        return true;
+    } catch (...) {
+        HandleException(std::current_exception());
+        return false;
+    }
+}
+
+void TForm1::SelectSysEntry(const SysRecord *record)
+{
+    cbo_SysList->setCurrentIndex(record ? cbo_SysList->findData(QByteArray::fromStdString(record->Name)) : -1);
+}
+
+void TForm1::ShowNoSystem()
+{
+    CurSys = nullptr;
+    ClearGameList(*acg_GameList);
+    sb_SaveHave->setEnabled(false);
+    sb_SaveMiss->setEnabled(false);
+    SelectSysEntry(nullptr);
+    SetStatusText(GetStatusText());
+}
+
 std::string TForm1::GetStatusText() const
 {
+    if (CurSys)
+        return ::GetStatusText(*acg_GameList, CurSys->Name);
     if (!SysHead.Next)
         return "No game databases (*.cdl) found in " + AppDir + "/cdl";
     return "Choose a system to see its games";
@@ -152,6 +296,13 @@ void TForm1::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
     Guarded([this] { FormResize(); })();
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    Guarded([this, event] { FormClose(event); })();
+    if (event->isAccepted())
+        QMainWindow::closeEvent(event);
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)

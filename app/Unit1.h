@@ -7,9 +7,14 @@
 
 #include <QMainWindow>
 
+#include <functional>
+#include <optional>
 #include <string>
 
+class QFileDialog;
 class QLabel;
+class TQuitSignals;
+enum class TExportKind;
 
 // The main window: the system selector, the game list, the toolbar and the
 // status bar. Its components are the members of the form description.
@@ -39,6 +44,26 @@ public:
     void sb_UpdateClick();
     void sb_AboutClick();
     void StatusBar1DblClick();
+    void FormClose(QCloseEvent *event);
+    void cbo_SysListChange();
+    void acg_GameListKeyPress(char &key);
+    void acg_GameListCheckBoxMouseUp();
+    void sb_SaveHaveClick();
+    void sb_SaveMissClick();
+
+    // Writes the ticks of the list to the ownership file of `record`, which
+    // must be the system the list holds; nothing when no system is shown. A
+    // failure is shown in a message box, and false returned.
+    bool SaveOwnership(const SysRecord *record);
+
+    // Ends the program for a signal or the end of the desktop session: the
+    // ticks are saved as on close.
+    void FormEndSession();
+
+    // Asks where an export goes: "Save List", text files, the proposed name
+    // already set. The chosen path, or nothing when the user cancels.
+    QFileDialog *sd_FileSaveDialog;
+    std::function<std::optional<std::string>(QFileDialog &dialog)> ExecuteSaveDialog;
 
     // The text for the status bar.
     std::string GetStatusText() const;
@@ -53,10 +78,18 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void FillSysList();
+    // The selector shows `record`'s entry, or none.
+    void SelectSysEntry(const SysRecord *record);
+    // Back to the state before any system was chosen.
+    void ShowNoSystem();
+    void SaveList(TExportKind kind);
 
     QLabel *m_statusLabel;
+    TQuitSignals *m_quitSignals;
+    bool m_ended = false;
 };

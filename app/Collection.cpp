@@ -1,0 +1,335 @@
+#include "app/Collection.h"
+
+#include "grid/Advgrid.h"
+#include "platform/AtomicFile.h"
+#include "platform/Collate.h"
+#include "platform/Exceptions.h"
+#include "platform/StringList.h"
+#include "platform/TextFile.h"
+
+#include <QDir>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace {
+
+// Lines are read in pieces of this size; a longer line takes several.
+constexpr int kLinePiece = 64 * 1024;
+// Longest file name most file systems take, in bytes.
+constexpr size_t kMaxFileName = 255;
+const char kOwnershipExtension[] = ".dat";
+
+std::string Reason(int error)
+{
+    // Opening a folder as a file "succeeds" and is then refused without errno.
+    return error ? std::strerror(error) : "Is a directory";
+}
+
+// The next line whole, with its LF when it has one; false at the end.
+bool ReadWholeLine(TTextFile &file, std::string &line)
+{
+    line.clear();
+    std::string piece;
+    while (file.ReadLine(piece, kLinePiece)) {
+        line += piece;
+        if (line.back() == '\n')
+            break;
+    }
+    return !line.empty();
+}
+
+// A copy of a game database made for the grid's CSV loader: the lines after
+// the first, read as text (CRs dropped, ended at Ctrl-Z) and each ended by CR
+// LF, which is how the loader splits lines. It lies beside the database as
+// "<database>tmp"; when that folder can't take it, it goes to the system's
+// temporary folder instead. The copy is deleted with this object.
+class TGameListCopy {
+public:
+    explicit TGameListCopy(const std::string &databasePath)
+    {
+        TTextFile in;
+        errno = 0;
+        if (!in.Open(databasePath, "rt"))
+            throw EFOpenError("Cannot open file " + databasePath + ": " + Reason(errno));
+        TTextFile out;
+        OpenOutput(out, databasePath);
+        try {
+            Copy(in, out, databasePath);
+        } catch (...) {
+            out.Close();
+            RemoveBeside();
+            throw;
+        }
+    }
+    ~TGameListCopy() { RemoveBeside(); }
+    TGameListCopy(const TGameListCopy &) = delete;
+    TGameListCopy &operator=(const TGameListCopy &) = delete;
+
+    const std::string &Path() const { return m_path; }
+
+private:
+    void Copy(TTextFile &in, TTextFile &out, const std::string &databasePath)
+    {
+        std::string piece;
+        bool first = true;
+        while (in.ReadLine(piece, kLinePiece)) {
+            if (!first)
+                out.Write(piece);
+            else if (piece.back() == '\n')
+                first = false;
+        }
+        if (in.Error())
+            throw EInOutError("Cannot read file " + databasePath);
+        if (!out.Close())
+            throw EInOutError("Cannot write file " + m_path + ": " + std::strerror(errno ? errno : EIO));
+    }
+
+    // The copy in the temporary folder removes itself.
+    void RemoveBeside()
+    {
+        if (!m_temporary)
+            std::remove(m_path.c_str());
+    }
+
+    void OpenOutput(TTextFile &out, const std::string &databasePath)
+    {
+        m_path = databasePath + "tmp";
+        if (out.Open(m_path, "w+t"))
+            return;
+        // A read-only cdl folder must not keep the user from their list.
+        m_temporary = std::make_unique<QTemporaryFile>(QDir::tempPath() + "/tirmo-XXXXXX.cdltmp");
+        if (!m_temporary->open())
+            throw EFCreateError("Cannot create a temporary copy of " + databasePath + ": " +
+                                m_temporary->errorString().toStdString());
+        m_path = QFile::encodeName(m_temporary->fileName()).toStdString();
+        m_temporary->close();
+        errno = 0;
+        if (!out.Open(m_path, "w+t"))
+            throw EFCreateError("Cannot create file " + m_path + ": " + Reason(errno));
+    }
+
+    std::string m_path;
+    std::unique_ptr<QTemporaryFile> m_temporary; // removes itself
+};
+
+void FillGameList(TAdvStringGrid &grid, const std::string &copyPath)
+{
+    grid.UnhideColumnsAll();
+    grid.Clear();
+    grid.RemoveCols(0, grid.ColCount() - 1);
+    grid.CSVDelimiter = '\t';
+    grid.LoadFromCSV(copyPath);
+    grid.InsertCols(0, 1);
+    const int gid = FindColumn(grid, "GID");
+    if (gid < 0)
+        return;
+    grid.HideColumn(gid);
+    grid.BeginUpdate();
+    for (int r = 1; r < grid.RowCount(); ++r)
+        grid.AddCheckBox(0, r, false, false);
+    grid.EndUpdate();
+    grid.SetCells(0, 0, "Have");
+    grid.SetAutoSize(true);
+}
+
+bool IsTicked(const TAdvStringGrid &grid, int have, int row)
+{
+    bool state = false;
+    return grid.GetCheckBoxState(have, row, state) && state;
+}
+
+int CountTicked(const TAdvStringGrid &grid, int have)
+{
+    int count = 0;
+    for (int r = 1; r < grid.RowCount(); ++r)
+        count += IsTicked(grid, have, r) ? 1 : 0;
+    return count;
+}
+
+int GameCount(const TAdvStringGrid &grid)
+{
+    return grid.RowCount() - 1;
+}
+
+std::string Format(const char *format, int count, int games, const std::string &name)
+{
+    const int size = std::snprintf(nullptr, 0, format, count, games, name.c_str());
+    std::string text(size_t(size) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, count, games, name.c_str());
+    text.pop_back();
+    return text;
+}
+
+// The cell's text, or nothing when the list has no such column.
+std::string CellOrEmpty(const TAdvStringGrid &grid, int col, int row)
+{
+    return col < 0 ? std::string() : grid.Cells(col, row);
+}
+
+void CreateFolderOf(const std::string &path)
+{
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code error;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, error) &&
+        !std::filesystem::create_directories(folder, error) && error)
+        throw EFCreateError("Cannot create file " + path + ": the folder " + folder.string() +
+                            " can't be made: " + error.message());
+}
+
+} // namespace
+
+int FindColumn(const TAdvStringGrid &grid, const std::string &name)
+{
+    const std::string wanted = AnsiUpperCase(name);
+    // The hidden column is past the shown ones: ColCount itself is a column.
+    for (int c = 0; c <= grid.ColCount(); ++c)
+        if (AnsiUpperCase(grid.Cells(c, 0)) == wanted)
+            return c;
+    return -1;
+}
+
+void ClearGameList(TAdvStringGrid &grid)
+{
+    grid.hide();
+    grid.UnhideColumnsAll();
+    grid.Clear();
+}
+
+int GidColumn(const TAdvStringGrid &grid)
+{
+    return FindColumn(grid, "GID");
+}
+
+void LoadGameList(TAdvStringGrid &grid, const std::string &path)
+{
+    try {
+        const TGameListCopy copy(path);
+        grid.hide();
+        FillGameList(grid, copy.Path());
+        if (GidColumn(grid) < 0)
+            throw EInOutError("The game database " + path + " has no GID column");
+    } catch (...) {
+        ClearGameList(grid);
+        throw;
+    }
+    grid.show();
+}
+
+std::string SafeFileName(const std::string &name)
+{
+    std::string safe = name;
+    for (char &c : safe) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || c == '/' || c == '\\')
+            c = '_';
+    }
+    // Without a separator ".." can't climb; alone it would name the folder above.
+    if (safe == "." || safe == "..")
+        safe.replace(0, safe.size(), safe.size(), '_');
+    const size_t room = kMaxFileName - (sizeof kOwnershipExtension - 1);
+    if (safe.size() > room) {
+        safe.resize(room);
+        // Cut at a character, not inside a UTF-8 sequence.
+        while (!safe.empty() && (static_cast<unsigned char>(safe.back()) & 0xC0) == 0x80)
+            safe.pop_back();
+        if (!safe.empty() && static_cast<unsigned char>(safe.back()) >= 0xC0)
+            safe.pop_back();
+    }
+    return safe;
+}
+
+std::string OwnershipPath(const std::string &databasePath, const std::string &name)
+{
+    const std::string folder = std::filesystem::path(databasePath).parent_path().string();
+    return folder + "/data/" + SafeFileName(name) + kOwnershipExtension;
+}
+
+void LoadOwnership(TAdvStringGrid &grid, const std::string &path)
+{
+    TTextFile file;
+    errno = 0;
+    if (!file.Open(path, "rt")) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return; // nothing owned yet
+        throw EFOpenError("Cannot open file " + path + ": " + Reason(errno));
+    }
+    const int have = FindColumn(grid, "Have");
+    const int gid = GidColumn(grid);
+    // A GID that two rows share ticks the first of them.
+    std::unordered_map<std::string, int> rowOf;
+    rowOf.reserve(size_t(grid.RowCount()));
+    for (int r = 1; r < grid.RowCount(); ++r)
+        rowOf.emplace(grid.Cells(gid, r), r);
+    grid.BeginUpdate();
+    std::string line;
+    while (ReadWholeLine(file, line)) {
+        if (line.back() == '\n')
+            line.pop_back();
+        if (const auto it = rowOf.find(line); it != rowOf.end())
+            grid.SetCheckBoxState(have, it->second, true);
+    }
+    grid.EndUpdate();
+    if (file.Error())
+        throw EInOutError("Cannot read file " + path);
+}
+
+std::string OwnershipText(const TAdvStringGrid &grid)
+{
+    const int have = FindColumn(grid, "Have");
+    const int gid = GidColumn(grid);
+    std::string text;
+    for (int r = 1; r < grid.RowCount(); ++r)
+        if (IsTicked(grid, have, r))
+            text += grid.Cells(gid, r) + "\r\n";
+    return text;
+}
+
+void SaveOwnership(const TAdvStringGrid &grid, const std::string &path)
+{
+    CreateFolderOf(path);
+    WriteFileAtomically(path, OwnershipText(grid));
+}
+
+std::string GetStatusText(const TAdvStringGrid &grid, const std::string &name)
+{
+    return Format("You Have %d of %d known %s Games", CountTicked(grid, FindColumn(grid, "Have")),
+                  GameCount(grid), name);
+}
+
+std::string ExportText(const TAdvStringGrid &grid, const std::string &name, TExportKind kind)
+{
+    const int gameName = FindColumn(grid, "Game Name");
+    const int country = FindColumn(grid, "Country");
+    const int have = FindColumn(grid, "Have");
+    const bool wanted = kind == TExportKind::Have;
+    TStringList lines;
+    for (int r = 1; r < grid.RowCount(); ++r)
+        if (IsTicked(grid, have, r) == wanted)
+            lines.Add(CellOrEmpty(grid, gameName, r) + " (" + CellOrEmpty(grid, country, r) + ")");
+    lines.Sort();
+    const char *format = wanted ? " You Have %d of %d known %s Games" : " You are missing %d of %d known %s Games";
+    lines.Insert(0, Format(format, lines.Count(), GameCount(grid), name));
+    lines.Insert(1, "");
+    return lines.Text();
+}
+
+std::string ProposedExportName(const std::string &name, TExportKind kind)
+{
+    return SafeFileName(name) + (kind == TExportKind::Have ? " Have.txt" : " Miss.txt");
+}
+
+void WriteExport(const std::string &path, const std::string &text)
+{
+    // Replacing by rename would go over a file the user made read-only.
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error) ||
+        (std::filesystem::exists(path, error) && ::access(path.c_str(), W_OK) != 0))
+        throw EFCreateError("Cannot create file " + path);
+    WriteFileAtomically(path, text);
+}

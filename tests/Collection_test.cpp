@@ -1,0 +1,421 @@
+#include "app/Collection.h"
+#include "grid/Advcgrid.h"
+#include "platform/AtomicFile.h"
+#include "platform/Exceptions.h"
+#include "tests/support/TestSupport.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A game list in a window of its own, set up as the main window sets it up,
+// and a cdl folder to load it from.
+class Collection : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        fs::create_directories(cdl);
+        m_window.resize(500, 300);
+        grid = new TAdvColumnGrid(&m_window);
+        grid->setGeometry(0, 0, 500, 300);
+        grid->SetFixedCols(0);
+        grid->SetColCount(1);
+        grid->SetSortShow(true);
+        grid->SetSortColumn(1);
+        grid->SetColumnSizeStretch(true);
+        m_window.show();
+    }
+    void TearDown() override { SetBeforeReplaceHook(nullptr); }
+
+    std::string Database(const std::string &bytes, const std::string &file = "segacd.cdl")
+    {
+        WriteFileBytes(cdl + "/" + file, bytes);
+        return cdl + "/" + file;
+    }
+
+    void Load(const std::string &bytes) { LoadGameList(*grid, Database(bytes)); }
+
+    std::vector<std::string> Column(int col) const
+    {
+        std::vector<std::string> cells;
+        for (int r = 0; r < grid->RowCount(); ++r)
+            cells.push_back(grid->Cells(col, r));
+        return cells;
+    }
+
+    // The GIDs of the ticked rows, top to bottom.
+    std::vector<std::string> Ticked() const
+    {
+        std::vector<std::string> gids;
+        for (int r = 1; r < grid->RowCount(); ++r) {
+            bool state = false;
+            if (grid->GetCheckBoxState(0, r, state) && state)
+                gids.push_back(grid->Cells(GidColumn(*grid), r));
+        }
+        return gids;
+    }
+
+    void Tick(const std::string &gid)
+    {
+        for (int r = 1; r < grid->RowCount(); ++r)
+            if (grid->Cells(GidColumn(*grid), r) == gid)
+                grid->SetCheckBoxState(0, r, true);
+    }
+
+    void TickAll()
+    {
+        for (int r = 1; r < grid->RowCount(); ++r)
+            grid->SetCheckBoxState(0, r, true);
+    }
+
+    QTemporaryDir m_dir;
+    const std::string cdl = m_dir.path().toStdString() + "/cdl";
+    const std::string ownership = cdl + "/data/Sega CD.dat";
+    QWidget m_window;
+    TAdvColumnGrid *grid = nullptr;
+};
+
+const char kSegaCd[] =
+    "Sega CD\tSega Mega-CD CD-ROMs\r\n"
+    "Game Name\tCountry\tYear\tGID\r\n"
+    "Sonic CD\tUSA\t1993\tsonic-us\r\n"
+    "Lunar\tJapan\t1992\tlunar-jp\r\n"
+    "Snatcher\t\t1994\tsnatcher\r\n"
+    "after\tEurope\t1993\tafter-eu\r\n";
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// The game list
+
+TEST_F(Collection, LoadsAnyLineEndAndGidSpellingAlike)
+{
+    const struct {
+        const char *what;
+        std::string bytes;
+    } cases[] = {
+        {"CR LF", kSegaCd},
+        {"LF", "Sega CD\nGame Name\tCountry\tYear\tGID\nSonic CD\tUSA\t1993\tsonic-us\nLunar\tJapan\t1992\tlunar-jp\n"
+               "Snatcher\t\t1994\tsnatcher\nafter\tEurope\t1993\tafter-eu\n"},
+        {"no line end at the end, gid in small letters",
+         "Sega CD\r\nGame Name\tCountry\tYear\tgid\r\nSonic CD\tUSA\t1993\tsonic-us\r\nLunar\tJapan\t1992\tlunar-jp\r\n"
+         "Snatcher\t\t1994\tsnatcher\r\nafter\tEurope\t1993\tafter-eu"},
+        {"Ctrl-Z ends it, mixed case Gid",
+         std::string("Sega CD\r\nGame Name\tCountry\tYear\tGid\r\nSonic CD\tUSA\t1993\tsonic-us\r\nLunar\tJapan\t1992\t"
+                     "lunar-jp\r\nSnatcher\t\t1994\tsnatcher\r\nafter\tEurope\t1993\tafter-eu\r\n\x1a") +
+             "Hidden\tUSA\t1995\thidden\r\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        Load(c.bytes);
+        EXPECT_TRUE(grid->isVisible());
+        EXPECT_EQ(grid->RowCount(), 5);
+        EXPECT_EQ(grid->ColCount(), 4);
+        EXPECT_TRUE(grid->IsHiddenColumn(4));
+        EXPECT_EQ(GidColumn(*grid), 4);
+        EXPECT_EQ(Column(0), (std::vector<std::string>{"Have", "", "", "", ""}));
+        EXPECT_EQ(Column(1), (std::vector<std::string>{"Game Name", "Sonic CD", "Lunar", "Snatcher", "after"}));
+        EXPECT_EQ(Column(4)[4], "after-eu");
+        for (int r = 1; r < grid->RowCount(); ++r) {
+            bool state = true;
+            EXPECT_TRUE(grid->GetCheckBoxState(0, r, state));
+            EXPECT_FALSE(state);
+        }
+        EXPECT_FALSE(fs::exists(cdl + "/segacd.cdltmp"));
+    }
+}
+
+TEST_F(Collection, ReloadingReplacesTheListAndAnOldCopyIsOverwritten)
+{
+    Load(kSegaCd);
+    Tick("lunar-jp");
+    WriteFileBytes(cdl + "/segacd.cdltmp", "left over from a crash\r\n");
+    Load("Sega CD\r\nTitle\tGID\r\nEcco\tecco\r\n");
+    EXPECT_EQ(grid->RowCount(), 2);
+    EXPECT_EQ(grid->ColCount(), 2);
+    EXPECT_EQ(grid->NumHiddenColumns(), 1);
+    EXPECT_EQ(Column(1), (std::vector<std::string>{"Title", "Ecco"}));
+    EXPECT_EQ(GidColumn(*grid), 2);
+    EXPECT_TRUE(Ticked().empty());
+    EXPECT_FALSE(fs::exists(cdl + "/segacd.cdltmp"));
+}
+
+TEST_F(Collection, AFirstLineLongerThanItsBufferIsDroppedWhole)
+{
+    Load(std::string(3000, 'N') + "\tname\r\nGame Name\tGID\r\nEcco\tecco\r\n");
+    EXPECT_EQ(Column(1), (std::vector<std::string>{"Game Name", "Ecco"}));
+}
+
+TEST_F(Collection, AFolderThatCantTakeTheCopyStillLoads)
+{
+    // The copy's name is taken by a folder, as a read-only cdl folder would refuse it.
+    fs::create_directory(cdl + "/segacd.cdltmp");
+    Load(kSegaCd);
+    EXPECT_EQ(grid->RowCount(), 5);
+    EXPECT_EQ(GidColumn(*grid), 4);
+    EXPECT_TRUE(fs::is_directory(cdl + "/segacd.cdltmp"));
+}
+
+TEST_F(Collection, DatabasesThatCantBeLoadedNameTheFileAndLeaveNoGames)
+{
+    const struct {
+        const char *file;
+        const char *bytes; // nullptr: no such file
+        const char *message;
+    } cases[] = {
+        {"gone.cdl", nullptr, "Cannot open file %s: No such file or directory"},
+        {"nogid.cdl", "X\r\nGame Name\tCountry\r\nEcco\tUSA\r\n", "The game database %s has no GID column"},
+        {"empty.cdl", "", "The game database %s has no GID column"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        Load(kSegaCd);
+        Tick("sonic-us");
+        const std::string path = c.bytes ? Database(c.bytes, c.file) : cdl + "/" + c.file;
+        std::string message = c.message;
+        message.replace(message.find("%s"), 2, path);
+        try {
+            LoadGameList(*grid, path);
+            ADD_FAILURE() << "no error";
+        } catch (const Exception &e) {
+            EXPECT_EQ(e.Message(), message);
+        }
+        EXPECT_FALSE(grid->isVisible());
+        EXPECT_EQ(grid->NumHiddenColumns(), 0);
+        EXPECT_EQ(GidColumn(*grid), -1);
+        EXPECT_FALSE(grid->HasCheckBox(0, 1));
+        EXPECT_FALSE(fs::exists(path + "tmp"));
+    }
+}
+
+TEST_F(Collection, FindColumnIgnoresCaseAndSeesTheHiddenColumn)
+{
+    Load(kSegaCd);
+    EXPECT_EQ(FindColumn(*grid, "have"), 0);
+    EXPECT_EQ(FindColumn(*grid, "GAME NAME"), 1);
+    EXPECT_EQ(FindColumn(*grid, "country"), 2);
+    EXPECT_EQ(FindColumn(*grid, "Gid"), 4);
+    EXPECT_EQ(FindColumn(*grid, "Publisher"), -1);
+}
+
+// ---------------------------------------------------------------------------
+// Ownership files
+
+TEST_F(Collection, OwnershipFileTicksTheRowsItNames)
+{
+    const std::string longGid(30, 'L');
+    const std::string database = "Sega CD\r\nGame Name\tCountry\tGID\r\n"
+                                 "First\tUSA\tdup\r\n"
+                                 "Second\tUSA\tdup\r\n"
+                                 "Blank\tUSA\t\r\n"
+                                 "Long\tUSA\t" + longGid + "\r\n"
+                                 // What a reader cutting lines after 24 characters would tick instead.
+                                 "Head\tUSA\t" + longGid.substr(0, 24) + "\r\n"
+                                 "Tail\tUSA\t" + longGid.substr(24) + "\r\n"
+                                 "Other\tUSA\tother\r\n";
+    const struct {
+        const char *what;
+        std::string file;
+        std::vector<std::string> ticked;
+    } cases[] = {
+        {"CR LF", "other\r\ndup\r\n", {"dup", "other"}},
+        {"LF, no end", "other\ndup", {"dup", "other"}},
+        {"other letter case", "OTHER\r\nDup\r\n", {}},
+        {"empty line", "\r\n", {""}},
+        {"long GID", longGid + "\r\n", {longGid}},
+        {"unknown GIDs and Ctrl-Z", "gone\r\nother\r\n\x1a" "dup\r\n", {"other"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        Load(database);
+        fs::create_directories(cdl + "/data");
+        WriteFileBytes(ownership, c.file);
+        LoadOwnership(*grid, ownership);
+        EXPECT_EQ(Ticked(), c.ticked);
+    }
+}
+
+TEST_F(Collection, MissingOwnershipFileTicksNothingAndAnUnreadableOneIsAnError)
+{
+    Load(kSegaCd);
+    LoadOwnership(*grid, ownership);
+    EXPECT_TRUE(Ticked().empty());
+
+    fs::create_directories(ownership);
+    try {
+        LoadOwnership(*grid, ownership);
+        FAIL() << "no error";
+    } catch (const EFOpenError &e) {
+        EXPECT_EQ(e.Message(), "Cannot open file " + ownership + ": Is a directory");
+    }
+}
+
+TEST_F(Collection, SaveWritesTheTickedGidsInRowOrderAndCreatesTheFolder)
+{
+    Load(kSegaCd);
+    SaveOwnership(*grid, ownership);
+    EXPECT_EQ(ReadFileBytes(ownership), "");
+
+    Tick("after-eu");
+    Tick("sonic-us");
+    Tick("snatcher");
+    SaveOwnership(*grid, ownership);
+    EXPECT_EQ(ReadFileBytes(ownership), "sonic-us\r\nsnatcher\r\nafter-eu\r\n");
+
+    // Sorted by country: "", Europe, Japan, USA.
+    grid->SetSortColumn(2);
+    grid->QSort();
+    SaveOwnership(*grid, ownership);
+    EXPECT_EQ(ReadFileBytes(ownership), "snatcher\r\nafter-eu\r\nsonic-us\r\n");
+
+    Load(kSegaCd);
+    LoadOwnership(*grid, ownership);
+    EXPECT_EQ(Ticked(), (std::vector<std::string>{"sonic-us", "snatcher", "after-eu"}));
+    EXPECT_EQ(fs::directory_entry(cdl + "/data").is_directory(), true);
+    EXPECT_EQ(std::distance(fs::directory_iterator(cdl + "/data"), fs::directory_iterator()), 1);
+}
+
+TEST_F(Collection, LongGidsGoOutAndComeBackWhole)
+{
+    const std::string gid = "a-game-id-of-forty-characters-0123456789";
+    Load("Sega CD\r\nGame Name\tGID\r\nLong\t" + gid + "\r\nShort\tshort\r\n");
+    Tick(gid);
+    SaveOwnership(*grid, ownership);
+    EXPECT_EQ(ReadFileBytes(ownership), gid + "\r\n");
+    Load("Sega CD\r\nGame Name\tGID\r\nLong\t" + gid + "\r\nShort\tshort\r\n");
+    LoadOwnership(*grid, ownership);
+    EXPECT_EQ(Ticked(), std::vector<std::string>{gid});
+}
+
+TEST_F(Collection, ASaveThatFailsMidwayKeepsTheOldFileWhole)
+{
+    Load(kSegaCd);
+    Tick("lunar-jp");
+    SaveOwnership(*grid, ownership);
+    TickAll();
+    SetBeforeReplaceHook([](const std::string &) { throw EInOutError("killed"); });
+    EXPECT_THROW(SaveOwnership(*grid, ownership), EInOutError);
+    EXPECT_EQ(ReadFileBytes(ownership), "lunar-jp\r\n");
+}
+
+TEST_F(Collection, SaveFailuresNameTheFile)
+{
+    Load(kSegaCd);
+    WriteFileBytes(cdl + "/data", "a file where the folder should be");
+    try {
+        SaveOwnership(*grid, ownership);
+        FAIL() << "no error";
+    } catch (const EInOutError &e) {
+        EXPECT_EQ(e.Message().rfind("Cannot create file " + ownership + ": ", 0), 0u) << e.Message();
+    }
+}
+
+TEST(SafeFileName, NeutralisesWhatCouldLeaveTheFolderAndKeepsValidNames)
+{
+    const struct {
+        std::string name, file;
+    } cases[] = {
+        {"Sega CD", "Sega CD"},
+        {"NEC PC Engine CD-ROM2", "NEC PC Engine CD-ROM2"},
+        {"Vol.. 2: \"Best\" <of> *?|", "Vol.. 2: \"Best\" <of> *?|"},
+        {"Caf\xc3\xa9 \xe9", "Caf\xc3\xa9 \xe9"},
+        {".hidden", ".hidden"},
+        {"../../etc/passwd", ".._.._etc_passwd"},
+        {"..\\..\\boot", ".._.._boot"},
+        {"..", "__"},
+        {".", "_"},
+        {"/", "_"},
+        {"tab\there\nand\r\x01\x7f", "tab_here_and___"},
+        {std::string("nul\0x", 5), "nul_x"},
+        {std::string(300, 'x'), std::string(251, 'x')},
+        {std::string(250, 'x') + "\xc3\xa9", std::string(250, 'x')},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(SafeFileName(c.name), c.file) << c.name;
+}
+
+TEST(OwnershipPath, LiesInTheDataFolderBesideTheDatabase)
+{
+    EXPECT_EQ(OwnershipPath("/opt/tirmo/cdl/segacd.cdl", "Sega CD"), "/opt/tirmo/cdl/data/Sega CD.dat");
+    EXPECT_EQ(OwnershipPath("/opt/tirmo/cdl/x.cdl", "../../x"), "/opt/tirmo/cdl/data/.._.._x.dat");
+}
+
+// ---------------------------------------------------------------------------
+// Status text and exports
+
+TEST_F(Collection, StatusTextCountsTicksAndGames)
+{
+    std::string database = "Sega CD\r\nGame Name\tGID\r\n";
+    for (int i = 1; i <= 120; ++i)
+        database += "Game " + std::to_string(i) + "\tg" + std::to_string(i) + "\r\n";
+    Load(database);
+    EXPECT_EQ(GetStatusText(*grid, "Sega CD"), "You Have 0 of 120 known Sega CD Games");
+    for (int i = 10; i <= 70; i += 10)
+        Tick("g" + std::to_string(i));
+    EXPECT_EQ(GetStatusText(*grid, "Sega CD"), "You Have 7 of 120 known Sega CD Games");
+}
+
+TEST_F(Collection, ExportsListTheSortedGamesUnderTheirHeader)
+{
+    Load(kSegaCd);
+    EXPECT_EQ(ExportText(*grid, "Sega CD", TExportKind::Have),
+              " You Have 0 of 4 known Sega CD Games\r\n\r\n");
+    EXPECT_EQ(ExportText(*grid, "Sega CD", TExportKind::Miss),
+              " You are missing 4 of 4 known Sega CD Games\r\n\r\n"
+              "after (Europe)\r\nLunar (Japan)\r\nSnatcher ()\r\nSonic CD (USA)\r\n");
+    Tick("sonic-us");
+    Tick("snatcher");
+    const std::string have = " You Have 2 of 4 known Sega CD Games\r\n\r\nSnatcher ()\r\nSonic CD (USA)\r\n";
+    const std::string miss = " You are missing 2 of 4 known Sega CD Games\r\n\r\nafter (Europe)\r\nLunar (Japan)\r\n";
+    EXPECT_EQ(ExportText(*grid, "Sega CD", TExportKind::Have), have);
+    EXPECT_EQ(ExportText(*grid, "Sega CD", TExportKind::Miss), miss);
+    // The grid's order doesn't matter.
+    for (int col : {1, 2, 3}) {
+        grid->SetSortColumn(col);
+        grid->QSort();
+        EXPECT_EQ(ExportText(*grid, "Sega CD", TExportKind::Have), have);
+        EXPECT_EQ(ExportText(*grid, "Sega CD", TExportKind::Miss), miss);
+    }
+    TickAll();
+    EXPECT_EQ(ExportText(*grid, "Sega CD", TExportKind::Miss),
+              " You are missing 0 of 4 known Sega CD Games\r\n\r\n");
+}
+
+TEST_F(Collection, EqualGamesGiveEqualLines)
+{
+    Load("Sega CD\r\nGame Name\tCountry\tGID\r\nEcco\tUSA\ta\r\nEcco\tUSA\tb\r\necco\tusa\tc\r\n");
+    EXPECT_EQ(ExportText(*grid, "Sega CD", TExportKind::Miss),
+              " You are missing 3 of 3 known Sega CD Games\r\n\r\nEcco (USA)\r\nEcco (USA)\r\necco (usa)\r\n");
+}
+
+TEST(Export, ProposedNames)
+{
+    EXPECT_EQ(ProposedExportName("Sega CD", TExportKind::Have), "Sega CD Have.txt");
+    EXPECT_EQ(ProposedExportName("Sega CD", TExportKind::Miss), "Sega CD Miss.txt");
+    EXPECT_EQ(ProposedExportName("CD/DVD", TExportKind::Have), "CD_DVD Have.txt");
+}
+
+TEST(Export, WritesOrReplacesAndRefusesAPathItCantCreate)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("Sega CD Have").toStdString(); // no ".txt": used as typed
+    WriteFileBytes(path, "an older, longer list\r\n");
+    WriteExport(path, "new\r\n");
+    EXPECT_EQ(ReadFileBytes(path), "new\r\n");
+
+    for (const std::string &bad : {dir.filePath("no/such/folder.txt").toStdString(), dir.path().toStdString()}) {
+        try {
+            WriteExport(bad, "x");
+            ADD_FAILURE() << "no error for " << bad;
+        } catch (const EFCreateError &e) {
+            EXPECT_EQ(e.Message(), "Cannot create file " + bad);
+        }
+    }
+}
