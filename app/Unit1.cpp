@@ -12,6 +12,7 @@
 #include <QBitmap>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QImageReader>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScopeGuard>
@@ -39,9 +40,13 @@ private:
 };
 
 // A toolbar glyph: the bitmap's bottom-left colour is drawn transparent.
+// Read by the built-in BMP reader alone: guessing the format would load every
+// image format plugin at start-up.
 QIcon Glyph(const QString &resource)
 {
-    const QImage image(resource);
+    QImageReader reader(resource, "bmp");
+    reader.setAutoDetectImageFormat(false);
+    const QImage image = reader.read();
     QPixmap pixmap = QPixmap::fromImage(image);
     pixmap.setMask(pixmap.createMaskFromColor(image.pixelColor(0, image.height() - 1)));
     return QIcon(pixmap);

@@ -1,10 +1,14 @@
 #include "platform/TextFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
 
 namespace {
 
+// Reads start with one page and double up to kReadBlock: a caller that wants
+// only the first line (the catalogue's scan) doesn't pull in 64 KiB per file.
+constexpr size_t kFirstBlock = 4 * 1024;
 constexpr size_t kReadBlock = 64 * 1024;
 constexpr char kCtrlZ = 26;
 
@@ -31,6 +35,7 @@ bool TTextFile::Open(const std::string &path, const char *mode)
     m_error = false;
     m_ended = false;
     m_pos = m_len = 0;
+    m_block = kFirstBlock;
     return m_file != nullptr;
 }
 
@@ -50,9 +55,11 @@ bool TTextFile::Fill()
 {
     m_pos = m_len = 0;
     while (!m_ended && m_len == 0) {
-        m_buffer.resize(kReadBlock);
-        const size_t got = std::fread(m_buffer.data(), 1, kReadBlock, m_file);
-        if (got < kReadBlock) {
+        m_buffer.resize(m_block);
+        const size_t got = std::fread(m_buffer.data(), 1, m_block, m_file);
+        const bool shortRead = got < m_block;
+        m_block = std::min(2 * m_block, kReadBlock);
+        if (shortRead) {
             m_ended = true;
             m_error = m_error || std::ferror(m_file);
         }

@@ -48,4 +48,5 @@ private:
     std::vector<char> m_buffer;
     size_t m_pos = 0;
     size_t m_len = 0;
+    size_t m_block = 0; // size of the next read
 };

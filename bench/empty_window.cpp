@@ -1,0 +1,12 @@
+// The start-up benchmark's peer: the least a Qt Widgets program does to show
+// a main window.
+#include <QApplication>
+#include <QMainWindow>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QMainWindow window;
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,210 @@
+// Start-up: the real tirmo executable in an application folder holding 200
+// game databases of 2,000 games each, from its start until its main window is
+// shown with the selector filled, next to a Qt Widgets program that shows an
+// empty main window, in the same run. Both run offscreen with a hook preloaded
+// (shown/ShownHook.cpp) that reports the moment the first window has painted
+// and ends the process; the two programs take turns, one warm-up each, then
+// the median of the runs.
+//
+//   build/bench/startup [RUNS]     (RUNS defaults to 7)
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kDatabases = 200;
+constexpr int kGames = 2000;
+
+long long MonotonicNs()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// A game database as the update site ships them: the system's name and a
+// description, the header line, then the games, CR LF line ends.
+void WriteDatabase(const fs::path &path, const std::string &system, std::mt19937 &random)
+{
+    auto pick = [&](int n) { return int(random() % unsigned(n)); };
+    const char *words[] = {"Dragon", "Quest", "Star", "Legend", "of", "the", "Night", "Racer", "Fighter", "Space",
+                           "Battle", "Zone", "Super", "Mega", "Dark", "Soul", "Blade", "Kingdom", "Tales", "Chrono"};
+    const char *countries[] = {"USA", "Japan", "Europe", "Korea", "Brazil", "Australia", "Germany", "France"};
+    const char *publishers[] = {"Velmar Soft", "Orbis Games Ltd.", "Kitsune Interactive", "Nordlicht Spiele"};
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << system << "\tCD-ROM games, generated for the start-up benchmark\r\n"
+        << "Game Name\tCountry\tYear\tPublisher\tSerial\tGID\r\n";
+    for (int g = 1; g <= kGames; ++g) {
+        std::string title;
+        for (int w = 0, n = 3 + pick(4); w < n; ++w)
+            title += (w ? " " : "") + std::string(words[pick(20)]);
+        char serial[16], gid[24];
+        std::snprintf(serial, sizeof serial, "SLUS-%05d", pick(100000));
+        std::snprintf(gid, sizeof gid, "%s-%05d", serial, g);
+        out << title << '\t' << countries[pick(8)] << '\t' << 1985 + pick(20) << '\t' << publishers[pick(4)] << '\t'
+            << serial << '\t' << gid << "\r\n";
+    }
+    if (!out.flush())
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+// The application folder: the executable beside cdl/ with the databases,
+// their files named in an order unlike their systems' names.
+void LayOutAppFolder(const fs::path &dir)
+{
+    fs::create_directories(dir / "cdl" / "data");
+    fs::copy_file(TIRMO_EXE, dir / "tirmo");
+    std::mt19937 random(20261209);
+    const char *makers[] = {"Velmar", "Orbis", "Kitsune", "Nordlicht", "Bluefin", "Hyperion", "Sakura", "Pixel"};
+    for (int i = 0; i < kDatabases; ++i) {
+        const std::string system = std::string(makers[i % 8]) + " CD System " + std::to_string(1000 - i);
+        char file[32];
+        std::snprintf(file, sizeof file, "sys%03d.cdl", (i * 37) % kDatabases);
+        WriteDatabase(dir / "cdl" / file, system, random);
+    }
+}
+
+struct Start {
+    double ms = 0;
+    double cpuMs = 0; // user and system time of the process until it was shown
+    int entries = 0;
+    long long bytesRead = 0;
+};
+
+// Starts the program with the hook and waits for its report.
+Start TimeStart(const std::string &program, const fs::path &errors)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+
+    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "TIRMO_SHOWN_FD=3",
+                                    std::string("LD_PRELOAD=") + SHOWN_HOOK};
+    for (char **e = environ; *e; ++e)
+        if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) && std::strncmp(*e, "LD_PRELOAD=", 11))
+            env.push_back(*e);
+    std::vector<char *> envp;
+    for (std::string &e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string arg0 = program;
+    char *argv[] = {arg0.data(), nullptr};
+
+    pid_t pid = 0;
+    const long long start = MonotonicNs();
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (spawned != 0) {
+        close(fds[0]);
+        throw std::runtime_error("cannot start " + program + ": " + std::strerror(spawned));
+    }
+    std::string report;
+    char buffer[256];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) != 0;)
+        if (n > 0)
+            report.append(buffer, size_t(n));
+        else if (errno != EINTR)
+            break;
+    close(fds[0]);
+    int status = 0;
+    rusage usage {};
+    wait4(pid, &status, 0, &usage);
+
+    long long shownAt = 0;
+    Start result;
+    if (std::sscanf(report.c_str(), "shown %lld %d %lld", &shownAt, &result.entries, &result.bytesRead) != 3) {
+        std::ifstream in(errors);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        throw std::runtime_error(program + " ended without showing a window:\n" + text);
+    }
+    result.ms = double(shownAt - start) / 1e6;
+    result.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const int runs = argc > 1 ? std::max(5, std::atoi(argv[1])) : 7;
+    char pattern[] = "/tmp/tirmo-startup.XXXXXX";
+    if (!mkdtemp(pattern)) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const fs::path dir = pattern;
+    int result = 0;
+    try {
+        LayOutAppFolder(dir);
+        const std::string tirmo = (dir / "tirmo").string();
+        std::vector<double> tirmoMs, emptyMs, tirmoCpu, emptyCpu, tirmoRead, emptyRead;
+        Start t, e;
+        for (int run = 0; run <= runs; ++run) {
+            e = TimeStart(EMPTY_WINDOW_EXE, dir / "empty.err");
+            t = TimeStart(tirmo, dir / "tirmo.err");
+            if (t.entries != kDatabases)
+                throw std::runtime_error("tirmo showed " + std::to_string(t.entries) + " systems, not " +
+                                         std::to_string(kDatabases));
+            if (run == 0)
+                continue; // warm-up
+            tirmoMs.push_back(t.ms);
+            emptyMs.push_back(e.ms);
+            tirmoCpu.push_back(t.cpuMs);
+            emptyCpu.push_back(e.cpuMs);
+            tirmoRead.push_back(double(t.bytesRead));
+            emptyRead.push_back(double(e.bytesRead));
+        }
+        const double tirmoMedian = Median(tirmoMs), emptyMedian = Median(emptyMs);
+        const double tirmoCpuMedian = Median(tirmoCpu), emptyCpuMedian = Median(emptyCpu);
+        const double readPerDb = (Median(tirmoRead) - Median(emptyRead)) / kDatabases;
+        std::printf("start-up until the main window is shown, offscreen; median of %d runs after a warm-up\n", runs);
+        std::printf("(wall time, and the process's CPU time: what an idle machine shows as wall time)\n");
+        std::printf("  tirmo, %d databases of %d games: %7.1f ms wall %7.1f ms CPU (%d systems listed)\n",
+                    kDatabases, kGames, tirmoMedian, tirmoCpuMedian, t.entries);
+        std::printf("  empty Qt main window:              %7.1f ms wall %7.1f ms CPU\n", emptyMedian, emptyCpuMedian);
+        std::printf("  ratio:                             %7.2f x wall %7.2f x CPU   (target <= 1.5)\n",
+                    tirmoMedian / emptyMedian, tirmoCpuMedian / emptyCpuMedian);
+        std::printf("  bytes read per database:           %7.0f\n", readPerDb);
+        std::printf("FIGURE startup_200_databases %.1f ms peer=%.1f maxratio=1.5\n", tirmoMedian, emptyMedian);
+        std::printf("FIGURE startup_200_databases_cpu %.1f ms peer=%.1f maxratio=1.5\n", tirmoCpuMedian,
+                    emptyCpuMedian);
+        std::printf("FIGURE startup_bytes_read_per_database %.0f B\n", readPerDb);
+    } catch (const std::exception &ex) {
+        std::fprintf(stderr, "startup: %s\n", ex.what());
+        result = 1;
+    }
+    fs::remove_all(dir);
+    return result;
+}
