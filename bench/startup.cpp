@@ -200,7 +200,7 @@ int main(int argc, char **argv)
         std::printf("FIGURE startup_200_databases %.1f ms peer=%.1f maxratio=1.5\n", tirmoMedian, emptyMedian);
         std::printf("FIGURE startup_200_databases_cpu %.1f ms peer=%.1f maxratio=1.5\n", tirmoCpuMedian,
                     emptyCpuMedian);
-        std::printf("FIGURE startup_bytes_read_per_database %.0f B\n", readPerDb);
+        std::printf("FIGURE startup_bytes_read_per_database %.0f B max=8192\n", readPerDb);
     } catch (const std::exception &ex) {
         std::fprintf(stderr, "startup: %s\n", ex.what());
         result = 1;
