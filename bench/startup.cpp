@@ -8,13 +8,14 @@
 //
 //   build/bench/startup [RUNS]     (RUNS defaults to 7)
 
+#include "bench/BenchData.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,45 +49,18 @@ double Median(std::vector<double> v)
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
-// A game database as the update site ships them: the system's name and a
-// description, the header line, then the games, CR LF line ends.
-void WriteDatabase(const fs::path &path, const std::string &system, std::mt19937 &random)
-{
-    auto pick = [&](int n) { return int(random() % unsigned(n)); };
-    const char *words[] = {"Dragon", "Quest", "Star", "Legend", "of", "the", "Night", "Racer", "Fighter", "Space",
-                           "Battle", "Zone", "Super", "Mega", "Dark", "Soul", "Blade", "Kingdom", "Tales", "Chrono"};
-    const char *countries[] = {"USA", "Japan", "Europe", "Korea", "Brazil", "Australia", "Germany", "France"};
-    const char *publishers[] = {"Velmar Soft", "Orbis Games Ltd.", "Kitsune Interactive", "Nordlicht Spiele"};
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << system << "\tCD-ROM games, generated for the start-up benchmark\r\n"
-        << "Game Name\tCountry\tYear\tPublisher\tSerial\tGID\r\n";
-    for (int g = 1; g <= kGames; ++g) {
-        std::string title;
-        for (int w = 0, n = 3 + pick(4); w < n; ++w)
-            title += (w ? " " : "") + std::string(words[pick(20)]);
-        char serial[16], gid[24];
-        std::snprintf(serial, sizeof serial, "SLUS-%05d", pick(100000));
-        std::snprintf(gid, sizeof gid, "%s-%05d", serial, g);
-        out << title << '\t' << countries[pick(8)] << '\t' << 1985 + pick(20) << '\t' << publishers[pick(4)] << '\t'
-            << serial << '\t' << gid << "\r\n";
-    }
-    if (!out.flush())
-        throw std::runtime_error("cannot write " + path.string());
-}
-
 // The application folder: the executable beside cdl/ with the databases,
 // their files named in an order unlike their systems' names.
 void LayOutAppFolder(const fs::path &dir)
 {
     fs::create_directories(dir / "cdl" / "data");
     fs::copy_file(TIRMO_EXE, dir / "tirmo");
-    std::mt19937 random(20261209);
     const char *makers[] = {"Velmar", "Orbis", "Kitsune", "Nordlicht", "Bluefin", "Hyperion", "Sakura", "Pixel"};
     for (int i = 0; i < kDatabases; ++i) {
         const std::string system = std::string(makers[i % 8]) + " CD System " + std::to_string(1000 - i);
         char file[32];
         std::snprintf(file, sizeof file, "sys%03d.cdl", (i * 37) % kDatabases);
-        WriteDatabase(dir / "cdl" / file, system, random);
+        bench::WriteGameDatabase((dir / "cdl" / file).string(), system, kGames, unsigned(i));
     }
 }
 
@@ -169,11 +143,17 @@ int main(int argc, char **argv)
     try {
         LayOutAppFolder(dir);
         const std::string tirmo = (dir / "tirmo").string();
-        std::vector<double> tirmoMs, emptyMs, tirmoCpu, emptyCpu, tirmoRead, emptyRead;
-        Start t, e;
+        // The same executable beside an empty cdl folder: what the window
+        // itself costs, without the databases.
+        fs::create_directories(dir / "bare" / "cdl" / "data");
+        fs::copy_file(TIRMO_EXE, dir / "bare" / "tirmo");
+        const std::string bare = (dir / "bare" / "tirmo").string();
+        std::vector<double> tirmoMs, emptyMs, tirmoCpu, emptyCpu, tirmoRead, emptyRead, bareMs, bareCpu;
+        Start t, e, b;
         for (int run = 0; run <= runs; ++run) {
             e = TimeStart(EMPTY_WINDOW_EXE, dir / "empty.err");
             t = TimeStart(tirmo, dir / "tirmo.err");
+            b = TimeStart(bare, dir / "bare.err");
             if (t.entries != kDatabases)
                 throw std::runtime_error("tirmo showed " + std::to_string(t.entries) + " systems, not " +
                                          std::to_string(kDatabases));
@@ -182,6 +162,8 @@ int main(int argc, char **argv)
             tirmoMs.push_back(t.ms);
             emptyMs.push_back(e.ms);
             tirmoCpu.push_back(t.cpuMs);
+            bareMs.push_back(b.ms);
+            bareCpu.push_back(b.cpuMs);
             emptyCpu.push_back(e.cpuMs);
             tirmoRead.push_back(double(t.bytesRead));
             emptyRead.push_back(double(e.bytesRead));
@@ -193,6 +175,8 @@ int main(int argc, char **argv)
         std::printf("(wall time, and the process's CPU time: what an idle machine shows as wall time)\n");
         std::printf("  tirmo, %d databases of %d games: %7.1f ms wall %7.1f ms CPU (%d systems listed)\n",
                     kDatabases, kGames, tirmoMedian, tirmoCpuMedian, t.entries);
+        std::printf("  tirmo, no databases:               %7.1f ms wall %7.1f ms CPU\n", Median(bareMs),
+                    Median(bareCpu));
         std::printf("  empty Qt main window:              %7.1f ms wall %7.1f ms CPU\n", emptyMedian, emptyCpuMedian);
         std::printf("  ratio:                             %7.2f x wall %7.2f x CPU   (target <= 1.5)\n",
                     tirmoMedian / emptyMedian, tirmoCpuMedian / emptyCpuMedian);
@@ -200,6 +184,7 @@ int main(int argc, char **argv)
         std::printf("FIGURE startup_200_databases %.1f ms peer=%.1f maxratio=1.5\n", tirmoMedian, emptyMedian);
         std::printf("FIGURE startup_200_databases_cpu %.1f ms peer=%.1f maxratio=1.5\n", tirmoCpuMedian,
                     emptyCpuMedian);
+        std::printf("FIGURE startup_no_databases_cpu %.1f ms peer=%.1f\n", Median(bareCpu), emptyCpuMedian);
         std::printf("FIGURE startup_bytes_read_per_database %.0f B max=8192\n", readPerDb);
     } catch (const std::exception &ex) {
         std::fprintf(stderr, "startup: %s\n", ex.what());
