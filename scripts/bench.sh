@@ -19,12 +19,10 @@ runs=${BENCH_RUNS:-5}
 # and the number of runs.
 declare -A command=(
   [startup]="$build/bench/startup 9"
-  [grid_load]="$build/bench/grid_load"
-  [sock_capture]="bench/sock_capture.sh $build $runs"
+  [textfile]="$build/bench/TextFile_bench"
   [http_get]="bench/http_get.sh $build $runs"
-  [scale]="$build/bench/scale"
 )
-order=(startup grid_load sock_capture http_get scale)
+order=(startup textfile http_get)
 [ $# -gt 0 ] && order=("$@")
 for name in "${order[@]}"; do
   [ -n "${command[$name]:-}" ] || { echo "no benchmark named $name; known: ${!command[*]}" >&2; exit 2; }
