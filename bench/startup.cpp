@@ -1,10 +1,10 @@
 // Start-up: the real tirmo executable in an application folder holding 200
 // game databases of 2,000 games each, from its start until its main window is
 // shown with the selector filled, next to a Qt Widgets program that shows an
-// empty main window, in the same run. Both run offscreen with a hook preloaded
-// (shown/ShownHook.cpp) that reports the moment the first window has painted
-// and ends the process; the two programs take turns, one warm-up each, then
-// the median of the runs.
+// empty main window of the same size, in the same run. Both run offscreen
+// with a hook preloaded (shown/ShownHook.cpp) that reports the moment the
+// first window has painted and ends the process; the programs take turns, one
+// warm-up each, then the median of the runs.
 //
 //   build/bench/startup [RUNS]     (RUNS defaults to 7)
 
@@ -69,10 +69,11 @@ struct Start {
     double cpuMs = 0; // user and system time of the process until it was shown
     int entries = 0;
     long long bytesRead = 0;
+    int width = 0, height = 0;
 };
 
 // Starts the program with the hook and waits for its report.
-Start TimeStart(const std::string &program, const fs::path &errors)
+Start TimeStart(const std::string &program, const fs::path &errors, const std::vector<std::string> &args = {})
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
@@ -91,12 +92,16 @@ Start TimeStart(const std::string &program, const fs::path &errors)
     for (std::string &e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string arg0 = program;
-    char *argv[] = {arg0.data(), nullptr};
+    std::vector<std::string> words = {program};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
 
     pid_t pid = 0;
     const long long start = MonotonicNs();
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (spawned != 0) {
@@ -117,7 +122,8 @@ Start TimeStart(const std::string &program, const fs::path &errors)
 
     long long shownAt = 0;
     Start result;
-    if (std::sscanf(report.c_str(), "shown %lld %d %lld", &shownAt, &result.entries, &result.bytesRead) != 3) {
+    if (std::sscanf(report.c_str(), "shown %lld %d %lld %dx%d", &shownAt, &result.entries, &result.bytesRead,
+                    &result.width, &result.height) != 5) {
         std::ifstream in(errors);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         throw std::runtime_error(program + " ended without showing a window:\n" + text);
@@ -149,9 +155,11 @@ int main(int argc, char **argv)
         fs::copy_file(TIRMO_EXE, dir / "bare" / "tirmo");
         const std::string bare = (dir / "bare" / "tirmo").string();
         std::vector<double> tirmoMs, emptyMs, tirmoCpu, emptyCpu, tirmoRead, emptyRead, bareMs, bareCpu;
-        Start t, e, b;
+        // The empty window is shown at the size of the program's.
+        Start t = TimeStart(tirmo, dir / "tirmo.err"), e, b;
+        const std::vector<std::string> size = {std::to_string(t.width), std::to_string(t.height)};
         for (int run = 0; run <= runs; ++run) {
-            e = TimeStart(EMPTY_WINDOW_EXE, dir / "empty.err");
+            e = TimeStart(EMPTY_WINDOW_EXE, dir / "empty.err", size);
             t = TimeStart(tirmo, dir / "tirmo.err");
             b = TimeStart(bare, dir / "bare.err");
             if (t.entries != kDatabases)
@@ -173,11 +181,12 @@ int main(int argc, char **argv)
         const double readPerDb = (Median(tirmoRead) - Median(emptyRead)) / kDatabases;
         std::printf("start-up until the main window is shown, offscreen; median of %d runs after a warm-up\n", runs);
         std::printf("(wall time, and the process's CPU time: what an idle machine shows as wall time)\n");
-        std::printf("  tirmo, %d databases of %d games: %7.1f ms wall %7.1f ms CPU (%d systems listed)\n",
-                    kDatabases, kGames, tirmoMedian, tirmoCpuMedian, t.entries);
+        std::printf("  tirmo, %d databases of %d games: %7.1f ms wall %7.1f ms CPU (%d systems listed, %dx%d)\n",
+                    kDatabases, kGames, tirmoMedian, tirmoCpuMedian, t.entries, t.width, t.height);
         std::printf("  tirmo, no databases:               %7.1f ms wall %7.1f ms CPU\n", Median(bareMs),
                     Median(bareCpu));
-        std::printf("  empty Qt main window:              %7.1f ms wall %7.1f ms CPU\n", emptyMedian, emptyCpuMedian);
+        std::printf("  empty Qt main window, same size:   %7.1f ms wall %7.1f ms CPU (%dx%d)\n", emptyMedian,
+                    emptyCpuMedian, e.width, e.height);
         std::printf("  ratio:                             %7.2f x wall %7.2f x CPU   (target <= 1.5)\n",
                     tirmoMedian / emptyMedian, tirmoCpuMedian / emptyCpuMedian);
         std::printf("  bytes read per database:           %7.0f\n", readPerDb);

@@ -1,8 +1,8 @@
 // Preloaded (LD_PRELOAD) into a Qt program by the start-up benchmark, so the
 // program itself needs no benchmark code. When TIRMO_SHOWN_FD names a file
 // descriptor, the first window to be exposed is let paint, then the hook
-// writes "shown <CLOCK_MONOTONIC ns> <combo box entries> <bytes read>" to
-// that descriptor and ends the process at once: what follows the first frame
+// writes "shown <CLOCK_MONOTONIC ns> <combo box entries> <bytes read>
+// <width>x<height>" to that descriptor and ends the process at once: what follows the first frame
 // is not start-up.
 #include <QApplication>
 #include <QComboBox>
@@ -50,10 +50,11 @@ int ComboEntries()
     return entries;
 }
 
-void ReportAndExit(int fd)
+void ReportAndExit(int fd, QWindow *window)
 {
     const long long shownAt = MonotonicNs();
-    dprintf(fd, "shown %lld %d %lld\n", shownAt, ComboEntries(), BytesRead());
+    dprintf(fd, "shown %lld %d %lld %dx%d\n", shownAt, ComboEntries(), BytesRead(), window->width(),
+            window->height());
     _exit(0);
 }
 
@@ -69,7 +70,7 @@ public:
                 m_seen = true;
                 // Queued: the expose event paints the window first.
                 const int fd = m_fd;
-                QTimer::singleShot(0, qApp, [fd] { ReportAndExit(fd); });
+                QTimer::singleShot(0, qApp, [fd, window] { ReportAndExit(fd, window); });
             }
         }
         return false;
