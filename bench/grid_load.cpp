@@ -187,6 +187,13 @@ int RunAll(int rows, bool gridOnly)
                 gridRss / 1024.0 / fileMb);
     std::printf("  peer: RSS %7.1f MB, peak %7.1f MB\n", peerRss / 1024.0, peerHwm / 1024.0);
     std::printf("  grid / peer: %.2f   (goal < 0.5)\n", double(gridRss) / double(peerRss));
+    std::printf("FIGURE grid_load_%d_rows %.1f ms peer=%.1f max=150 maxratio=0.333\n", rows, bench::Median(whole),
+                bench::Median(peer));
+    std::printf("FIGURE grid_load_%d_rows_cpu %.1f ms peer=%.1f max=150 maxratio=0.333\n", rows,
+                bench::Median(wholeCpu), bench::Median(peerCpu));
+    std::printf("FIGURE grid_LoadFromCSV_%d_rows %.1f ms\n", rows, bench::Median(csv));
+    std::printf("FIGURE grid_memory_%d_rows %.1f MB peer=%.1f max=%.1f maxratio=0.5\n", rows, gridRss / 1024.0,
+                peerRss / 1024.0, 3 * fileMb);
     return 0;
 }
 

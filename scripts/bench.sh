@@ -20,9 +20,10 @@ runs=${BENCH_RUNS:-5}
 declare -A command=(
   [startup]="$build/bench/startup 9"
   [textfile]="$build/bench/TextFile_bench"
+  [grid_load]="$build/bench/grid_load"
   [http_get]="bench/http_get.sh $build $runs"
 )
-order=(startup textfile http_get)
+order=(startup textfile grid_load http_get)
 [ $# -gt 0 ] && order=("$@")
 for name in "${order[@]}"; do
   [ -n "${command[$name]:-}" ] || { echo "no benchmark named $name; known: ${!command[*]}" >&2; exit 2; }
