@@ -22,8 +22,9 @@ declare -A command=(
   [textfile]="$build/bench/TextFile_bench"
   [grid_load]="$build/bench/grid_load"
   [http_get]="bench/http_get.sh $build $runs"
+  [scale]="$build/bench/scale"
 )
-order=(startup textfile grid_load http_get)
+order=(startup textfile grid_load http_get scale)
 [ $# -gt 0 ] && order=("$@")
 for name in "${order[@]}"; do
   [ -n "${command[$name]:-}" ] || { echo "no benchmark named $name; known: ${!command[*]}" >&2; exit 2; }
@@ -87,7 +88,7 @@ awk '
 
 if grep -q '^SCALE' "$log"; then
   echo
-  echo "Scale (times in ms, medians; growth = time / time at a tenth of the rows)"
+  echo "Scale (CPU ms, medians; in brackets the growth from a tenth of the games)"
   echo
   sed -n 's/^SCALE //p' "$log"
 fi
