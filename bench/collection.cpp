@@ -26,6 +26,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -196,5 +197,13 @@ int main(int argc, char **argv)
     std::printf("  parts of saving: ownership text %s, atomic write %s\n", Figures(text).c_str(),
                 Figures(write).c_str());
     std::printf("  peak memory (VmHWM):                     %8.1f MB\n", PeakKb() / 1024.0);
+    for (const auto &[name, times, target] : {std::tuple {"collection_choose_cpu", &choose, " max=250"},
+                                               std::tuple {"collection_save_ticks_cpu", &save, " max=50"},
+                                               std::tuple {"collection_have_export_cpu", &exportHave, ""}}) {
+        std::vector<double> cpu;
+        for (const TTime &t : *times)
+            cpu.push_back(t.cpu);
+        std::printf("FIGURE %s %.1f ms%s\n", name, Median(cpu), target);
+    }
     return 0;
 }
