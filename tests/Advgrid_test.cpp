@@ -1,4 +1,5 @@
 #include "grid/Advcgrid.h"
+#include "grid/Advutil.h"
 #include "tests/support/TestSupport.h"
 
 #include <QFontMetrics>
@@ -527,4 +528,210 @@ TEST_F(GameGrid, DraggingABorderResizesAndDoesNotSort)
     EXPECT_EQ(grid->Columns().Count(), 1);
     EXPECT_EQ(grid->Columns()[0]->Width(), grid->ColWidths(0));
     EXPECT_EQ(sorts, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Sorting and the typed goto
+
+namespace {
+
+std::vector<std::string> Column(const TAdvColumnGrid &grid, int col)
+{
+    std::vector<std::string> texts;
+    for (int r = 1; r < grid.RowCount(); ++r)
+        texts.push_back(grid.Cells(col, r));
+    return texts;
+}
+
+} // namespace
+
+TEST_F(GameGrid, HeaderClicksSortAscendingThenDescending)
+{
+    LoadGameList(kGames);
+    std::vector<int> sorted;
+    grid->OnClickSort = [&](QObject *, int col) { sorted.push_back(col); };
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(2, 0));
+    EXPECT_EQ(grid->SortColumn(), 2);
+    EXPECT_EQ(grid->SortDirection(), TAdvStringGrid::sdAscending);
+    EXPECT_EQ(Column(*grid, 2), (std::vector<std::string>{"EU", "JP", "JP", "US", "US"}));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(2, 0));
+    EXPECT_EQ(grid->SortDirection(), TAdvStringGrid::sdDescending);
+    EXPECT_EQ(Column(*grid, 2), (std::vector<std::string>{"US", "US", "JP", "JP", "EU"}));
+    EXPECT_EQ(sorted, (std::vector<int>{2, 2}));
+    EXPECT_GT(grid->SortCompares, 0);
+    EXPECT_EQ(grid->RowCount(), 6); // the scratch rows are gone
+}
+
+TEST_F(GameGrid, ClickOnTheInitialSortColumnSortsDescending)
+{
+    LoadGameList(kGames);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(1, 0));
+    EXPECT_EQ(grid->SortDirection(), TAdvStringGrid::sdDescending);
+    // A numeric first cell compares as a number and finds every text equal,
+    // so with "1942" among the names the order holds no promise.
+    std::vector<std::string> names = Column(*grid, 1);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"1942", "Alpha", "Beta", "Zelda", "zeta"}));
+    // Text alone sorts by character codes.
+    LoadGameList("Game Name\tCountry\tGID\r\nZelda\tUS\tG1\r\nAlpha\tJP\tG2\r\nzeta\tUS\tG4\r\nBeta\tJP\tG5\r\n");
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(1, 0));
+    EXPECT_EQ(grid->SortDirection(), TAdvStringGrid::sdAscending);
+    EXPECT_EQ(Column(*grid, 1), (std::vector<std::string>{"Alpha", "Beta", "Zelda", "zeta"}));
+}
+
+TEST_F(GameGrid, ClicksThatDoNotSort)
+{
+    LoadGameList(kGames);
+    int sorts = 0;
+    grid->OnClickSort = [&](QObject *, int) { ++sorts; };
+    const QRect country = grid->CellRect(2, 0);
+    // Released in the sizing zone, just inside the left border.
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPoint(country.left() + 2, country.center().y()));
+    // Pressed on a data row, released on the header.
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, Inside(2, 3));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, Inside(2, 0));
+    // Vetoed by the event.
+    grid->OnCanSort = [](QObject *, int col, bool &doSort) { doSort = col != 2; };
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(2, 0));
+    EXPECT_EQ(sorts, 0);
+    EXPECT_EQ(grid->Cells(2, 1), "US");
+    // One game only: nothing to sort.
+    grid->OnCanSort = nullptr;
+    LoadGameList("Game Name\tCountry\tGID\r\nZelda\tUS\tG1\r\n");
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(2, 0));
+    EXPECT_EQ(sorts, 0);
+    // A press on one header released on another sorts by the second.
+    LoadGameList(kGames);
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, Inside(1, 0));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, Inside(2, 0));
+    EXPECT_EQ(sorts, 1);
+    EXPECT_EQ(grid->SortColumn(), 2);
+}
+
+TEST_F(GameGrid, RowsKeepTheirCheckBoxStatesAndHiddenKeys)
+{
+    std::string bytes = "Game Name\tCountry\tGID\r\n";
+    unsigned seed = 7;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+    for (int i = 0; i < 400; ++i) {
+        const char *countries[] = {"US", "JP", "EU"};
+        bytes += std::string(1, char('A' + (next() >> 8) % 26)) + std::to_string((next() >> 8) % 50) + "\t" +
+                 countries[(next() >> 8) % 3] + "\tG" + std::to_string(i) + "\r\n";
+    }
+    LoadGameList(bytes);
+    for (int r = 1; r < grid->RowCount(); r += 3)
+        grid->SetCheckBoxState(0, r, true);
+    auto pairs = [&] {
+        std::set<std::pair<std::string, bool>> set;
+        for (int r = 1; r < grid->RowCount(); ++r) {
+            bool state = false;
+            EXPECT_TRUE(grid->GetCheckBoxState(0, r, state));
+            set.emplace(grid->Cells(grid->ColCount(), r), state);
+        }
+        return set;
+    };
+    const auto before = pairs();
+    for (int col : {1, 1, 2, 0}) {
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(col, 0));
+        EXPECT_EQ(pairs(), before) << "after sorting column " << col;
+    }
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(2, 0));
+    const std::vector<std::string> countries = Column(*grid, 2);
+    EXPECT_TRUE(std::is_sorted(countries.begin(), countries.end()));
+}
+
+TEST(SortDetection, KindOfACellText)
+{
+    const struct {
+        const char *text;
+        TTextKind kind;
+    } cases[] = {
+        {"1942", TTextKind::Number},      {"", TTextKind::Number},          {"-5", TTextKind::Number},
+        {"12-34", TTextKind::Number},     {"--5", TTextKind::Text},         {"1-2-3", TTextKind::Text},
+        {"12,345", TTextKind::Number},    {"123,456.75", TTextKind::Number}, {"1,234", TTextKind::Text},
+        {",123", TTextKind::Text},        {"12,34", TTextKind::Number},       {"1.2.3", TTextKind::Text},
+        {"3.5", TTextKind::Number},       {"12/05/1999", TTextKind::Date},  {"1/2", TTextKind::Date},
+        {"123/4", TTextKind::Text},       {"5/", TTextKind::Text},          {"a/1", TTextKind::Text},
+        {"Zelda", TTextKind::Text},       {"1942 Deluxe", TTextKind::Text},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(DetectTextKind(c.text, ',', '.'), c.kind) << c.text;
+    EXPECT_EQ(DetectTextKind("12.345,5", '.', ','), TTextKind::Number);
+    EXPECT_EQ(DetectTextKind("1.234,5", '.', ','), TTextKind::Text);
+}
+
+TEST_F(GameGrid, CompareByStyle)
+{
+    grid->SetColCount(3);
+    grid->SetRowCount(3);
+    auto cells = [&](int col, const char *a, const char *b) {
+        grid->SetCells(col, 1, a);
+        grid->SetCells(col, 2, b);
+        return grid->Compare(col, 1, 2);
+    };
+    EXPECT_EQ(cells(1, "10", "9"), 1);
+    EXPECT_EQ(cells(1, "", "5"), -1);     // an empty cell counts as 0
+    EXPECT_EQ(cells(1, "5", "Zelda"), 0); // a text partner makes it equal
+    EXPECT_EQ(cells(1, "Zelda", "5"), 1); // text first: by character codes
+    EXPECT_EQ(cells(1, "abc", "ABC"), 1);
+    EXPECT_EQ(cells(1, "ab", "abc"), -1);
+    EXPECT_EQ(cells(1, "1/2/2000", "12/1/1999"), 1);
+    TAdvStringGrid::TSortStyle style = TAdvStringGrid::ssAlphaNoCase;
+    grid->OnGetFormat = [&](QObject *, int, TAdvStringGrid::TSortStyle &s, std::string &, std::string &) { s = style; };
+    EXPECT_EQ(cells(1, "abc", "ABC"), 0);
+    style = TAdvStringGrid::ssAnsiAlphaNoCase;
+    EXPECT_EQ(cells(1, "apple", "Banana"), -1);
+    style = TAdvStringGrid::ssShortDateEU;
+    EXPECT_EQ(cells(1, "2/1/2000", "1/2/2000"), -1);
+    style = TAdvStringGrid::ssShortDateUS;
+    EXPECT_EQ(cells(1, "2/1/2000", "1/2/2000"), 1);
+    style = TAdvStringGrid::ssHTML;
+    EXPECT_EQ(cells(1, "<b>b</b>", "a"), 1);
+    style = TAdvStringGrid::ssCustom;
+    EXPECT_EQ(cells(1, "a", "b"), 0);
+    grid->OnCustomCompare = [](QObject *, int, int, int, int &result) { result = -1; };
+    EXPECT_EQ(cells(1, "a", "b"), -1);
+    grid->OnGetFormat = nullptr;
+    // The column's settings item: financial numbers with a prefix and suffix.
+    grid->Columns()[0]->SortStyle = TAdvStringGrid::ssFinancial;
+    grid->Columns()[0]->SortPrefix = "$";
+    grid->Columns()[0]->SortSuffix = " net";
+    EXPECT_EQ(cells(0, "$1,200 net", "$950 net"), 1);
+    // A tie on the sort column goes on to the next column.
+    grid->SetSortFull(true);
+    grid->SetCells(2, 1, "b");
+    grid->SetCells(2, 2, "a");
+    EXPECT_EQ((cells(1, "x", "x"), grid->CompareLine(1, 1, 2)), 1);
+}
+
+TEST_F(GameGrid, TypingGoesToTheMatchingRow)
+{
+    LoadGameList(kGames);
+    grid->setFocus();
+    grid->FocusCell(1, 2);
+    QTest::keyClicks(grid, "ze");
+    EXPECT_EQ(grid->IncrementalSearchText, "ZE");
+    EXPECT_EQ(grid->Row(), 1); // Zelda
+    QTest::keyClick(grid, 't');
+    EXPECT_EQ(grid->Row(), 4); // zeta
+    QTest::keyClick(grid, 'q');
+    EXPECT_EQ(grid->IncrementalSearchText, "ZETQ");
+    EXPECT_EQ(grid->Row(), 4); // no match: the row stays
+    QTest::keyClick(grid, Qt::Key_Backspace);
+    EXPECT_EQ(grid->IncrementalSearchText, "ZET");
+    EXPECT_EQ(grid->Row(), 4);
+    QTest::keyClick(grid, Qt::Key_Up);
+    EXPECT_EQ(grid->IncrementalSearchText, "");
+    QTest::keyClick(grid, 'b');
+    EXPECT_EQ(grid->Row(), 5); // Beta
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(1, 2));
+    EXPECT_EQ(grid->IncrementalSearchText, "");
+    // Escape reaches neither the search nor the key-press event.
+    int keyPresses = 0;
+    grid->OnKeyPress = [&](QObject *, char &) { ++keyPresses; };
+    QTest::keyClick(grid, Qt::Key_Escape);
+    EXPECT_EQ(keyPresses, 0);
+    QTest::keyClick(grid, 'a');
+    EXPECT_EQ(keyPresses, 1);
+    EXPECT_EQ(grid->Row(), 2); // Alpha
 }
