@@ -904,6 +904,7 @@ void TAdvStringGrid::QSort()
     BeginUpdate();
     SortCompares = 0;
     SortSwaps = 0;
+    m_sortFormat = {};
     RefreshNumberFormat();
     SetRowCountEx(RowCount() + 3);
     const int currentRow = Row();
@@ -913,6 +914,7 @@ void TAdvStringGrid::QSort()
         ~Finish()
         {
             grid->m_sorting = false;
+            grid->m_sortKeys.clear();
             // The scratch rows hold copies of references that data rows own.
             for (int r = grid->RowCount() - 3; r < grid->RowCount(); ++r)
                 grid->Store().ForgetRow(r);
@@ -920,6 +922,12 @@ void TAdvStringGrid::QSort()
             grid->EndUpdate();
         }
     } finish{this};
+    // The sort column's texts, moved along with their rows, spare each
+    // comparison the look-up in the row's block (the blocks themselves stay).
+    m_sortKeys.assign(size_t(RowCount()), std::string_view());
+    if (m_sortColumn >= 0)
+        for (int r = 0; r < RowCount(); ++r)
+            m_sortKeys[size_t(r)] = Store().Text(m_sortColumn, r);
     m_sorting = true;
     QuickSortRows(m_sortColumn, GetFixedRowsEx(), RowCount() - 4);
     if (currentRow < RowCount() - 3)
@@ -933,6 +941,8 @@ void TAdvStringGrid::QuickSortRows(int col, int left, int right)
     const int dir = m_sortDirection == sdAscending ? 1 : -1;
     const int pivot = RowCount() - 2;
     Store().CopyRowRefs(pivot, (left + right) / 2);
+    if (size_t(pivot) < m_sortKeys.size() && col >= 0)
+        m_sortKeys[size_t(pivot)] = Store().Text(col, pivot);
     int i = left, j = right;
     do {
         while (CompareLine(col, pivot, i) == dir && i < right)
@@ -956,6 +966,8 @@ void TAdvStringGrid::SortSwapRows(int row1, int row2)
 {
     ++SortSwaps;
     Store().SwapRows(row1, row2);
+    if (size_t(std::max(row1, row2)) < m_sortKeys.size())
+        std::swap(m_sortKeys[size_t(row1)], m_sortKeys[size_t(row2)]);
     const int h1 = RowHeights(row1), h2 = RowHeights(row2);
     if (h1 != h2) {
         SetRowHeights(row1, h2);
@@ -1099,11 +1111,24 @@ int TAdvStringGrid::Compare(int col, int row1, int row2)
     ++SortCompares;
     TSortStyle style = m_sortAutoFormat ? ssAutomatic : ssAlphabetic;
     std::string prefix, suffix;
-    GetColumnFormat(col, style, prefix, suffix);
-    if (OnGetFormat)
-        OnGetFormat(this, col, style, prefix, suffix);
-    const std::string_view a = Store().Text(col, row1);
-    const std::string_view b = Store().Text(col, row2);
+    // A column's own format does not change during a sort; the event's may.
+    if (m_sorting && !OnGetFormat && col == m_sortFormat.col) {
+        style = m_sortFormat.style;
+        prefix = m_sortFormat.prefix;
+        suffix = m_sortFormat.suffix;
+    } else {
+        GetColumnFormat(col, style, prefix, suffix);
+        if (OnGetFormat)
+            OnGetFormat(this, col, style, prefix, suffix);
+        else if (m_sorting)
+            m_sortFormat = {col, style, prefix, suffix};
+    }
+    // Without handlers that might change cells mid-sort, the texts can come
+    // from the sort's own keys.
+    const bool keyed = m_sorting && col == m_sortColumn && size_t(std::max(row1, row2)) < m_sortKeys.size() &&
+                       !OnGetFormat && !OnCustomCompare && !OnRawCompare;
+    const std::string_view a = keyed ? m_sortKeys[size_t(row1)] : Store().Text(col, row1);
+    const std::string_view b = keyed ? m_sortKeys[size_t(row2)] : Store().Text(col, row2);
     if (!m_sorting)
         RefreshNumberFormat();
     const TNumberFormat format{m_thousandSeparator, m_decimalSeparator};

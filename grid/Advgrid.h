@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class EAdvGridError : public Exception {
 public:
@@ -284,6 +285,13 @@ private:
     char m_thousandSeparator = ',';
     char m_decimalSeparator = '.';
     bool m_sorting = false;
+    struct SortFormat {
+        int col = -1;
+        TSortStyle style = ssAutomatic;
+        std::string prefix;
+        std::string suffix;
+    } m_sortFormat;
+    std::vector<std::string_view> m_sortKeys;
 
     bool m_colSized = false;
     bool m_suppressNextSort = false;

@@ -307,9 +307,13 @@ TTextKind DetectTextKind(std::string_view s, char thousandSeparator, char decima
     }
     if (minus < 2 && decimals < 2 && (allDigits || numberLike))
         return TTextKind::Number;
-    const size_t slash = s.find('/');
-    if (slash != std::string_view::npos && (slash == 1 || slash == 2) && slash + 1 < s.size() &&
-        isDigit(s[slash - 1]) && isDigit(s[slash + 1]))
+    // Only the first "/" counts, and only at place 2 or 3: no need to look further.
+    size_t slash = 0;
+    if (s.size() > 1 && s[1] == '/')
+        slash = 1;
+    else if (s.size() > 2 && s[2] == '/' && s[0] != '/')
+        slash = 2;
+    if (slash && slash + 1 < s.size() && isDigit(s[slash - 1]) && isDigit(s[slash + 1]))
         return TTextKind::Date;
     return TTextKind::Text;
 }

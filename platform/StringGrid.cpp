@@ -427,7 +427,13 @@ void TCellStore::CopyRowRefs(int dst, int src)
         d.texts = static_cast<char *>(Allocate(size));
         std::memcpy(d.texts, s.texts, size);
     }
-    SetEntries(d, Entries(s));
+    if (s.objectCount == 1) {
+        d.objects = s.objects;
+        d.singleCol = s.singleCol;
+        d.objectCount = 1;
+    } else if (s.objectCount > 1) {
+        SetEntries(d, Entries(s));
+    }
 }
 
 void TCellStore::ForgetRow(int row)
