@@ -85,6 +85,8 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
     connect(sb_SaveMiss, &QToolButton::clicked, this, Guarded([this] { sb_SaveMissClick(); }));
     acg_GameList->OnKeyPress = [this](QObject *, char &key) { acg_GameListKeyPress(key); };
     acg_GameList->OnCheckBoxMouseUp = Guarded([this] { acg_GameListCheckBoxMouseUp(); });
+    // A space-bar toggle raises only the click event; the count follows it too.
+    acg_GameList->OnCheckBoxClick = Guarded([this] { acg_GameListCheckBoxMouseUp(); });
 
     sd_FileSaveDialog = new QFileDialog(this, "Save List", QString(), "Text File (*.txt)");
     sd_FileSaveDialog->setObjectName("sd_FileSaveDialog");

@@ -143,6 +143,18 @@ TEST_F(Form1Collection, TicksSurviveSwitchesRestartsAndSorting)
     EXPECT_TRUE(ShownMessageBoxes().empty());
 }
 
+TEST_F(Form1Collection, SpaceBarToggleUpdatesTheCount)
+{
+    auto form = Start();
+    Choose(*form, "Sega CD");
+    ClickBox(*form, 3);
+    ASSERT_EQ(Status(*form), "You Have 1 of 212 known Sega CD Games");
+    form->acg_GameList->setFocus();
+    QTest::keyClick(form->acg_GameList->viewport(), Qt::Key_Space);
+    EXPECT_TRUE(Ticked(*form).empty());
+    EXPECT_EQ(Status(*form), "You Have 0 of 212 known Sega CD Games");
+}
+
 TEST_F(Form1Collection, OnlyTheUsersChoiceLoadsASystem)
 {
     auto form = Start();
