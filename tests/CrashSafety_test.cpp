@@ -1,0 +1,256 @@
+// Every file the program writes survives the program dying in the middle of
+// writing it, and a disk that refuses the write: the old file stays byte for
+// byte, nothing partial stands at its name, and a refusal is shown to the
+// user. The writes run in a child process (this executable again, running
+// only CrashSafetyChild) that is killed with SIGKILL or limited in file size.
+#include "platform/AtomicFile.h"
+#include "tests/support/TestSupport.h"
+#include "updater/Unit2.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kDatabase = "Test System\tCD-ROMs\r\nGame Name\tCountry\tGID\r\n"
+                              "Alpha\tUSA\tG1\r\nBeta\tJapan\tG2\r\nGamma\tEurope\tG3\r\n";
+const std::string kOwnership = "G1\r\n";
+
+std::string Env(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Every file under `folder` but the temporaries of an interrupted write,
+// which no scan takes for one of the program's files.
+std::map<std::string, std::string> Snapshot(const std::string &folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto &entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file() && entry.path().extension() != ".part")
+            files[fs::relative(entry.path(), folder).string()] = ReadFileBytes(entry.path().string());
+    return files;
+}
+
+std::vector<std::string> Temporaries(const std::string &folder)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : fs::recursive_directory_iterator(folder))
+        if (entry.path().extension() == ".part")
+            names.push_back(entry.path().string());
+    return names;
+}
+
+// A temporary file of `prefix` under `folder` that holds bytes already.
+bool PartialWriteUnderWay(const std::string &folder, const std::string &prefix)
+{
+    for (const auto &entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        std::error_code error;
+        if (name.rfind(prefix + ".", 0) == 0 && entry.path().extension() == ".part" &&
+            fs::file_size(entry.path(), error) > 0)
+            return true;
+    }
+    return false;
+}
+
+struct ChildEnd {
+    bool killed = false; // by SIGKILL
+    int exitCode = -1;
+    std::vector<std::string> boxes; // message box texts the child showed
+};
+
+class CrashSafety : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        app = m_dir.filePath("app").toStdString();
+        fs::create_directories(app + "/cdl/data");
+        WriteFileBytes(app + "/cdl/test.cdl", kDatabase);
+        WriteFileBytes(app + "/cdl/data/Test System.dat", kOwnership);
+        WriteFileBytes(app + "/version.ini", "Main;0.2\r\ntest.cdl;1\r\n");
+    }
+
+    void TearDown() override
+    {
+        if (m_site.state() != QProcess::NotRunning) {
+            m_site.kill();
+            m_site.waitForFinished(5000);
+        }
+    }
+
+    // Runs the child doing `kind` ("update") in `mode`
+    // ("kill-before-rename", "refuse" or "plain"). `killWhen` is polled while
+    // it runs; when it turns true the child is killed with SIGKILL.
+    ChildEnd RunChild(const std::string &kind, const std::string &mode, std::function<bool()> killWhen = {})
+    {
+        const std::string report = m_dir.filePath("boxes.txt").toStdString();
+        fs::remove(report);
+        std::vector<std::string> variables = {"TIRMO_CRASH_KIND=" + kind, "TIRMO_CRASH_MODE=" + mode,
+                                              "TIRMO_CRASH_APP=" + app, "TIRMO_CRASH_REPORT=" + report,
+                                              "TIRMO_CRASH_SITE=" + site};
+        std::vector<char *> envp;
+        for (char **e = environ; *e; ++e)
+            envp.push_back(*e);
+        for (std::string &v : variables)
+            envp.push_back(v.data());
+        envp.push_back(nullptr);
+        std::string program = QCoreApplication::applicationFilePath().toStdString();
+        std::string all = "--gtest_also_run_disabled_tests";
+        std::string filter = "--gtest_filter=CrashSafetyChild.DISABLED_Write";
+        char *argv[] = {program.data(), all.data(), filter.data(), nullptr};
+
+        ChildEnd end;
+        pid_t pid = 0;
+        if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data()) != 0) {
+            ADD_FAILURE() << "cannot start " << program;
+            return end;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                ADD_FAILURE() << "the child did not end in time";
+                return end;
+            }
+            if (killWhen && killWhen())
+                ::kill(pid, SIGKILL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        end.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        end.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::ifstream in(report);
+        for (std::string line; std::getline(in, line);)
+            end.boxes.push_back(line);
+        return end;
+    }
+
+    // An update site serving `files` (paths under /tirmo), with its faults.
+    void Serve(const std::map<std::string, std::string> &files, const QStringList &faults)
+    {
+        const std::string folder = m_dir.filePath("site").toStdString();
+        for (const auto &[name, bytes] : files) {
+            fs::create_directories(fs::path(folder + "/tirmo/" + name).parent_path());
+            WriteFileBytes(folder + "/tirmo/" + name, bytes);
+        }
+        m_site.start(TIRMO_PYTHON, QStringList{TIRMO_TEST_DIR "/servers/update_site.py",
+                                               QString::fromStdString(folder)} + faults);
+        ASSERT_TRUE(m_site.waitForReadyRead(10000)) << "update site did not start";
+        site = "http://127.0.0.1:" + m_site.readLine().trimmed().toStdString();
+    }
+
+    std::map<std::string, std::string> SiteWithNewDatabases()
+    {
+        return {{"version.ini", "Main;0.2\r\nnew.cdl;1\r\ntest.cdl;2\r\n"},
+                {"cdl/new.cdl", "New System\tCD-ROMs\r\nGame Name\tCountry\tGID\r\nNu\tUSA\tN1\r\n"},
+                {"cdl/test.cdl", kDatabase + std::string(4000, 'x') + "\r\n"}};
+    }
+
+    // The server's manifest, once it arrived, stays as version.bak; it must
+    // then be whole.
+    std::map<std::string, std::string> WithoutServerManifest(std::map<std::string, std::string> files)
+    {
+        if (const auto it = files.find("version.bak"); it != files.end()) {
+            EXPECT_EQ(it->second, SiteWithNewDatabases()["version.ini"]);
+            files.erase(it);
+        }
+        return files;
+    }
+
+    std::string app, site;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_site;
+};
+
+} // namespace
+
+// What the child runs, told by the parent through the environment.
+TEST(CrashSafetyChild, DISABLED_Write)
+{
+    const std::string kind = Env("TIRMO_CRASH_KIND"), mode = Env("TIRMO_CRASH_MODE");
+    const std::string app = Env("TIRMO_CRASH_APP");
+    ASSERT_FALSE(kind.empty()) << "run by CrashSafety only";
+    if (mode == "refuse") {
+        // Files may grow to 1000 bytes: enough for the manifest, not for the
+        // rest. The signal is ignored so that the write fails instead.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1000, 1000};
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    if (mode == "kill-before-rename")
+        SetBeforeReplaceHook([](const std::string &) { ::raise(SIGKILL); });
+
+    if (kind == "update") {
+        TUpdateForm form(app);
+        form.SiteURL = Env("TIRMO_CRASH_SITE");
+        form.show();
+        QTest::mouseClick(form.bt_StartUpdate, Qt::LeftButton);
+    }
+    std::ofstream report(Env("TIRMO_CRASH_REPORT"));
+    for (const auto &[text, caption] : ShownMessageBoxes())
+        report << text << "\n";
+}
+
+// Killed while a database arrives, after another one arrived whole: no
+// database and no manifest is replaced, nor a new one added.
+TEST_F(CrashSafety, DownloadedDatabasesSurviveKill)
+{
+    Serve(SiteWithNewDatabases(), {"slow:/tirmo/cdl/test.cdl"});
+    const auto before = Snapshot(app);
+    const ChildEnd end = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app + "/cdl", "test.cdl"); });
+    EXPECT_TRUE(end.killed);
+    EXPECT_EQ(WithoutServerManifest(Snapshot(app)), before);
+}
+
+// Killed while the server's manifest arrives: version.ini stays.
+TEST_F(CrashSafety, ManifestSurvivesKill)
+{
+    Serve(SiteWithNewDatabases(), {"slow:/tirmo/version.ini"});
+    const auto before = Snapshot(app);
+    const ChildEnd end = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app, "version.bak"); });
+    EXPECT_TRUE(end.killed);
+    EXPECT_EQ(Snapshot(app), before);
+}
+
+// The disk refuses each kind of write: the user is told which file, the old
+// files stay, and no temporary is left behind.
+TEST_F(CrashSafety, RefusedWritesAreShownAndChangeNothing)
+{
+    {
+        Serve(SiteWithNewDatabases(), {});
+        const auto before = Snapshot(app);
+        const ChildEnd end = RunChild("update", "refuse");
+        EXPECT_EQ(end.exitCode, 0);
+        ASSERT_EQ(end.boxes.size(), 1u);
+        EXPECT_NE(end.boxes[0].find("test.cdl"), std::string::npos) << end.boxes[0];
+        EXPECT_EQ(WithoutServerManifest(Snapshot(app)), before);
+        EXPECT_EQ(Temporaries(app), std::vector<std::string>());
+    }
+}
