@@ -3,6 +3,8 @@
 // byte, nothing partial stands at its name, and a refusal is shown to the
 // user. The writes run in a child process (this executable again, running
 // only CrashSafetyChild) that is killed with SIGKILL or limited in file size.
+#include "app/Collection.h"
+#include "app/Unit1.h"
 #include "platform/AtomicFile.h"
 #include "tests/support/TestSupport.h"
 #include "updater/Unit2.h"
@@ -88,6 +90,7 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         app = m_dir.filePath("app").toStdString();
+        exportPath = m_dir.filePath("exports/Test System Have.txt").toStdString();
         fs::create_directories(app + "/cdl/data");
         WriteFileBytes(app + "/cdl/test.cdl", kDatabase);
         WriteFileBytes(app + "/cdl/data/Test System.dat", kOwnership);
@@ -102,7 +105,7 @@ protected:
         }
     }
 
-    // Runs the child doing `kind` ("update") in `mode`
+    // Runs the child doing `kind` ("close", "export" or "update") in `mode`
     // ("kill-before-rename", "refuse" or "plain"). `killWhen` is polled while
     // it runs; when it turns true the child is killed with SIGKILL.
     ChildEnd RunChild(const std::string &kind, const std::string &mode, std::function<bool()> killWhen = {})
@@ -111,7 +114,7 @@ protected:
         fs::remove(report);
         std::vector<std::string> variables = {"TIRMO_CRASH_KIND=" + kind, "TIRMO_CRASH_MODE=" + mode,
                                               "TIRMO_CRASH_APP=" + app, "TIRMO_CRASH_REPORT=" + report,
-                                              "TIRMO_CRASH_SITE=" + site};
+                                              "TIRMO_CRASH_SITE=" + site, "TIRMO_CRASH_TARGET=" + exportPath};
         std::vector<char *> envp;
         for (char **e = environ; *e; ++e)
             envp.push_back(*e);
@@ -182,7 +185,7 @@ protected:
         return files;
     }
 
-    std::string app, site;
+    std::string app, site, exportPath;
 
 private:
     QTemporaryDir m_dir;
@@ -207,7 +210,29 @@ TEST(CrashSafetyChild, DISABLED_Write)
     if (mode == "kill-before-rename")
         SetBeforeReplaceHook([](const std::string &) { ::raise(SIGKILL); });
 
-    if (kind == "update") {
+    if (kind == "close" || kind == "export") {
+        TForm1 form(app);
+        form.show();
+        const int index = form.cbo_SysList->findText("Test System");
+        ASSERT_GE(index, 0);
+        form.cbo_SysList->setCurrentIndex(index);
+        emit form.cbo_SysList->activated(index);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(form.acg_GameList->SetCheckBoxState(0, 2, true));
+        if (kind == "close") {
+            // Written big enough that the size limit refuses it.
+            for (int r = 1; r < form.acg_GameList->RowCount(); ++r)
+                form.acg_GameList->SetCells(GidColumn(*form.acg_GameList), r, std::string(600, char('a' + r)));
+            ASSERT_TRUE(form.acg_GameList->SetCheckBoxState(0, 3, true));
+            form.close();
+        } else {
+            form.ExecuteSaveDialog = [](QFileDialog &) { return std::optional<std::string>(Env("TIRMO_CRASH_TARGET")); };
+            for (int r = 1; r < form.acg_GameList->RowCount(); ++r)
+                form.acg_GameList->SetCheckBoxState(0, r, true);
+            form.acg_GameList->SetCells(1, 1, std::string(2000, 'A'));
+            QTest::mouseClick(form.sb_SaveHave, Qt::LeftButton);
+        }
+    } else if (kind == "update") {
         TUpdateForm form(app);
         form.SiteURL = Env("TIRMO_CRASH_SITE");
         form.show();
@@ -216,6 +241,25 @@ TEST(CrashSafetyChild, DISABLED_Write)
     std::ofstream report(Env("TIRMO_CRASH_REPORT"));
     for (const auto &[text, caption] : ShownMessageBoxes())
         report << text << "\n";
+}
+
+// Killed between writing the new ownership file and putting it in place.
+TEST_F(CrashSafety, OwnershipFileSurvivesKill)
+{
+    const auto before = Snapshot(app);
+    const ChildEnd end = RunChild("close", "kill-before-rename");
+    EXPECT_TRUE(end.killed);
+    EXPECT_EQ(Snapshot(app), before);
+}
+
+TEST_F(CrashSafety, ExportSurvivesKill)
+{
+    fs::create_directories(fs::path(exportPath).parent_path());
+    WriteFileBytes(exportPath, "an older list\r\n");
+    const auto before = Snapshot(fs::path(exportPath).parent_path());
+    const ChildEnd end = RunChild("export", "kill-before-rename");
+    EXPECT_TRUE(end.killed);
+    EXPECT_EQ(Snapshot(fs::path(exportPath).parent_path()), before);
 }
 
 // Killed while a database arrives, after another one arrived whole: no
@@ -243,6 +287,26 @@ TEST_F(CrashSafety, ManifestSurvivesKill)
 // files stay, and no temporary is left behind.
 TEST_F(CrashSafety, RefusedWritesAreShownAndChangeNothing)
 {
+    const std::string ownership = app + "/cdl/data/Test System.dat";
+    {
+        const auto before = Snapshot(app);
+        const ChildEnd end = RunChild("close", "refuse");
+        EXPECT_EQ(end.exitCode, 0);
+        ASSERT_EQ(end.boxes.size(), 1u);
+        EXPECT_NE(end.boxes[0].find(ownership), std::string::npos) << end.boxes[0];
+        EXPECT_EQ(Snapshot(app), before);
+        EXPECT_EQ(Temporaries(app), std::vector<std::string>());
+    }
+    {
+        fs::create_directories(fs::path(exportPath).parent_path());
+        WriteFileBytes(exportPath, "an older list\r\n");
+        const ChildEnd end = RunChild("export", "refuse");
+        EXPECT_EQ(end.exitCode, 0);
+        ASSERT_EQ(end.boxes.size(), 1u);
+        EXPECT_NE(end.boxes[0].find(exportPath), std::string::npos) << end.boxes[0];
+        EXPECT_EQ(ReadFileBytes(exportPath), "an older list\r\n");
+        EXPECT_EQ(Temporaries(fs::path(exportPath).parent_path()), std::vector<std::string>());
+    }
     {
         Serve(SiteWithNewDatabases(), {});
         const auto before = Snapshot(app);
