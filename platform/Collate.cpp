@@ -15,6 +15,16 @@ bool IsAscii(const std::string &s)
     return true;
 }
 
+// The C locale (LANG unset) has no collation of its own: Qt's collator then
+// sorts its keys by code point while comparing without case, and a list
+// sorted by one is searched wrongly by the other. Collate it as English.
+QLocale CollationLocale()
+{
+    const QLocale current;
+    return current.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates)
+                                            : current;
+}
+
 // Made once per locale and case mode: building a collator costs far more
 // than a comparison.
 QCollator &Collator(Qt::CaseSensitivity cs)
@@ -23,7 +33,7 @@ QCollator &Collator(Qt::CaseSensitivity cs)
     thread_local QLocale locales[2] = {QLocale(QLocale::C), QLocale(QLocale::C)};
     thread_local bool made[2] = {false, false};
     const int i = cs == Qt::CaseSensitive ? 1 : 0;
-    const QLocale current;
+    const QLocale current = CollationLocale();
     if (!made[i] || locales[i] != current) {
         collators[i] = QCollator(current);
         collators[i].setCaseSensitivity(cs);
@@ -61,6 +71,11 @@ int Compare(Qt::CaseSensitivity cs, const std::string &a, const std::string &b)
 int AnsiCompareText(const std::string &a, const std::string &b)
 {
     return Compare(Qt::CaseInsensitive, a, b);
+}
+
+QCollatorSortKey AnsiSortKeyText(const std::string &s)
+{
+    return Collator(Qt::CaseInsensitive).sortKey(Shown(s));
 }
 
 int AnsiCompareStr(const std::string &a, const std::string &b)

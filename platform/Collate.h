@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCollatorSortKey>
 #include <string>
 
 // The user's locale comparison, as the program compares names, lines and
@@ -8,6 +9,8 @@
 
 // Compares ignoring letter case: < 0, 0 or > 0.
 int AnsiCompareText(const std::string &a, const std::string &b);
+// AnsiCompareText's order as a key, for sorting many texts.
+QCollatorSortKey AnsiSortKeyText(const std::string &s);
 // Compares with letter case: < 0, 0 or > 0.
 int AnsiCompareStr(const std::string &a, const std::string &b);
 

@@ -4,8 +4,6 @@
 #include "platform/Collate.h"
 #include "platform/Exceptions.h"
 
-#include <QCollator>
-#include <QLocale>
 
 #include <algorithm>
 #include <numeric>
@@ -84,12 +82,10 @@ std::string TStringList::Value(const std::string &name) const
 void TStringList::Sort()
 {
     // One collation key per line instead of two conversions per comparison.
-    QCollator collator{QLocale()};
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::vector<QCollatorSortKey> keys;
     keys.reserve(m_lines.size());
     for (const std::string &line : m_lines)
-        keys.push_back(collator.sortKey(ToDisplay(line)));
+        keys.push_back(AnsiSortKeyText(line));
     std::vector<size_t> order(m_lines.size());
     std::iota(order.begin(), order.end(), size_t(0));
     std::sort(order.begin(), order.end(),

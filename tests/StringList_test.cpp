@@ -2,6 +2,7 @@
 #include "platform/Exceptions.h"
 #include "platform/StringList.h"
 
+#include <QLocale>
 #include <gtest/gtest.h>
 
 TEST(Collate, IgnoresCaseUnderPinnedLocale)
@@ -41,4 +42,19 @@ TEST(StringList, NamesValuesAndBounds)
     EXPECT_EQ(list.Text(), "Host=example\r\nno separator\r\nhost=second\r\n");
     EXPECT_THROW(list[3], ERangeError);
     EXPECT_THROW(list.Delete(-1), ERangeError);
+}
+
+// With LANG unset the locale is C; a sorted list must still agree with the
+// comparison that searches it.
+TEST(StringList, SortAgreesWithComparisonInTheCLocale)
+{
+    const QLocale pinned;
+    QLocale::setDefault(QLocale::c());
+    TStringList list;
+    for (const char *s : {"cdi.cdl;1", "Main;0.2", "neocd.cdl;2", "", "Zeta", "alpha"})
+        list.Add(s);
+    list.Sort();
+    for (int i = 0; i + 1 < list.Count(); ++i)
+        EXPECT_LE(AnsiCompareText(list[i], list[i + 1]), 0) << list[i] << " / " << list[i + 1];
+    QLocale::setDefault(pinned);
 }
