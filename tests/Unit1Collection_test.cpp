@@ -23,7 +23,7 @@ std::string Games(const std::string &name, const std::string &prefix, int games)
 {
     std::string bytes = name + "\tCD-ROMs\r\nGame Name\tCountry\tYear\tGID\r\n";
     for (int i = 1; i <= games; ++i) {
-        char number[8];
+        char number[16];
         std::snprintf(number, sizeof number, "%03d", i);
         bytes += prefix + " " + number + "\t" + kCountries[i % 3] + "\t199" + std::to_string(i % 10) + "\t" + prefix +
                  "-" + number + "\r\n";
