@@ -30,7 +30,7 @@ class PythonPeer {
 public:
     explicit PythonPeer(const QStringList &args, const QRegularExpression &portPattern = QRegularExpression("^(\\d+)"))
     {
-        m_process.start("python3", args);
+        m_process.start(TIRMO_PYTHON, args);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
         QByteArray out;
         while (std::chrono::steady_clock::now() < deadline) {

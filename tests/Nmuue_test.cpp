@@ -63,7 +63,7 @@ for path in sys.argv[2:]:
         args << path;
     }
     QProcess python;
-    python.start("python3", args);
+    python.start(TIRMO_PYTHON, args);
     EXPECT_TRUE(python.waitForFinished(20000));
     std::vector<std::string> outputs;
     std::string out = python.readAllStandardOutput().toStdString();

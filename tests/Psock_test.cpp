@@ -55,7 +55,7 @@ public:
             args << "--record" << m_record;
         }
         args << actions;
-        m_process.start("python3", args);
+        m_process.start(TIRMO_PYTHON, args);
         if (m_process.waitForReadyRead(10000))
             port = m_process.readLine().trimmed().toInt();
     }
