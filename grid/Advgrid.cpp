@@ -922,12 +922,7 @@ void TAdvStringGrid::QSort()
             grid->EndUpdate();
         }
     } finish{this};
-    // The sort column's texts, moved along with their rows, spare each
-    // comparison the look-up in the row's block (the blocks themselves stay).
-    m_sortKeys.assign(size_t(RowCount()), std::string_view());
-    if (m_sortColumn >= 0)
-        for (int r = 0; r < RowCount(); ++r)
-            m_sortKeys[size_t(r)] = Store().Text(m_sortColumn, r);
+    MakeSortKeys();
     m_sorting = true;
     QuickSortRows(m_sortColumn, GetFixedRowsEx(), RowCount() - 4);
     if (currentRow < RowCount() - 3)
@@ -940,9 +935,12 @@ void TAdvStringGrid::QuickSortRows(int col, int left, int right)
 {
     const int dir = m_sortDirection == sdAscending ? 1 : -1;
     const int pivot = RowCount() - 2;
-    Store().CopyRowRefs(pivot, (left + right) / 2);
-    if (size_t(pivot) < m_sortKeys.size() && col >= 0)
-        m_sortKeys[size_t(pivot)] = Store().Text(col, pivot);
+    // The pivot's key is all a keyed comparison reads of it; only other
+    // columns or handlers need its cells.
+    if (!SortsByKeysOnly())
+        Store().CopyRowRefs(pivot, (left + right) / 2);
+    if (size_t(pivot) < m_sortKeys.size())
+        m_sortKeys[size_t(pivot)] = m_sortKeys[size_t((left + right) / 2)];
     int i = left, j = right;
     do {
         while (CompareLine(col, pivot, i) == dir && i < right)
@@ -960,6 +958,16 @@ void TAdvStringGrid::QuickSortRows(int col, int left, int right)
         QuickSortRows(col, left, j);
     if (i < right)
         QuickSortRows(col, i, right);
+}
+
+bool TAdvStringGrid::HasCompareHandlers() const
+{
+    return OnGetFormat || OnCustomCompare || OnRawCompare;
+}
+
+bool TAdvStringGrid::SortsByKeysOnly() const
+{
+    return !m_sortFull && m_sortColumn >= 0 && !HasCompareHandlers();
 }
 
 void TAdvStringGrid::SortSwapRows(int row1, int row2)
@@ -1095,7 +1103,63 @@ bool LocaleIsDayFirst()
     return format.indexOf(QLatin1Char('d')) < format.indexOf(QLatin1Char('M'));
 }
 
+TAdvStringGrid::TSortStyle DetectedStyle(std::string_view s, const TNumberFormat &format)
+{
+    switch (DetectTextKind(s, format.thousand, format.decimal)) {
+    case TTextKind::Number: return TAdvStringGrid::ssNumeric;
+    case TTextKind::Date: return TAdvStringGrid::ssDate;
+    case TTextKind::Text: break;
+    }
+    return TAdvStringGrid::ssAlphabetic;
+}
+
+// Eight bytes of s from offset on as a big-endian word, zeros past its end.
+uint64_t BigEndianWord(std::string_view s, size_t offset)
+{
+    uint64_t word = 0;
+    for (size_t i = offset; i < offset + 8; ++i)
+        word = word << 8 | (i < s.size() ? uint8_t(s[i]) : 0);
+    return word;
+}
+
 } // namespace
+
+TAdvStringGrid::SortKey::SortKey(std::string_view text, TSortStyle detected)
+    : head{BigEndianWord(text, 0), BigEndianWord(text, 8), BigEndianWord(text, 16), BigEndianWord(text, 24)},
+      text(text), detected(detected)
+{
+}
+
+// Where the heads differ they decide as the bytes do: a zero padding a
+// shorter text sorts it first, as a proper prefix sorts first.
+int TAdvStringGrid::SortKey::CompareBytes(const SortKey &other) const
+{
+    for (size_t i = 0; i < std::size(head); ++i)
+        if (head[i] != other.head[i])
+            return head[i] < other.head[i] ? -1 : 1;
+    // Equal heads holding both texts whole: the shorter is a prefix.
+    if (std::max(text.size(), other.text.size()) <= sizeof head)
+        return (text.size() > other.text.size()) - (text.size() < other.text.size());
+    return ::CompareBytes(text, other.text);
+}
+
+// The texts are looked up first and read afterwards, a few rows ahead:
+// right after a load the rows lie scattered and each read would wait.
+void TAdvStringGrid::MakeSortKeys()
+{
+    m_sortKeys.assign(size_t(RowCount()), SortKey());
+    if (m_sortColumn < 0)
+        return;
+    for (int r = 0; r < RowCount(); ++r)
+        m_sortKeys[size_t(r)].text = Store().Text(m_sortColumn, r);
+    const TNumberFormat format{m_thousandSeparator, m_decimalSeparator};
+    for (size_t r = 0; r < m_sortKeys.size(); ++r) {
+        if (r + 16 < m_sortKeys.size())
+            __builtin_prefetch(m_sortKeys[r + 16].text.data());
+        SortKey &key = m_sortKeys[r];
+        key = SortKey(key.text, DetectedStyle(key.text, format));
+    }
+}
 
 void TAdvStringGrid::GetColumnFormat(int, TSortStyle &, std::string &, std::string &) {}
 
@@ -1109,36 +1173,43 @@ void TAdvStringGrid::RefreshNumberFormat()
 int TAdvStringGrid::Compare(int col, int row1, int row2)
 {
     ++SortCompares;
-    TSortStyle style = m_sortAutoFormat ? ssAutomatic : ssAlphabetic;
-    std::string prefix, suffix;
-    // A column's own format does not change during a sort; the event's may.
-    if (m_sorting && !OnGetFormat && col == m_sortFormat.col) {
-        style = m_sortFormat.style;
-        prefix = m_sortFormat.prefix;
-        suffix = m_sortFormat.suffix;
-    } else {
-        GetColumnFormat(col, style, prefix, suffix);
-        if (OnGetFormat)
-            OnGetFormat(this, col, style, prefix, suffix);
-        else if (m_sorting)
-            m_sortFormat = {col, style, prefix, suffix};
+    // The common case of a sort by keys, once the column's format is known.
+    if (m_sorting && col == m_sortColumn && col == m_sortFormat.col && SortsByKeysOnly() &&
+        size_t(std::max(row1, row2)) < m_sortKeys.size()) {
+        const SortKey &a = m_sortKeys[size_t(row1)];
+        const TSortStyle style = m_sortFormat.style == ssAutomatic ? a.detected : m_sortFormat.style;
+        if (style == ssAlphabetic || style == ssAlphaCase)
+            return a.CompareBytes(m_sortKeys[size_t(row2)]);
     }
+    // A column's own format does not change during a sort; the event's may.
+    SortFormat asked;
+    const bool known = m_sorting && !OnGetFormat && col == m_sortFormat.col;
+    if (!known) {
+        asked = {col, m_sortAutoFormat ? ssAutomatic : ssAlphabetic, {}, {}};
+        GetColumnFormat(col, asked.style, asked.prefix, asked.suffix);
+        if (OnGetFormat)
+            OnGetFormat(this, col, asked.style, asked.prefix, asked.suffix);
+        else if (m_sorting)
+            m_sortFormat = asked;
+    }
+    const SortFormat &columnFormat = known ? m_sortFormat : asked;
+    const std::string &prefix = columnFormat.prefix;
+    const std::string &suffix = columnFormat.suffix;
+    TSortStyle style = columnFormat.style;
     // Without handlers that might change cells mid-sort, the texts can come
     // from the sort's own keys.
     const bool keyed = m_sorting && col == m_sortColumn && size_t(std::max(row1, row2)) < m_sortKeys.size() &&
-                       !OnGetFormat && !OnCustomCompare && !OnRawCompare;
-    const std::string_view a = keyed ? m_sortKeys[size_t(row1)] : Store().Text(col, row1);
-    const std::string_view b = keyed ? m_sortKeys[size_t(row2)] : Store().Text(col, row2);
+                       !HasCompareHandlers();
+    const std::string_view a = keyed ? m_sortKeys[size_t(row1)].text : Store().Text(col, row1);
+    const std::string_view b = keyed ? m_sortKeys[size_t(row2)].text : Store().Text(col, row2);
     if (!m_sorting)
         RefreshNumberFormat();
     const TNumberFormat format{m_thousandSeparator, m_decimalSeparator};
-    if (style == ssAutomatic) {
-        switch (DetectTextKind(a, format.thousand, format.decimal)) {
-        case TTextKind::Number: style = ssNumeric; break;
-        case TTextKind::Date: style = ssDate; break;
-        case TTextKind::Text: style = ssAlphabetic; break;
-        }
-    }
+    // The first text alone decides the automatic style.
+    if (style == ssAutomatic)
+        style = keyed ? m_sortKeys[size_t(row1)].detected : DetectedStyle(a, format);
+    if (keyed && (style == ssAlphabetic || style == ssAlphaCase))
+        return m_sortKeys[size_t(row1)].CompareBytes(m_sortKeys[size_t(row2)]);
     switch (style) {
     case ssAutomatic:
     case ssAlphabetic:

@@ -250,6 +250,8 @@ private:
     int TextWidth(const QFont &font, std::string_view text) const;
     int WidestText(int displayCol, int realCol);
     void QuickSortRows(int col, int left, int right);
+    bool HasCompareHandlers() const;
+    bool SortsByKeysOnly() const;
     void RefreshNumberFormat();
 
     bool m_enableGraphics = true;
@@ -291,7 +293,19 @@ private:
         std::string prefix;
         std::string suffix;
     } m_sortFormat;
-    std::vector<std::string_view> m_sortKeys;
+    // The sort column's text of a row, moved along with the row. Its first
+    // 32 bytes are kept as four big-endian words: most comparisons end there
+    // without reading the row's cells, which lie scattered through memory.
+    struct SortKey {
+        SortKey() = default;
+        SortKey(std::string_view text, TSortStyle detected);
+        int CompareBytes(const SortKey &other) const;
+        uint64_t head[4] = {};
+        std::string_view text;
+        TSortStyle detected = ssAlphabetic; // the automatic style of this text
+    };
+    void MakeSortKeys();
+    std::vector<SortKey> m_sortKeys;
 
     bool m_colSized = false;
     bool m_suppressNextSort = false;

@@ -640,6 +640,42 @@ TEST_F(GameGrid, RowsKeepTheirCheckBoxStatesAndHiddenKeys)
     EXPECT_TRUE(std::is_sorted(countries.begin(), countries.end()));
 }
 
+// Sorting keeps the first bytes of each text at hand; the order must still be
+// the bytes' own where texts agree that far, end there, or carry 8-bit bytes.
+TEST_F(GameGrid, TextsSortAsTheirBytesWhereverTheyDiffer)
+{
+    const std::string head(32, 'K');
+    const std::vector<std::string> names = {
+        head + "q", head + "b", head + "z", head, head + "a", head + "m", head + "a", head.substr(0, 31), head.substr(0, 8) + "\xe9t\xe9",
+        head.substr(0, 8) + "et", head.substr(0, 16) + "Z" + head, head.substr(0, 16) + "Z", "Q", "Q",
+        "\xc3\x89t\xc3\xa9", "Ete", "K",
+    };
+    std::string bytes = "Game Name\tCountry\tGID\r\n";
+    for (size_t i = 0; i < names.size(); ++i)
+        bytes += names[i] + "\t" + "C" + std::to_string(names.size() - i) + "\tG" + std::to_string(i) + "\r\n";
+    std::vector<std::string> ascending = names;
+    std::sort(ascending.begin(), ascending.end()); // unsigned bytes, a prefix first
+    for (bool full : {false, true}) {
+        SCOPED_TRACE(full ? "ties go on to the country" : "by the name alone");
+        LoadGameList(bytes);
+        grid->SetSortFull(full);
+        grid->SetSortColumn(0);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(1, 0));
+        EXPECT_EQ(Column(*grid, 1), ascending);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(1, 0));
+        EXPECT_EQ(Column(*grid, 1), std::vector<std::string>(ascending.rbegin(), ascending.rend()));
+        if (!full)
+            continue;
+        // The two "Q" rows, and the two equal long ones, by country descending.
+        const std::vector<std::string> sorted = Column(*grid, 1), countries = Column(*grid, 2);
+        for (size_t r = 1; r < sorted.size(); ++r) {
+            if (sorted[r] == sorted[r - 1]) {
+                EXPECT_GT(countries[r - 1], countries[r]) << "row " << r;
+            }
+        }
+    }
+}
+
 TEST(SortDetection, KindOfACellText)
 {
     const struct {
