@@ -15,7 +15,8 @@
 #include <filesystem>
 #include <memory>
 #include <unistd.h>
-#include <unordered_map>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -24,6 +25,55 @@ constexpr int kLinePiece = 64 * 1024;
 // Longest file name most file systems take, in bytes.
 constexpr size_t kMaxFileName = 255;
 const char kOwnershipExtension[] = ".dat";
+
+// The rows of a game list by GID. The slots are open-addressed and hold a
+// piece of each hash beside the row, so that a look-up mostly reads one slot
+// and one GID, both in memory that lies together; a list of a million games
+// would otherwise spend its time following scattered nodes.
+class TGidIndex {
+public:
+    TGidIndex(const TAdvStringGrid &grid, int gidCol)
+    {
+        size_t size = 16;
+        while (size < 2 * size_t(grid.RowCount()))
+            size *= 2;
+        m_slots.assign(size, Slot{});
+        m_gids.resize(size_t(std::max(grid.RowCount(), 1)));
+        for (int r = 1; r < grid.RowCount(); ++r) {
+            m_gids[size_t(r)] = grid.Cells(gidCol, r);
+            const size_t hash = std::hash<std::string_view>()(m_gids[size_t(r)]);
+            Slot &slot = m_slots[Probe(m_gids[size_t(r)], hash)];
+            if (slot.row == 0) // a GID that two rows share ticks the first of them
+                slot = {uint32_t(hash), r};
+        }
+    }
+
+    // The row of gid, or 0 when no row has it.
+    int Find(std::string_view gid) const
+    {
+        return m_slots[Probe(gid, std::hash<std::string_view>()(gid))].row;
+    }
+
+private:
+    struct Slot {
+        uint32_t tag = 0;
+        int row = 0;
+    };
+
+    // The slot holding gid, or the empty one where it would go.
+    size_t Probe(std::string_view gid, size_t hash) const
+    {
+        const size_t mask = m_slots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot &slot = m_slots[i];
+            if (slot.row == 0 || (slot.tag == uint32_t(hash) && m_gids[size_t(slot.row)] == gid))
+                return i;
+        }
+    }
+
+    std::vector<Slot> m_slots;
+    std::vector<std::string> m_gids; // by row
+};
 
 std::string Reason(int error)
 {
@@ -261,18 +311,14 @@ void LoadOwnership(TAdvStringGrid &grid, const std::string &path)
     }
     const int have = FindColumn(grid, "Have");
     const int gid = GidColumn(grid);
-    // A GID that two rows share ticks the first of them.
-    std::unordered_map<std::string, int> rowOf;
-    rowOf.reserve(size_t(grid.RowCount()));
-    for (int r = 1; r < grid.RowCount(); ++r)
-        rowOf.emplace(grid.Cells(gid, r), r);
+    const TGidIndex rows(grid, gid);
     grid.BeginUpdate();
     std::string line;
     while (ReadWholeLine(file, line)) {
         if (line.back() == '\n')
             line.pop_back();
-        if (const auto it = rowOf.find(line); it != rowOf.end())
-            grid.SetCheckBoxState(have, it->second, true);
+        if (const int row = rows.Find(line))
+            grid.SetCheckBoxState(have, row, true);
     }
     grid.EndUpdate();
     if (file.Error())

@@ -1,6 +1,7 @@
 // How the costs grow with the number of games: loading the game list as the
-// main window does, and sorting it by "Game Name" with header clicks
-// (ascending, then descending), at 1,000, 10,000, 100,000 and 1,000,000 games.
+// main window does, ticking every other game from an ownership file, sorting
+// by "Game Name" with header clicks (ascending, then descending), and saving
+// the ticks, at 1,000, 10,000, 100,000 and 1,000,000 games.
 //
 //   build/bench/scale [MAX_GAMES]     (MAX_GAMES defaults to 1,000,000)
 //
@@ -9,6 +10,8 @@
 // as "SCALE" lines with the growth from each size to the next (linear is 10,
 // n log n about 12), and the growth of the last step as figures.
 
+#include "app/Collection.h"
+#include "bench/BenchData.h"
 #include "bench/GridBench.h"
 #include "platform/Application.h"
 
@@ -41,7 +44,7 @@ void ClickHeader(TAdvColumnGrid &grid, int col)
     QCoreApplication::sendEvent(grid.viewport(), &release);
 }
 
-const char *const kFigures[] = {"load", "sort_ascending", "sort_descending"};
+const char *const kFigures[] = {"load", "ticks", "sort_ascending", "sort_descending", "save_ticks"};
 // Counts, not times: they tell a worse algorithm from a costlier step.
 const char *const kCounts[] = {"compares_ascending", "swaps_ascending"};
 
@@ -49,13 +52,16 @@ std::map<std::string, double> Measure(int games)
 {
     QTemporaryDir dir;
     const std::string list = dir.path().toStdString() + "/list.txt";
+    const std::string ownership = dir.path().toStdString() + "/list.dat";
     bench::GenerateGameList(list, games);
+    bench::WriteOwnership(ownership, games);
 
     QWidget window;
     TAdvColumnGrid &grid = *bench::MakeGameGrid(window);
     std::map<std::string, std::vector<double>> times;
     for (int run = 0; run <= kRuns; ++run) {
         const double load = CpuMsOf([&] { bench::LoadLikeGameList(grid, list); });
+        const double ticks = CpuMsOf([&] { LoadOwnership(grid, ownership); });
         QCoreApplication::processEvents();
         // "Game Name" is display column 1; a click on a column other than
         // the sort column sorts ascending, a second one descending.
@@ -65,9 +71,12 @@ std::map<std::string, double> Measure(int games)
         const double descending = CpuMsOf([&] { ClickHeader(grid, 1); });
         if (grid.SortColumn() != 1 || grid.SortDirection() != TAdvStringGrid::sdDescending)
             throw std::runtime_error("the header clicks did not sort by Game Name");
+        const double save = CpuMsOf([&] { SaveOwnership(grid, ownership); });
         if (run == 0)
             continue; // warm-up
         times["load"].push_back(load);
+        times["ticks"].push_back(ticks);
+        times["save_ticks"].push_back(save);
         times["sort_ascending"].push_back(ascending);
         times["sort_descending"].push_back(descending);
         times["compares_ascending"].push_back(compares);
@@ -92,8 +101,9 @@ int main(int argc, char **argv)
             rows.emplace_back(games, Measure(games));
             std::fprintf(stderr, "scale: %d games measured\n", games);
         }
-        std::printf("SCALE | games | load | sort ascending | sort descending | compares (ascending) | swaps |\n");
-        std::printf("SCALE |---:|---:|---:|---:|---:|---:|\n");
+        std::printf("SCALE | games | load | ticks | sort ascending | sort descending | save ticks | compares "
+                    "(ascending) | swaps |\n");
+        std::printf("SCALE |---:|---:|---:|---:|---:|---:|---:|---:|\n");
         for (size_t i = 0; i < rows.size(); ++i) {
             std::printf("SCALE | %d |", rows[i].first);
             for (const char *figure : kFigures) {

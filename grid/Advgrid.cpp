@@ -501,19 +501,25 @@ void TAdvStringGrid::RemoveCheckBox(int col, int row)
     }
 }
 
-bool TAdvStringGrid::HasCheckBox(int col, int row) const
+// The check box of a cell, or null.
+const TCellGraphic *TAdvStringGrid::CheckBoxOf(int col, int row) const
 {
     if (!m_enableGraphics)
-        return false;
+        return nullptr;
     const TCellGraphic *graphic = CellGraphic(col, row);
-    return graphic && (graphic->CellType == ctCheckBox || graphic->CellType == ctDataCheckBox);
+    return graphic && (graphic->CellType == ctCheckBox || graphic->CellType == ctDataCheckBox) ? graphic : nullptr;
+}
+
+bool TAdvStringGrid::HasCheckBox(int col, int row) const
+{
+    return CheckBoxOf(col, row) != nullptr;
 }
 
 bool TAdvStringGrid::GetCheckBoxState(int col, int row, bool &state) const
 {
-    if (!HasCheckBox(col, row))
+    const TCellGraphic *graphic = CheckBoxOf(col, row);
+    if (!graphic)
         return false;
-    const TCellGraphic *graphic = CellGraphic(col, row);
     state = graphic->CellType == ctCheckBox ? graphic->CellBoolean : Store().Text(col, row) == CheckTrueText;
     return true;
 }
@@ -958,16 +964,6 @@ void TAdvStringGrid::QuickSortRows(int col, int left, int right)
         QuickSortRows(col, left, j);
     if (i < right)
         QuickSortRows(col, i, right);
-}
-
-bool TAdvStringGrid::HasCompareHandlers() const
-{
-    return OnGetFormat || OnCustomCompare || OnRawCompare;
-}
-
-bool TAdvStringGrid::SortsByKeysOnly() const
-{
-    return !m_sortFull && m_sortColumn >= 0 && !HasCompareHandlers();
 }
 
 void TAdvStringGrid::SortSwapRows(int row1, int row2)

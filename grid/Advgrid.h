@@ -250,8 +250,9 @@ private:
     int TextWidth(const QFont &font, std::string_view text) const;
     int WidestText(int displayCol, int realCol);
     void QuickSortRows(int col, int left, int right);
-    bool HasCompareHandlers() const;
-    bool SortsByKeysOnly() const;
+    bool HasCompareHandlers() const { return OnGetFormat || OnCustomCompare || OnRawCompare; }
+    bool SortsByKeysOnly() const { return !m_sortFull && m_sortColumn >= 0 && !HasCompareHandlers(); }
+    const TCellGraphic *CheckBoxOf(int col, int row) const;
     void RefreshNumberFormat();
 
     bool m_enableGraphics = true;

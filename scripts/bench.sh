@@ -21,12 +21,13 @@ declare -A command=(
   [startup]="$build/bench/startup 9"
   [textfile]="$build/bench/TextFile_bench"
   [grid_load]="$build/bench/grid_load"
+  [grid_sort]="$build/bench/grid_sort"
   [collection]="$build/bench/collection"
   [sock_capture]="bench/sock_capture.sh $build $runs"
   [http_get]="bench/http_get.sh $build $runs"
   [scale]="$build/bench/scale"
 )
-order=(startup textfile grid_load collection sock_capture http_get scale)
+order=(startup textfile grid_load grid_sort collection sock_capture http_get scale)
 [ $# -gt 0 ] && order=("$@")
 for name in "${order[@]}"; do
   [ -n "${command[$name]:-}" ] || { echo "no benchmark named $name; known: ${!command[*]}" >&2; exit 2; }
