@@ -88,10 +88,6 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
     // A space-bar toggle raises only the click event; the count follows it too.
     acg_GameList->OnCheckBoxClick = Guarded([this] { acg_GameListCheckBoxMouseUp(); });
 
-    sd_FileSaveDialog = new QFileDialog(this, "Save List", QString(), "Text File (*.txt)");
-    sd_FileSaveDialog->setObjectName("sd_FileSaveDialog");
-    sd_FileSaveDialog->setAcceptMode(QFileDialog::AcceptSave);
-    sd_FileSaveDialog->setOption(QFileDialog::DontConfirmOverwrite);
     ExecuteSaveDialog = [](QFileDialog &dialog) -> std::optional<std::string> {
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return std::nullopt;
@@ -247,9 +243,23 @@ void TForm1::SaveList(TExportKind kind)
     if (!CurSys)
         return; // a system is still loading
     const std::string text = ExportText(*acg_GameList, CurSys->Name, kind);
-    sd_FileSaveDialog->selectFile(ToDisplay(ProposedExportName(CurSys->Name, kind)));
-    if (const std::optional<std::string> path = ExecuteSaveDialog(*sd_FileSaveDialog))
+    QFileDialog &dialog = FileSaveDialog();
+    dialog.selectFile(ToDisplay(ProposedExportName(CurSys->Name, kind)));
+    if (const std::optional<std::string> path = ExecuteSaveDialog(dialog))
         WriteExport(*path, text);
+}
+
+// Made at the first export: a file dialog costs more to build than the rest
+// of the window, and most starts export nothing.
+QFileDialog &TForm1::FileSaveDialog()
+{
+    if (!sd_FileSaveDialog) {
+        sd_FileSaveDialog = new QFileDialog(this, "Save List", QString(), "Text File (*.txt)");
+        sd_FileSaveDialog->setObjectName("sd_FileSaveDialog");
+        sd_FileSaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+        sd_FileSaveDialog->setOption(QFileDialog::DontConfirmOverwrite);
+    }
+    return *sd_FileSaveDialog;
 }
 
 bool TForm1::SaveOwnership(const SysRecord *record)

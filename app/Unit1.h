@@ -61,8 +61,9 @@ public:
     void FormEndSession();
 
     // Asks where an export goes: "Save List", text files, the proposed name
-    // already set. The chosen path, or nothing when the user cancels.
-    QFileDialog *sd_FileSaveDialog;
+    // already set. The chosen path, or nothing when the user cancels. The
+    // dialog is made at the first export.
+    QFileDialog *sd_FileSaveDialog = nullptr;
     std::function<std::optional<std::string>(QFileDialog &dialog)> ExecuteSaveDialog;
 
     // The text for the status bar.
@@ -88,6 +89,7 @@ private:
     // Back to the state before any system was chosen.
     void ShowNoSystem();
     void SaveList(TExportKind kind);
+    QFileDialog &FileSaveDialog();
 
     QLabel *m_statusLabel;
     TQuitSignals *m_quitSignals;
