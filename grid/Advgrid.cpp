@@ -920,6 +920,7 @@ void TAdvStringGrid::QSort()
         ~Finish()
         {
             grid->m_sorting = false;
+            // Kept allocated: fresh pages for the keys would cost every click.
             grid->m_sortKeys.clear();
             // The scratch rows hold copies of references that data rows own.
             for (int r = grid->RowCount() - 3; r < grid->RowCount(); ++r)
