@@ -59,23 +59,32 @@ bool MatchesMask(const std::string &name, const std::string &pattern)
 std::vector<TSearchRec> FindFiles(const std::string &pattern, int attr)
 {
     const fs::path full(pattern);
-    const std::string mask = full.filename().string();
+    const QString mask = ToDisplay(full.filename().string());
     const fs::path dir = full.has_parent_path() ? full.parent_path() : fs::path(".");
     const int excluded = ~attr & (faHidden | faSysFile | faVolumeID | faDirectory);
-    std::vector<TSearchRec> found;
+    struct Found {
+        QString shown; // the name as matched and sorted
+        TSearchRec rec;
+    };
+    std::vector<Found> found;
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        TSearchRec rec;
-        rec.Name = it->path().filename().string();
-        if (!MatchesMask(rec.Name, mask))
+        Found f{QString(), {}};
+        f.rec.Name = it->path().filename().string();
+        f.shown = ToDisplay(f.rec.Name);
+        if (!Match(f.shown, mask))
             continue;
-        rec.Attr = AttributesOf(*it, rec.Name);
-        if ((rec.Attr & excluded) == 0)
-            found.push_back(std::move(rec));
+        f.rec.Attr = AttributesOf(*it, f.rec.Name);
+        if ((f.rec.Attr & excluded) == 0)
+            found.push_back(std::move(f));
     }
-    std::sort(found.begin(), found.end(), [](const TSearchRec &a, const TSearchRec &b) {
-        const int c = ToDisplay(a.Name).compare(ToDisplay(b.Name), Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a.Name < b.Name;
+    std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) {
+        const int c = a.shown.compare(b.shown, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.rec.Name < b.rec.Name;
     });
-    return found;
+    std::vector<TSearchRec> recs;
+    recs.reserve(found.size());
+    for (Found &f : found)
+        recs.push_back(std::move(f.rec));
+    return recs;
 }

@@ -29,6 +29,8 @@ TEST(TextFile, TextModeReadsLinesAsTheCLibraryDoes)
     } cases[] = {
         { "CR LF and LF read alike", "a\r\nb\nc\r\n", 100, { "a\n", "b\n", "c\n" } },
         { "every CR is dropped", "a\rb\r\r\nc\r", 100, { "ab\n", "c" } },
+        { "CRs first, last and before Ctrl-Z", "\r\ra\r\nb\r\x1a\r", 100, { "a\n", "b" } },
+        { "only CRs", "\r\r\r", 100, {} },
         { "last line without LF", "one\ntwo", 100, { "one\n", "two" } },
         { "Ctrl-Z ends the file",
           "a\nb\x1a"
