@@ -26,39 +26,59 @@ constexpr int kLinePiece = 64 * 1024;
 constexpr size_t kMaxFileName = 255;
 const char kOwnershipExtension[] = ".dat";
 
-// The rows of a game list by GID. The slots are open-addressed and hold a
-// piece of each hash beside the row, so that a look-up mostly reads one slot
-// and one GID, both in memory that lies together; a list of a million games
-// would otherwise spend its time following scattered nodes.
-class TGidIndex {
+// The GIDs of an ownership file, each of which ticks the first row that has
+// it. The GIDs lie in one block and the slots are open-addressed with a piece
+// of each hash beside them: the rows are then passed in order, each looked up
+// with mostly one slot and one GID read, where a node-based map, or an index
+// of the rows, would wait on memory scattered over a large list.
+class TOwnedGids {
 public:
-    TGidIndex(const TAdvStringGrid &grid, int gidCol)
+    void Add(std::string_view gid)
+    {
+        m_entries.push_back({m_text.size(), gid.size()});
+        m_text += gid;
+    }
+
+    // Lays out the slots once every GID is in.
+    void Index()
     {
         size_t size = 16;
-        while (size < 2 * size_t(grid.RowCount()))
+        while (size < 2 * m_entries.size())
             size *= 2;
         m_slots.assign(size, Slot{});
-        m_gids.resize(size_t(std::max(grid.RowCount(), 1)));
-        for (int r = 1; r < grid.RowCount(); ++r) {
-            m_gids[size_t(r)] = grid.Cells(gidCol, r);
-            const size_t hash = std::hash<std::string_view>()(m_gids[size_t(r)]);
-            Slot &slot = m_slots[Probe(m_gids[size_t(r)], hash)];
-            if (slot.row == 0) // a GID that two rows share ticks the first of them
-                slot = {uint32_t(hash), r};
+        for (uint32_t e = 0; e < m_entries.size(); ++e) {
+            const std::string_view gid = Text(e);
+            const size_t hash = std::hash<std::string_view>()(gid);
+            Slot &slot = m_slots[Probe(gid, hash)];
+            if (slot.entry == 0) // a GID the file names twice ticks once
+                slot = {uint32_t(hash), e + 1, false};
         }
     }
 
-    // The row of gid, or 0 when no row has it.
-    int Find(std::string_view gid) const
+    // True the first time a row with gid asks.
+    bool Take(std::string_view gid)
     {
-        return m_slots[Probe(gid, std::hash<std::string_view>()(gid))].row;
+        Slot &slot = m_slots[Probe(gid, std::hash<std::string_view>()(gid))];
+        if (slot.entry == 0 || slot.taken)
+            return false;
+        slot.taken = true;
+        return true;
     }
 
 private:
+    struct Entry {
+        size_t offset, size;
+    };
     struct Slot {
         uint32_t tag = 0;
-        int row = 0;
+        uint32_t entry = 0; // entry + 1, 0 for an empty slot
+        bool taken = false;
     };
+
+    std::string_view Text(uint32_t e) const
+    {
+        return std::string_view(m_text).substr(m_entries[e].offset, m_entries[e].size);
+    }
 
     // The slot holding gid, or the empty one where it would go.
     size_t Probe(std::string_view gid, size_t hash) const
@@ -66,13 +86,14 @@ private:
         const size_t mask = m_slots.size() - 1;
         for (size_t i = hash & mask;; i = (i + 1) & mask) {
             const Slot &slot = m_slots[i];
-            if (slot.row == 0 || (slot.tag == uint32_t(hash) && m_gids[size_t(slot.row)] == gid))
+            if (slot.entry == 0 || (slot.tag == uint32_t(hash) && Text(slot.entry - 1) == gid))
                 return i;
         }
     }
 
+    std::string m_text;
+    std::vector<Entry> m_entries;
     std::vector<Slot> m_slots;
-    std::vector<std::string> m_gids; // by row
 };
 
 std::string Reason(int error)
@@ -309,20 +330,31 @@ void LoadOwnership(TAdvStringGrid &grid, const std::string &path)
             return; // nothing owned yet
         throw EFOpenError("Cannot open file " + path + ": " + Reason(errno));
     }
-    const int have = FindColumn(grid, "Have");
-    const int gid = GidColumn(grid);
-    const TGidIndex rows(grid, gid);
-    grid.BeginUpdate();
+    TOwnedGids owned;
     std::string line;
     while (ReadWholeLine(file, line)) {
         if (line.back() == '\n')
             line.pop_back();
-        if (const int row = rows.Find(line))
-            grid.SetCheckBoxState(have, row, true);
+        owned.Add(line);
     }
-    grid.EndUpdate();
     if (file.Error())
         throw EInOutError("Cannot read file " + path);
+    owned.Index();
+    const int have = FindColumn(grid, "Have");
+    const int gid = GidColumn(grid);
+    // A pass a step: the reads within a pass don't wait on one another, so
+    // the memory waits of a long list overlap.
+    std::vector<std::string> gids(size_t(std::max(grid.RowCount(), 1)));
+    for (int r = 1; r < grid.RowCount(); ++r)
+        gids[size_t(r)] = grid.Cells(gid, r);
+    std::vector<int> ticked;
+    for (int r = 1; r < grid.RowCount(); ++r)
+        if (owned.Take(gids[size_t(r)]))
+            ticked.push_back(r);
+    grid.BeginUpdate();
+    for (int r : ticked)
+        grid.SetCheckBoxState(have, r, true);
+    grid.EndUpdate();
 }
 
 std::string OwnershipText(const TAdvStringGrid &grid)
