@@ -46,7 +46,7 @@ public:
         while (size < 2 * m_entries.size())
             size *= 2;
         m_slots.assign(size, Slot{});
-        for (uint32_t e = 0; e < m_entries.size(); ++e) {
+        for (size_t e = 0; e < m_entries.size(); ++e) {
             const std::string_view gid = Text(e);
             const size_t hash = std::hash<std::string_view>()(gid);
             Slot &slot = m_slots[Probe(gid, hash)];
@@ -71,11 +71,11 @@ private:
     };
     struct Slot {
         uint32_t tag = 0;
-        uint32_t entry = 0; // entry + 1, 0 for an empty slot
+        size_t entry = 0; // entry + 1, 0 for an empty slot
         bool taken = false;
     };
 
-    std::string_view Text(uint32_t e) const
+    std::string_view Text(size_t e) const
     {
         return std::string_view(m_text).substr(m_entries[e].offset, m_entries[e].size);
     }

@@ -69,7 +69,7 @@ std::vector<TSearchRec> FindFiles(const std::string &pattern, int attr)
     std::vector<Found> found;
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        Found f{QString(), {}};
+        Found f;
         f.rec.Name = it->path().filename().string();
         f.shown = ToDisplay(f.rec.Name);
         if (!Match(f.shown, mask))

@@ -54,7 +54,6 @@ bool TTextFile::Close()
     return ok;
 }
 
-// Reads the next block; in text mode drops CRs and stops for good at Ctrl-Z.
 namespace {
 
 // Closes up the CRs in data[0, size); the new size.
@@ -78,6 +77,7 @@ size_t DropCRs(char *data, size_t size)
 
 } // namespace
 
+// Reads the next block; in text mode drops CRs and stops for good at Ctrl-Z.
 bool TTextFile::Fill()
 {
     m_pos = m_len = 0;
