@@ -27,14 +27,21 @@ constexpr size_t kMaxFileName = 255;
 const char kOwnershipExtension[] = ".dat";
 
 // The GIDs of an ownership file, each of which ticks the first row that has
-// it. The GIDs lie in one block and the slots are open-addressed with a piece
-// of each hash beside them: the rows are then passed in order, each looked up
-// with mostly one slot and one GID read, where a node-based map, or an index
-// of the rows, would wait on memory scattered over a large list.
+// it. Each open-addressed slot holds a GID of up to 8 bytes itself (most are
+// that short) or else where it lies in one block, beside a piece of its hash.
+// The rows are looked up in order, each slot fetched some rows ahead of its
+// lookup, so that in a long list the waits on memory overlap.
 class TOwnedGids {
 public:
+    // How many lookups ahead a slot is asked for.
+    static constexpr size_t kAhead = 16;
+
+    static size_t Hash(std::string_view gid) { return std::hash<std::string_view>()(gid); }
+
     void Add(std::string_view gid)
     {
+        if (gid.size() >= kEmpty)
+            return; // longer than any cell can be
         m_entries.push_back({m_text.size(), gid.size()});
         m_text += gid;
     }
@@ -46,49 +53,75 @@ public:
         while (size < 2 * m_entries.size())
             size *= 2;
         m_slots.assign(size, Slot{});
+        std::vector<size_t> hashes(m_entries.size());
+        for (size_t e = 0; e < m_entries.size(); ++e)
+            hashes[e] = Hash(Text(m_entries[e]));
         for (size_t e = 0; e < m_entries.size(); ++e) {
-            const std::string_view gid = Text(e);
-            const size_t hash = std::hash<std::string_view>()(gid);
-            Slot &slot = m_slots[Probe(gid, hash)];
-            if (slot.entry == 0) // a GID the file names twice ticks once
-                slot = {uint32_t(hash), e + 1, false};
+            if (e + kAhead < hashes.size())
+                Prefetch(hashes[e + kAhead]);
+            const std::string_view gid = Text(m_entries[e]);
+            Slot &slot = m_slots[Probe(gid, hashes[e])];
+            if (slot.size == kEmpty) // a GID the file names twice ticks once
+                slot = {IsShort(gid) ? ShortBytes(gid) : m_entries[e].offset, uint32_t(gid.size()), TagOf(hashes[e])};
         }
+        m_entries = {};
     }
 
+    // Brings the slot where a GID of this hash starts its search nearer.
+    void Prefetch(size_t hash) const { __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]); }
+
     // True the first time a row with gid asks.
-    bool Take(std::string_view gid)
+    bool Take(std::string_view gid, size_t hash)
     {
-        Slot &slot = m_slots[Probe(gid, std::hash<std::string_view>()(gid))];
-        if (slot.entry == 0 || slot.taken)
+        Slot &slot = m_slots[Probe(gid, hash)];
+        if (slot.size == kEmpty || slot.tag == kTaken)
             return false;
-        slot.taken = true;
+        slot.tag = kTaken;
         return true;
     }
 
 private:
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+    // A taken slot keeps its place in the probe sequence but matches no GID.
+    static constexpr uint32_t kTaken = 0;
+
     struct Entry {
-        size_t offset, size;
+        uint64_t offset, size;
     };
     struct Slot {
+        uint64_t gid = 0; // the bytes of a short GID, else its offset
+        uint32_t size = kEmpty;
         uint32_t tag = 0;
-        size_t entry = 0; // entry + 1, 0 for an empty slot
-        bool taken = false;
     };
 
-    std::string_view Text(size_t e) const
+    std::string_view Text(const Entry &e) const { return std::string_view(m_text).substr(e.offset, e.size); }
+    static uint32_t TagOf(size_t hash) { return uint32_t(hash >> 32) | 1; }
+    static bool IsShort(std::string_view gid) { return gid.size() <= sizeof(uint64_t); }
+    static uint64_t ShortBytes(std::string_view gid)
     {
-        return std::string_view(m_text).substr(m_entries[e].offset, m_entries[e].size);
+        uint64_t bytes = 0;
+        if (!gid.empty()) // an empty cell's view may hold no pointer at all
+            std::memcpy(&bytes, gid.data(), gid.size());
+        return bytes;
+    }
+
+    bool Holds(const Slot &slot, std::string_view gid, uint32_t tag) const
+    {
+        if (slot.tag != tag || slot.size != gid.size())
+            return false;
+        if (IsShort(gid))
+            return slot.gid == ShortBytes(gid);
+        return std::string_view(m_text).substr(slot.gid, slot.size) == gid;
     }
 
     // The slot holding gid, or the empty one where it would go.
     size_t Probe(std::string_view gid, size_t hash) const
     {
         const size_t mask = m_slots.size() - 1;
-        for (size_t i = hash & mask;; i = (i + 1) & mask) {
-            const Slot &slot = m_slots[i];
-            if (slot.entry == 0 || (slot.tag == uint32_t(hash) && Text(slot.entry - 1) == gid))
+        const uint32_t tag = TagOf(hash);
+        for (size_t i = hash & mask;; i = (i + 1) & mask)
+            if (m_slots[i].size == kEmpty || Holds(m_slots[i], gid, tag))
                 return i;
-        }
     }
 
     std::string m_text;
@@ -215,11 +248,22 @@ bool IsTicked(const TAdvStringGrid &grid, int have, int row)
     return grid.GetCheckBoxState(have, row, state) && state;
 }
 
+// Calls visit(row) for each game row, top to bottom, with the rows a little
+// further down already asked for.
+template <class Visit>
+void ForEachGame(const TAdvStringGrid &grid, Visit visit)
+{
+    constexpr int kAhead = 16;
+    for (int r = 1; r < grid.RowCount(); ++r) {
+        grid.PrefetchRow(r + kAhead);
+        visit(r);
+    }
+}
+
 int CountTicked(const TAdvStringGrid &grid, int have)
 {
     int count = 0;
-    for (int r = 1; r < grid.RowCount(); ++r)
-        count += IsTicked(grid, have, r) ? 1 : 0;
+    ForEachGame(grid, [&](int r) { count += IsTicked(grid, have, r) ? 1 : 0; });
     return count;
 }
 
@@ -342,15 +386,16 @@ void LoadOwnership(TAdvStringGrid &grid, const std::string &path)
     owned.Index();
     const int have = FindColumn(grid, "Have");
     const int gid = GidColumn(grid);
-    // A pass a step: the reads within a pass don't wait on one another, so
-    // the memory waits of a long list overlap.
-    std::vector<std::string> gids(size_t(std::max(grid.RowCount(), 1)));
+    std::vector<size_t> hashes(size_t(std::max(grid.RowCount(), 1)));
     for (int r = 1; r < grid.RowCount(); ++r)
-        gids[size_t(r)] = grid.Cells(gid, r);
+        hashes[size_t(r)] = TOwnedGids::Hash(grid.CellText(gid, r));
     std::vector<int> ticked;
-    for (int r = 1; r < grid.RowCount(); ++r)
-        if (owned.Take(gids[size_t(r)]))
+    for (int r = 1; r < grid.RowCount(); ++r) {
+        if (size_t(r) + TOwnedGids::kAhead < hashes.size())
+            owned.Prefetch(hashes[size_t(r) + TOwnedGids::kAhead]);
+        if (owned.Take(grid.CellText(gid, r), hashes[size_t(r)]))
             ticked.push_back(r);
+    }
     grid.BeginUpdate();
     for (int r : ticked)
         grid.SetCheckBoxState(have, r, true);
@@ -362,9 +407,10 @@ std::string OwnershipText(const TAdvStringGrid &grid)
     const int have = FindColumn(grid, "Have");
     const int gid = GidColumn(grid);
     std::string text;
-    for (int r = 1; r < grid.RowCount(); ++r)
+    ForEachGame(grid, [&](int r) {
         if (IsTicked(grid, have, r))
-            text += grid.Cells(gid, r) + "\r\n";
+            text.append(grid.CellText(gid, r)).append("\r\n");
+    });
     return text;
 }
 
@@ -387,9 +433,10 @@ std::string ExportText(const TAdvStringGrid &grid, const std::string &name, TExp
     const int have = FindColumn(grid, "Have");
     const bool wanted = kind == TExportKind::Have;
     TStringList lines;
-    for (int r = 1; r < grid.RowCount(); ++r)
+    ForEachGame(grid, [&](int r) {
         if (IsTicked(grid, have, r) == wanted)
             lines.Add(CellOrEmpty(grid, gameName, r) + " (" + CellOrEmpty(grid, country, r) + ")");
+    });
     lines.Sort();
     const char *format = wanted ? " You Have %d of %d known %s Games" : " You are missing %d of %d known %s Games";
     lines.Insert(0, Format(format, lines.Count(), GameCount(grid), name));

@@ -6,7 +6,8 @@
 //   build/bench/scale [MAX_GAMES]     (MAX_GAMES defaults to 1,000,000)
 //
 // Each figure is the thread's CPU time (on a busy machine, what an idle one
-// shows as wall time), the median of 5 runs after a warm-up. Prints the table
+// shows as wall time), the median of 5 runs after a warm-up; each run goes
+// through every size. Prints the table
 // as "SCALE" lines with the growth from each size to the next (linear is 10,
 // n log n about 12), and the growth of the last step as figures.
 
@@ -21,6 +22,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -48,45 +50,50 @@ const char *const kFigures[] = {"load", "ticks", "sort_ascending", "sort_descend
 // Counts, not times: they tell a worse algorithm from a costlier step.
 const char *const kCounts[] = {"compares_ascending", "swaps_ascending"};
 
-std::map<std::string, double> Measure(int games)
-{
-    QTemporaryDir dir;
-    const std::string list = dir.path().toStdString() + "/list.txt";
-    const std::string ownership = dir.path().toStdString() + "/list.dat";
-    bench::GenerateGameList(list, games);
-    bench::WriteOwnership(ownership, games);
+// One list size: its files, its grid, and the figures of each run.
+struct TSize {
+    explicit TSize(int games) : Games(games)
+    {
+        bench::GenerateGameList(List, games);
+        bench::WriteOwnership(Ownership, games);
+    }
 
-    QWidget window;
-    TAdvColumnGrid &grid = *bench::MakeGameGrid(window);
-    std::map<std::string, std::vector<double>> times;
-    for (int run = 0; run <= kRuns; ++run) {
-        const double load = CpuMsOf([&] { bench::LoadLikeGameList(grid, list); });
-        const double ticks = CpuMsOf([&] { LoadOwnership(grid, ownership); });
+    // One run of every step, in the order a user takes them.
+    void Run(bool warmUp)
+    {
+        const double load = CpuMsOf([&] { bench::LoadLikeGameList(Grid, List); });
+        const double ticks = CpuMsOf([&] { LoadOwnership(Grid, Ownership); });
         QCoreApplication::processEvents();
         // "Game Name" is display column 1; a click on a column other than
         // the sort column sorts ascending, a second one descending.
-        grid.SetSortColumn(0);
-        const double ascending = CpuMsOf([&] { ClickHeader(grid, 1); });
-        const double compares = double(grid.SortCompares), swaps = double(grid.SortSwaps);
-        const double descending = CpuMsOf([&] { ClickHeader(grid, 1); });
-        if (grid.SortColumn() != 1 || grid.SortDirection() != TAdvStringGrid::sdDescending)
+        Grid.SetSortColumn(0);
+        const double ascending = CpuMsOf([&] { ClickHeader(Grid, 1); });
+        const double compares = double(Grid.SortCompares), swaps = double(Grid.SortSwaps);
+        const double descending = CpuMsOf([&] { ClickHeader(Grid, 1); });
+        if (Grid.SortColumn() != 1 || Grid.SortDirection() != TAdvStringGrid::sdDescending)
             throw std::runtime_error("the header clicks did not sort by Game Name");
-        const double save = CpuMsOf([&] { SaveOwnership(grid, ownership); });
-        if (run == 0)
-            continue; // warm-up
-        times["load"].push_back(load);
-        times["ticks"].push_back(ticks);
-        times["save_ticks"].push_back(save);
-        times["sort_ascending"].push_back(ascending);
-        times["sort_descending"].push_back(descending);
-        times["compares_ascending"].push_back(compares);
-        times["swaps_ascending"].push_back(swaps);
+        const double save = CpuMsOf([&] { SaveOwnership(Grid, Ownership); });
+        if (warmUp)
+            return;
+        Times["load"].push_back(load);
+        Times["ticks"].push_back(ticks);
+        Times["save_ticks"].push_back(save);
+        Times["sort_ascending"].push_back(ascending);
+        Times["sort_descending"].push_back(descending);
+        Times["compares_ascending"].push_back(compares);
+        Times["swaps_ascending"].push_back(swaps);
     }
-    std::map<std::string, double> medians;
-    for (const auto &[figure, values] : times)
-        medians[figure] = bench::Median(values);
-    return medians;
-}
+
+    double Median(const std::string &figure) const { return bench::Median(Times.at(figure)); }
+
+    const int Games;
+    QTemporaryDir Dir;
+    const std::string List = Dir.path().toStdString() + "/list.txt";
+    const std::string Ownership = Dir.path().toStdString() + "/list.dat";
+    QWidget Window;
+    TAdvColumnGrid &Grid = *bench::MakeGameGrid(Window);
+    std::map<std::string, std::vector<double>> Times;
+};
 
 } // namespace
 
@@ -96,38 +103,43 @@ int main(int argc, char **argv)
     TApplication app(argc, argv);
     const int most = argc > 1 ? std::atoi(argv[1]) : 1000000;
     try {
-        std::vector<std::pair<int, std::map<std::string, double>>> rows;
-        for (int games = 1000; games <= most; games *= 10) {
-            rows.emplace_back(games, Measure(games));
-            std::fprintf(stderr, "scale: %d games measured\n", games);
+        std::vector<std::unique_ptr<TSize>> sizes;
+        for (int games = 1000; games <= most; games *= 10)
+            sizes.push_back(std::make_unique<TSize>(games));
+        // Each run takes every size in turn, so that a slower spell of a
+        // shared machine weighs on all of them alike and not on one size.
+        for (int run = 0; run <= kRuns; ++run) {
+            for (auto &size : sizes)
+                size->Run(run == 0);
+            std::fprintf(stderr, "scale: run %d of %d done\n", run, kRuns);
         }
         std::printf("SCALE | games | load | ticks | sort ascending | sort descending | save ticks | compares "
                     "(ascending) | swaps |\n");
         std::printf("SCALE |---:|---:|---:|---:|---:|---:|---:|---:|\n");
-        for (size_t i = 0; i < rows.size(); ++i) {
-            std::printf("SCALE | %d |", rows[i].first);
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            std::printf("SCALE | %d |", sizes[i]->Games);
             for (const char *figure : kFigures) {
-                const double ms = rows[i].second.at(figure);
+                const double ms = sizes[i]->Median(figure);
                 if (i == 0)
                     std::printf(" %.2f |", ms);
                 else
-                    std::printf(" %.2f (x%.1f) |", ms, ms / rows[i - 1].second.at(figure));
+                    std::printf(" %.2f (x%.1f) |", ms, ms / sizes[i - 1]->Median(figure));
             }
             for (const char *count : kCounts)
-                std::printf(" %.0f |", rows[i].second.at(count));
+                std::printf(" %.0f |", sizes[i]->Median(count));
             std::printf("\n");
         }
         // The verdict rests on the last step, where fixed costs no longer
         // hide the growth: linear is 10, n log n 10 log(10n) / log(n); a
         // growth 40 % above that is a defect.
-        if (rows.size() >= 2) {
-            const auto &[a, small] = rows[rows.size() - 2];
-            const auto &[b, large] = rows.back();
-            const double nlogn = 10 * std::log(double(b)) / std::log(double(a));
+        if (sizes.size() >= 2) {
+            const TSize &small = *sizes[sizes.size() - 2];
+            const TSize &large = *sizes.back();
+            const double nlogn = 10 * std::log(double(large.Games)) / std::log(double(small.Games));
             for (const char *figure : kFigures) {
                 const bool sort = std::string(figure).starts_with("sort");
-                std::printf("FIGURE growth_%s_%d_to_%d %.1f x max=%.1f\n", figure, a, b,
-                            large.at(figure) / small.at(figure), 1.4 * (sort ? nlogn : 10));
+                std::printf("FIGURE growth_%s_%d_to_%d %.1f x max=%.1f\n", figure, small.Games, large.Games,
+                            large.Median(figure) / small.Median(figure), 1.4 * (sort ? nlogn : 10));
             }
         }
     } catch (const std::exception &e) {

@@ -13,8 +13,22 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+// Blocks share chunks: a poisoned gap follows each block and what no block
+// holds stays poisoned, so an overrun is caught as with blocks of their own.
+// A freed block stays readable until its whole chunk is gone.
+#define POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+constexpr size_t kRedZone = 8;
+#else
+#define POISON(p, n) ((void)(p), (void)(n))
+#define UNPOISON(p, n) ((void)(p), (void)(n))
+constexpr size_t kRedZone = 0;
+#endif
+
 // ---------------------------------------------------------------------------
-// TCellStore
+// Text blocks
 //
 // A text block: u16 lead (empty cells before the first stored one), u16
 // count (bit 15: offsets are 32-bit), `count` end offsets, then the bytes.
@@ -58,7 +72,80 @@ uint32_t OffsetAt(const char *block, bool wide, uint32_t i)
     return v;
 }
 
+// Chunks are large enough that a load makes few of them, and a block above
+// an eighth of one gets a chunk of its own, so at most that much of a chunk
+// is left unused when the next block doesn't fit.
+constexpr size_t kChunkSize = size_t(256) << 10;
+constexpr size_t kOwnChunk = kChunkSize / 8;
+
 } // namespace
+
+// ---------------------------------------------------------------------------
+// TBlockArena
+//
+// Each block is preceded by the u32 id of its chunk.
+
+TBlockArena::~TBlockArena()
+{
+    for (Chunk &chunk : m_chunks)
+        std::free(chunk.memory);
+}
+
+uint32_t TBlockArena::NewChunk(size_t size)
+{
+    if (m_freeIds.empty()) {
+        m_chunks.emplace_back();
+        m_freeIds.push_back(uint32_t(m_chunks.size() - 1));
+    }
+    const uint32_t id = m_freeIds.back();
+    m_chunks[id] = Chunk{static_cast<char *>(::Allocate(size)), size, 0, 0};
+    m_freeIds.pop_back();
+    POISON(m_chunks[id].memory, size);
+    return id;
+}
+
+char *TBlockArena::Cut(uint32_t id, size_t bytes)
+{
+    Chunk &chunk = m_chunks[id];
+    char *p = chunk.memory + chunk.used;
+    UNPOISON(p, sizeof id + bytes);
+    std::memcpy(p, &id, sizeof id);
+    chunk.used += sizeof id + bytes + kRedZone;
+    ++chunk.live;
+    return p + sizeof id;
+}
+
+char *TBlockArena::Allocate(size_t bytes)
+{
+    const size_t need = sizeof(uint32_t) + bytes + kRedZone;
+    if (need > kOwnChunk)
+        return Cut(NewChunk(need), bytes);
+    if (m_current == UINT32_MAX || m_chunks[m_current].used + need > kChunkSize)
+        m_current = NewChunk(kChunkSize);
+    return Cut(m_current, bytes);
+}
+
+void TBlockArena::Free(char *block)
+{
+    if (!block)
+        return;
+    uint32_t id;
+    std::memcpy(&id, block - sizeof id, sizeof id);
+    Chunk &chunk = m_chunks[id];
+    if (--chunk.live > 0)
+        return;
+    if (id == m_current) {
+        POISON(chunk.memory, chunk.size);
+        chunk.used = 0;
+        return;
+    }
+    std::free(chunk.memory);
+    chunk = Chunk();
+    m_freeIds.push_back(id);
+}
+
+// ---------------------------------------------------------------------------
+// TCellStore
 
 TCellStore::~TCellStore()
 {
@@ -68,7 +155,7 @@ TCellStore::~TCellStore()
 
 void TCellStore::FreeRow(Row &row)
 {
-    std::free(row.texts);
+    m_arena.Free(row.texts);
     if (row.objectCount > 1)
         std::free(row.objects);
     row = Row();
@@ -121,7 +208,7 @@ char *TCellStore::Pack(const Texts &texts)
         throw ERangeError("Grid row too long");
     const bool wide = total > 0xFFFF;
     const size_t offsetSize = wide ? 4 : 2;
-    char *block = static_cast<char *>(Allocate(sizeof(BlockHeader) + count * offsetSize + total));
+    char *block = m_arena.Allocate(sizeof(BlockHeader) + count * offsetSize + total);
     const BlockHeader h{uint16_t(lead), uint16_t(count | (wide ? kWide : 0))};
     std::memcpy(block, &h, sizeof h);
     char *offsets = block + sizeof(BlockHeader);
@@ -168,7 +255,7 @@ TCellStore::Texts &TCellStore::Unpack(const Row &row, size_t minCount)
 void TCellStore::Repack(Row &row, const Texts &texts)
 {
     char *block = Pack(texts); // the texts may point into the old block
-    std::free(row.texts);
+    m_arena.Free(row.texts);
     row.texts = block;
 }
 
@@ -216,7 +303,7 @@ void TCellStore::ClearTexts(int row, int col1, int col2)
     const BlockHeader h = HeaderOf(r.texts);
     const uint32_t end = End(r.texts);
     if (uint32_t(col1) <= h.lead && uint32_t(col2) + 1 >= end) {
-        std::free(r.texts);
+        m_arena.Free(r.texts);
         r.texts = nullptr;
         return;
     }
@@ -403,6 +490,17 @@ void TCellStore::InsertEmptyCols(int rows, int col, int count, int limit, const 
     }
 }
 
+void TCellStore::Prefetch(int row) const
+{
+    if (row < 0 || size_t(row) >= m_rows.size())
+        return;
+    const Row &r = m_rows[size_t(row)];
+    if (r.texts)
+        __builtin_prefetch(r.texts);
+    if (r.objects)
+        __builtin_prefetch(r.objects);
+}
+
 void TCellStore::SwapRows(int a, int b)
 {
     CheckIndex(0, a);
@@ -424,7 +522,7 @@ void TCellStore::CopyRowRefs(int dst, int src)
         const uint32_t count = h.count & ~kWide;
         const size_t size = sizeof(BlockHeader) + count * ((h.count & kWide) ? 4 : 2) +
                             OffsetAt(s.texts, h.count & kWide, count - 1);
-        d.texts = static_cast<char *>(Allocate(size));
+        d.texts = m_arena.Allocate(size);
         std::memcpy(d.texts, s.texts, size);
     }
     if (s.objectCount == 1) {

@@ -17,6 +17,37 @@ public:
     virtual ~TObject() = default;
 };
 
+// Where a cell store's text blocks live: blocks are cut from large chunks in
+// the order they are made, so the rows of a load lie one after another in
+// memory and a pass over them reads in order. A block's space comes back when
+// every block of its chunk is gone: the chunk is then freed or, if blocks are
+// still being cut from it, used again from its start.
+class TBlockArena {
+public:
+    TBlockArena() = default;
+    TBlockArena(const TBlockArena &) = delete;
+    TBlockArena &operator=(const TBlockArena &) = delete;
+    ~TBlockArena();
+
+    char *Allocate(size_t bytes);
+    // Null is ignored.
+    void Free(char *block);
+
+private:
+    struct Chunk {
+        char *memory = nullptr;
+        size_t size = 0;
+        size_t used = 0;
+        size_t live = 0;
+    };
+    uint32_t NewChunk(size_t size);
+    char *Cut(uint32_t id, size_t bytes);
+
+    std::vector<Chunk> m_chunks; // indexed by the id in front of each block
+    std::vector<uint32_t> m_freeIds;
+    uint32_t m_current = UINT32_MAX;
+};
+
 // The cells of a grid: one text and one object reference per (column, row),
 // stored sparsely by row. An entry outlives any lowering of the grid's
 // counts. Each row's texts are packed into one block (leading empty cells
@@ -61,6 +92,9 @@ public:
     // to `release`.
     void InsertEmptyCols(int rows, int col, int count, int limit, const Release &release);
 
+    // Starts bringing a row's texts and object into the cache; any row.
+    void Prefetch(int row) const;
+
     // Exchanges two whole rows, every column included.
     void SwapRows(int a, int b);
     // Makes row `dst` hold the texts of row `src` and the same object
@@ -90,16 +124,17 @@ private:
 
     static std::string_view TextOf(const char *block, uint32_t col);
     static uint32_t End(const char *block);
-    static char *Pack(const Texts &texts);
+    char *Pack(const Texts &texts);
     static std::vector<ObjEntry> Entries(const Row &row);
     static void SetEntries(Row &row, const std::vector<ObjEntry> &entries);
-    static void FreeRow(Row &row);
+    void FreeRow(Row &row);
     Row &RowAt(int row);
     void Repack(Row &row, const Texts &texts);
     // The texts of a row from column 0, at least minCount of them.
     Texts &Unpack(const Row &row, size_t minCount);
     static void CheckIndex(int col, int row);
 
+    TBlockArena m_arena; // before the rows: their blocks live in it
     std::vector<Row> m_rows;
     Texts m_scratch;
 };
@@ -183,6 +218,13 @@ public:
     void SetCtl3D(bool value);
 
     std::string Cells(int col, int row) const;
+    // A cell's text without a copy, for passes over many rows; valid until
+    // the row is next changed.
+    std::string_view CellText(int col, int row) const { return m_store.Text(col, row); }
+    // A hint before a pass over many rows: once a list has been sorted its
+    // rows lie scattered, and asking for a row some ahead lets the waits on
+    // memory overlap. Any row number is allowed.
+    void PrefetchRow(int row) const { m_store.Prefetch(row); }
     void SetCells(int col, int row, const std::string &text);
     TObject *Objects(int col, int row) const;
     void SetObjects(int col, int row, TObject *object);

@@ -219,7 +219,9 @@ TEST_F(Collection, OwnershipFileTicksTheRowsItNames)
                                  // What a reader cutting lines after 24 characters would tick instead.
                                  "Head\tUSA\t" + longGid.substr(0, 24) + "\r\n"
                                  "Tail\tUSA\t" + longGid.substr(24) + "\r\n"
-                                 "Other\tUSA\tother\r\n";
+                                 "Other\tUSA\tother\r\n"
+                                 "Eight\tUSA\t12345678\r\n"
+                                 "Nine\tUSA\t123456789\r\n";
     const struct {
         const char *what;
         std::string file;
@@ -231,6 +233,9 @@ TEST_F(Collection, OwnershipFileTicksTheRowsItNames)
         {"empty line", "\r\n", {""}},
         {"long GID", longGid + "\r\n", {longGid}},
         {"unknown GIDs and Ctrl-Z", "gone\r\nother\r\n\x1a" "dup\r\n", {"other"}},
+        {"named twice", "dup\r\ndup\r\n", {"dup"}},
+        {"eight and nine bytes", "123456789\r\n12345678\r\n", {"12345678", "123456789"}},
+        {"a GID's first bytes or more", "1234567\r\n12345678 \r\n1234567890\r\n", {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
