@@ -1,7 +1,8 @@
 // Start-up: the real tirmo executable in an application folder holding 200
 // game databases of 2,000 games each, from its start until its main window is
 // shown with the selector filled, next to a Qt Widgets program that shows an
-// empty main window of the same size, in the same run. Both run offscreen
+// empty main window of the same size, in the same run, and the same window
+// showing one label (the cost of any text: the font set-up). All run offscreen
 // with a hook preloaded (shown/ShownHook.cpp) that reports the moment the
 // first window has painted and ends the process; the programs take turns, one
 // warm-up each, then the median of the runs.
@@ -154,12 +155,16 @@ int main(int argc, char **argv)
         fs::create_directories(dir / "bare" / "cdl" / "data");
         fs::copy_file(TIRMO_EXE, dir / "bare" / "tirmo");
         const std::string bare = (dir / "bare" / "tirmo").string();
-        std::vector<double> tirmoMs, emptyMs, tirmoCpu, emptyCpu, tirmoRead, emptyRead, bareMs, bareCpu;
+        std::vector<double> tirmoMs, emptyMs, tirmoCpu, emptyCpu, tirmoRead, emptyRead, bareMs, bareCpu, labelMs,
+            labelCpu;
         // The empty window is shown at the size of the program's.
-        Start t = TimeStart(tirmo, dir / "tirmo.err"), e, b;
+        Start t = TimeStart(tirmo, dir / "tirmo.err"), e, b, l;
         const std::vector<std::string> size = {std::to_string(t.width), std::to_string(t.height)};
+        std::vector<std::string> sizeAndText = size;
+        sizeAndText.push_back("Game Name");
         for (int run = 0; run <= runs; ++run) {
             e = TimeStart(EMPTY_WINDOW_EXE, dir / "empty.err", size);
+            l = TimeStart(EMPTY_WINDOW_EXE, dir / "label.err", sizeAndText);
             t = TimeStart(tirmo, dir / "tirmo.err");
             b = TimeStart(bare, dir / "bare.err");
             if (t.entries != kDatabases)
@@ -173,6 +178,8 @@ int main(int argc, char **argv)
             bareMs.push_back(b.ms);
             bareCpu.push_back(b.cpuMs);
             emptyCpu.push_back(e.cpuMs);
+            labelMs.push_back(l.ms);
+            labelCpu.push_back(l.cpuMs);
             tirmoRead.push_back(double(t.bytesRead));
             emptyRead.push_back(double(e.bytesRead));
         }
@@ -187,6 +194,8 @@ int main(int argc, char **argv)
                     Median(bareCpu));
         std::printf("  empty Qt main window, same size:   %7.1f ms wall %7.1f ms CPU (%dx%d)\n", emptyMedian,
                     emptyCpuMedian, e.width, e.height);
+        std::printf("  that window with one label:        %7.1f ms wall %7.1f ms CPU\n", Median(labelMs),
+                    Median(labelCpu));
         std::printf("  ratio:                             %7.2f x wall %7.2f x CPU   (target <= 1.5)\n",
                     tirmoMedian / emptyMedian, tirmoCpuMedian / emptyCpuMedian);
         std::printf("  bytes read per database:           %7.0f\n", readPerDb);
@@ -194,6 +203,7 @@ int main(int argc, char **argv)
         std::printf("FIGURE startup_200_databases_cpu %.1f ms peer=%.1f maxratio=1.5\n", tirmoCpuMedian,
                     emptyCpuMedian);
         std::printf("FIGURE startup_no_databases_cpu %.1f ms peer=%.1f\n", Median(bareCpu), emptyCpuMedian);
+        std::printf("FIGURE startup_one_label_window_cpu %.1f ms peer=%.1f\n", Median(labelCpu), emptyCpuMedian);
         std::printf("FIGURE startup_bytes_read_per_database %.0f B max=8192\n", readPerDb);
     } catch (const std::exception &ex) {
         std::fprintf(stderr, "startup: %s\n", ex.what());

@@ -18,7 +18,7 @@ runs=${BENCH_RUNS:-5}
 # name and command of each benchmark; the .sh drivers take the build folder
 # and the number of runs.
 declare -A command=(
-  [startup]="$build/bench/startup 9"
+  [startup]="$build/bench/startup 15"
   [textfile]="$build/bench/TextFile_bench"
   [grid_load]="$build/bench/grid_load"
   [grid_sort]="$build/bench/grid_sort"
