@@ -352,7 +352,10 @@ void TAdvStringGrid::ClearRect(int col1, int row1, int col2, int row2)
     CheckNotNegative(row1, "row");
     TCellStore &store = Store();
     const int lastRow = std::min(row2, store.StoredRows() - 1);
+    // Clearing a sorted list visits rows scattered through memory.
+    constexpr int kAhead = 16;
     for (int r = row1; r <= lastRow; ++r) {
+        store.Prefetch(r + kAhead);
         store.ClearTexts(r, col1, col2);
         if (m_enableGraphics)
             store.ReleaseObjects(r, col1, col2, FreeGraphic);
