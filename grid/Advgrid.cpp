@@ -4,6 +4,7 @@
 #include "platform/AnsiText.h"
 #include "platform/Application.h"
 #include "platform/Collate.h"
+#include "platform/Poison.h"
 
 #include <QDate>
 #include <QFontMetrics>
@@ -12,7 +13,9 @@
 #include <QStyleOption>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstdlib>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -24,6 +27,111 @@ namespace {
 constexpr int kCheckBoxSize = 15;
 // Loading lets painting and input in at this interval, not after every line.
 constexpr int kPumpIntervalMs = 16;
+
+// Check boxes come one per game, a million in the largest lists, and go all
+// together when a list is cleared. Freed to the heap, a million small blocks
+// on its free lists made the next large allocation sort through them one by
+// one, in the scattered order a sort leaves. Here they come from slabs of
+// their own, and a free slot is always taken lowest first: a list loaded
+// after another was cleared gets its check boxes one after another in
+// memory, whatever order the old ones went in.
+class TGraphicPool {
+public:
+    void *Take()
+    {
+        while (m_firstFree < m_slabs.size() && m_slabs[m_firstFree]->freeCount == 0)
+            ++m_firstFree;
+        if (m_firstFree == m_slabs.size())
+            m_slabs.push_back(NewSlab(m_slabs.size()));
+        Slab &slab = *m_slabs[m_firstFree];
+        while (slab.freeBits[slab.firstWord] == 0)
+            ++slab.firstWord;
+        uint64_t &word = slab.freeBits[slab.firstWord];
+        const size_t i = slab.firstWord * 64 + size_t(std::countr_zero(word));
+        word &= word - 1;
+        --slab.freeCount;
+        ++m_live;
+        Unpoison(&Slots(slab)[i], sizeof(Slot));
+        return &Slots(slab)[i];
+    }
+
+    void Give(void *p)
+    {
+        auto &slab = *reinterpret_cast<Slab *>(reinterpret_cast<uintptr_t>(p) & ~(kSlabSize - 1));
+        const size_t i = size_t(static_cast<Slot *>(p) - Slots(slab));
+        uint64_t &word = slab.freeBits[i / 64];
+        const uint64_t bit = uint64_t(1) << (i % 64);
+        if (word & bit)
+            std::abort(); // freed twice: going on would hand it out twice
+        Poison(p, sizeof(Slot));
+        word |= bit;
+        ++slab.freeCount;
+        slab.firstWord = std::min(slab.firstWord, i / 64);
+        m_firstFree = std::min(m_firstFree, slab.index);
+        if (--m_live == 0)
+            Restart();
+    }
+
+private:
+    static constexpr size_t kSlabSize = 64 * 1024;
+    static constexpr size_t kWords = kSlabSize / sizeof(TCellGraphic) / 64;
+    struct alignas(TCellGraphic) Slot {
+        unsigned char bytes[sizeof(TCellGraphic)];
+    };
+    // The head of a slab; its slots follow.
+    struct Slab {
+        uint64_t freeBits[kWords]; // a set bit: that slot is free
+        size_t index, freeCount, firstWord;
+    };
+    static constexpr size_t kSlotsAt = (sizeof(Slab) + alignof(Slot) - 1) / alignof(Slot) * alignof(Slot);
+    static constexpr size_t kSlots = (kSlabSize - kSlotsAt) / sizeof(Slot);
+
+    static Slot *Slots(Slab &slab) { return reinterpret_cast<Slot *>(reinterpret_cast<char *>(&slab) + kSlotsAt); }
+
+    static Slab *NewSlab(size_t index)
+    {
+        auto *slab = static_cast<Slab *>(std::aligned_alloc(kSlabSize, kSlabSize));
+        if (!slab)
+            throw std::bad_alloc();
+        Reset(*slab, index);
+        return slab;
+    }
+
+    static void Reset(Slab &slab, size_t index)
+    {
+        std::fill(std::begin(slab.freeBits), std::end(slab.freeBits), 0);
+        for (size_t i = 0; i < kSlots; ++i)
+            slab.freeBits[i / 64] |= uint64_t(1) << (i % 64);
+        slab.index = index;
+        slab.freeCount = kSlots;
+        slab.firstWord = 0;
+        Poison(Slots(slab), kSlots * sizeof(Slot));
+    }
+
+    // Keeps one slab: a large list's memory goes back once it is cleared.
+    void Restart()
+    {
+        for (size_t s = 1; s < m_slabs.size(); ++s) {
+            Unpoison(Slots(*m_slabs[s]), kSlots * sizeof(Slot));
+            std::free(m_slabs[s]);
+        }
+        m_slabs.resize(std::min<size_t>(m_slabs.size(), 1));
+        if (!m_slabs.empty())
+            Reset(*m_slabs[0], 0);
+        m_firstFree = 0;
+    }
+
+    std::vector<Slab *> m_slabs;
+    size_t m_firstFree = 0; // no slab before this one has a free slot
+    size_t m_live = 0;
+};
+
+// Never destroyed: a grid may outlive any static.
+TGraphicPool &GraphicPool()
+{
+    static TGraphicPool *pool = new TGraphicPool;
+    return *pool;
+}
 
 void CheckNotNegative(int value, const char *what)
 {
@@ -476,6 +584,18 @@ void TAdvStringGrid::InputFromCSV(const std::string &fileName, bool insert)
 
 // ---------------------------------------------------------------------------
 // Check boxes
+
+void *TCellGraphic::operator new(size_t size)
+{
+    (void)size; // final: always sizeof(TCellGraphic)
+    return GraphicPool().Take();
+}
+
+void TCellGraphic::operator delete(void *p, size_t)
+{
+    if (p)
+        GraphicPool().Give(p);
+}
 
 TCellGraphic *TAdvStringGrid::CellGraphic(int col, int row) const
 {

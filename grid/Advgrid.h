@@ -23,9 +23,13 @@ enum TCellType : uint8_t { ctCheckBox = 4, ctDataCheckBox = 5 };
 enum TCellVAlign : uint8_t { vaTop, vaBottom, vaCenter, vaUnderText, vaAboveText, vaFull };
 enum TCellHAlign : uint8_t { haLeft, haRight, haCenter, haBeforeText, haAfterText, haFull };
 
-// A graphic in a cell's object slot, owned by the grid.
-class TCellGraphic : public TObject {
+// A graphic in a cell's object slot, owned by the grid. Made and freed on
+// the GUI thread only: they come from a pool of their own.
+class TCellGraphic final : public TObject {
 public:
+    static void *operator new(size_t size);
+    static void operator delete(void *p, size_t size);
+
     TCellType CellType = ctCheckBox;
     TCellVAlign CellVAlign = vaTop;
     TCellHAlign CellHAlign = haBeforeText;

@@ -2,6 +2,7 @@
 
 #include "platform/AnsiText.h"
 #include "platform/Exceptions.h"
+#include "platform/Poison.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -12,20 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-// Blocks share chunks: a poisoned gap follows each block and what no block
-// holds stays poisoned, so an overrun is caught as with blocks of their own.
-// A freed block stays readable until its whole chunk is gone.
-#define POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
-#define UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
-constexpr size_t kRedZone = 8;
-#else
-#define POISON(p, n) ((void)(p), (void)(n))
-#define UNPOISON(p, n) ((void)(p), (void)(n))
-constexpr size_t kRedZone = 0;
-#endif
 
 // ---------------------------------------------------------------------------
 // Text blocks
@@ -72,6 +59,11 @@ uint32_t OffsetAt(const char *block, bool wide, uint32_t i)
     return v;
 }
 
+// Blocks share chunks: in the sanitizer build a poisoned gap follows each
+// block, so that an overrun is caught as with blocks of their own. A freed
+// block stays readable until its whole chunk is gone.
+constexpr size_t kRedZone = kPoisoning ? 8 : 0;
+
 // Chunks are large enough that a load makes few of them, and a block above
 // an eighth of one gets a chunk of its own, so at most that much of a chunk
 // is left unused when the next block doesn't fit.
@@ -100,7 +92,7 @@ uint32_t TBlockArena::NewChunk(size_t size)
     const uint32_t id = m_freeIds.back();
     m_chunks[id] = Chunk{static_cast<char *>(::Allocate(size)), size, 0, 0};
     m_freeIds.pop_back();
-    POISON(m_chunks[id].memory, size);
+    Poison(m_chunks[id].memory, size);
     return id;
 }
 
@@ -108,7 +100,7 @@ char *TBlockArena::Cut(uint32_t id, size_t bytes)
 {
     Chunk &chunk = m_chunks[id];
     char *p = chunk.memory + chunk.used;
-    UNPOISON(p, sizeof id + bytes);
+    Unpoison(p, sizeof id + bytes);
     std::memcpy(p, &id, sizeof id);
     chunk.used += sizeof id + bytes + kRedZone;
     ++chunk.live;
@@ -135,7 +127,7 @@ void TBlockArena::Free(char *block)
     if (--chunk.live > 0)
         return;
     if (id == m_current) {
-        POISON(chunk.memory, chunk.size);
+        Poison(chunk.memory, chunk.size);
         chunk.used = 0;
         return;
     }

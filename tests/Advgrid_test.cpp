@@ -640,6 +640,45 @@ TEST_F(GameGrid, RowsKeepTheirCheckBoxStatesAndHiddenKeys)
     EXPECT_TRUE(std::is_sorted(countries.begin(), countries.end()));
 }
 
+// Check boxes of all grids share one pool: a list cleared after a sort frees
+// its boxes in scattered order while another grid keeps its own, and the
+// next list takes the freed places.
+TEST_F(GameGrid, CheckBoxesSurviveScatteredClearsBesideAnotherGrid)
+{
+    TAdvStringGrid other;
+    other.SetRowCount(301);
+    for (int r = 1; r < 301; ++r)
+        other.AddCheckBox(0, r, r % 2 == 0, false);
+    std::string bytes = "Game Name\tCountry\tGID\r\n";
+    for (int i = 0; i < 20000; ++i)
+        bytes += "Game " + std::to_string((i * 7919) % 20000) + "\tUS\tG" + std::to_string(i) + "\r\n";
+    for (int round = 0; round < 2; ++round) {
+        LoadGameList(bytes);
+        for (int r = 1; r < grid->RowCount(); ++r) {
+            bool state = true;
+            ASSERT_TRUE(grid->GetCheckBoxState(0, r, state));
+            ASSERT_FALSE(state) << "row " << r;
+        }
+        for (int r = 1; r < grid->RowCount(); r += 3)
+            grid->SetCheckBoxState(0, r, true);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(1, 0));
+        int ticked = 0;
+        for (int r = 1; r < grid->RowCount(); ++r) {
+            bool state = false;
+            grid->GetCheckBoxState(0, r, state);
+            ticked += state;
+        }
+        EXPECT_EQ(ticked, 6667);
+    }
+    grid->RemoveCheckBox(0, 1);
+    grid->Clear();
+    for (int r = 1; r < 301; ++r) {
+        bool state = false;
+        ASSERT_TRUE(other.GetCheckBoxState(0, r, state));
+        EXPECT_EQ(state, r % 2 == 0) << "row " << r;
+    }
+}
+
 // Sorting keeps the first bytes of each text at hand; the order must still be
 // the bytes' own where texts agree that far, end there, or carry 8-bit bytes.
 TEST_F(GameGrid, TextsSortAsTheirBytesWhereverTheyDiffer)
