@@ -41,8 +41,10 @@ public:
     {
         while (m_firstFree < m_slabs.size() && m_slabs[m_firstFree]->freeCount == 0)
             ++m_firstFree;
-        if (m_firstFree == m_slabs.size())
+        if (m_firstFree == m_slabs.size()) {
+            m_slabs.reserve(m_slabs.size() + 1); // so that the slab can't be lost
             m_slabs.push_back(NewSlab(m_slabs.size()));
+        }
         Slab &slab = *m_slabs[m_firstFree];
         while (slab.freeBits[slab.firstWord] == 0)
             ++slab.firstWord;
