@@ -10,10 +10,12 @@
 #include <QDir>
 #include <QTemporaryFile>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 #include <string_view>
 #include <vector>
@@ -27,48 +29,46 @@ constexpr size_t kMaxFileName = 255;
 const char kOwnershipExtension[] = ".dat";
 
 // The GIDs of an ownership file, each of which ticks the first row that has
-// it. Each open-addressed slot holds a GID of up to 8 bytes itself (most are
-// that short) or else where it lies in one block, beside a piece of its hash.
-// The rows are looked up in order, each slot fetched some rows ahead of its
-// lookup, so that in a long list the waits on memory overlap.
+// it. The GIDs lie in one block, each ended by LF, and each open-addressed
+// slot holds a GID of up to 8 bytes itself (most are that short) or else
+// where it lies in the block, beside a piece of its hash. GIDs are put in and
+// looked up in order with the slots of the next few already asked for, so
+// that in a long list the waits on memory overlap; nothing of the size of
+// the list is allocated besides the slots.
 class TOwnedGids {
 public:
-    // How many lookups ahead a slot is asked for.
-    static constexpr size_t kAhead = 16;
-
-    static size_t Hash(std::string_view gid) { return std::hash<std::string_view>()(gid); }
-
     void Add(std::string_view gid)
     {
         if (gid.size() >= kEmpty)
             return; // longer than any cell can be
-        m_entries.push_back({m_text.size(), gid.size()});
-        m_text += gid;
+        m_text.append(gid).push_back('\n');
+        ++m_count;
     }
 
     // Lays out the slots once every GID is in.
     void Index()
     {
         size_t size = 16;
-        while (size < 2 * m_entries.size())
+        while (size < 2 * m_count)
             size *= 2;
         m_slots.assign(size, Slot{});
-        std::vector<size_t> hashes(m_entries.size());
-        for (size_t e = 0; e < m_entries.size(); ++e)
-            hashes[e] = Hash(Text(m_entries[e]));
-        for (size_t e = 0; e < m_entries.size(); ++e) {
-            if (e + kAhead < hashes.size())
-                Prefetch(hashes[e + kAhead]);
-            const std::string_view gid = Text(m_entries[e]);
-            Slot &slot = m_slots[Probe(gid, hashes[e])];
-            if (slot.size == kEmpty) // a GID the file names twice ticks once
-                slot = {IsShort(gid) ? ShortBytes(gid) : m_entries[e].offset, uint32_t(gid.size()), TagOf(hashes[e])};
-        }
-        m_entries = {};
+        size_t next = 0;
+        EachAhead(
+            [&]() -> std::optional<std::string_view> {
+                if (next == m_text.size())
+                    return std::nullopt;
+                const size_t end = m_text.find('\n', next);
+                const std::string_view gid(m_text.data() + next, end - next);
+                next = end + 1;
+                return gid;
+            },
+            [&](std::string_view gid, size_t hash) {
+                Slot &slot = m_slots[Probe(gid, hash)];
+                if (slot.size == kEmpty) // a GID the file names twice ticks once
+                    slot = {IsShort(gid) ? ShortBytes(gid) : uint64_t(gid.data() - m_text.data()),
+                            uint32_t(gid.size()), TagOf(hash)};
+            });
     }
-
-    // Brings the slot where a GID of this hash starts its search nearer.
-    void Prefetch(size_t hash) const { __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)]); }
 
     // True the first time a row with gid asks.
     bool Take(std::string_view gid, size_t hash)
@@ -80,21 +80,48 @@ public:
         return true;
     }
 
+    // Calls visit(gid, hash) for each GID next() gives until it gives none,
+    // the slot of each asked for a few GIDs before its visit. A GID's bytes
+    // must stay valid until its visit.
+    template <class Next, class Visit>
+    void EachAhead(Next next, Visit visit) const
+    {
+        struct Ahead {
+            std::string_view gid;
+            size_t hash;
+        };
+        std::array<Ahead, 16> ring;
+        size_t asked = 0, visited = 0;
+        const auto ask = [&] {
+            const std::optional<std::string_view> gid = next();
+            if (!gid)
+                return false;
+            Ahead &a = ring[asked++ % ring.size()];
+            a = {*gid, Hash(*gid)};
+            __builtin_prefetch(&m_slots[a.hash & (m_slots.size() - 1)]);
+            return true;
+        };
+        while (asked < ring.size() && ask()) {
+        }
+        while (visited < asked) {
+            const Ahead a = ring[visited++ % ring.size()];
+            ask(); // into the place just read
+            visit(a.gid, a.hash);
+        }
+    }
+
 private:
     static constexpr uint32_t kEmpty = UINT32_MAX;
     // A taken slot keeps its place in the probe sequence but matches no GID.
     static constexpr uint32_t kTaken = 0;
 
-    struct Entry {
-        uint64_t offset, size;
-    };
     struct Slot {
         uint64_t gid = 0; // the bytes of a short GID, else its offset
         uint32_t size = kEmpty;
         uint32_t tag = 0;
     };
 
-    std::string_view Text(const Entry &e) const { return std::string_view(m_text).substr(e.offset, e.size); }
+    static size_t Hash(std::string_view gid) { return std::hash<std::string_view>()(gid); }
     static uint32_t TagOf(size_t hash) { return uint32_t(hash >> 32) | 1; }
     static bool IsShort(std::string_view gid) { return gid.size() <= sizeof(uint64_t); }
     static uint64_t ShortBytes(std::string_view gid)
@@ -125,7 +152,7 @@ private:
     }
 
     std::string m_text;
-    std::vector<Entry> m_entries;
+    size_t m_count = 0;
     std::vector<Slot> m_slots;
 };
 
@@ -386,19 +413,20 @@ void LoadOwnership(TAdvStringGrid &grid, const std::string &path)
     owned.Index();
     const int have = FindColumn(grid, "Have");
     const int gid = GidColumn(grid);
-    std::vector<size_t> hashes(size_t(std::max(grid.RowCount(), 1)));
-    for (int r = 1; r < grid.RowCount(); ++r)
-        hashes[size_t(r)] = TOwnedGids::Hash(grid.CellText(gid, r));
-    std::vector<int> ticked;
-    for (int r = 1; r < grid.RowCount(); ++r) {
-        if (size_t(r) + TOwnedGids::kAhead < hashes.size())
-            owned.Prefetch(hashes[size_t(r) + TOwnedGids::kAhead]);
-        if (owned.Take(grid.CellText(gid, r), hashes[size_t(r)]))
-            ticked.push_back(r);
-    }
+    int next = 1, row = 1;
     grid.BeginUpdate();
-    for (int r : ticked)
-        grid.SetCheckBoxState(have, r, true);
+    owned.EachAhead(
+        [&]() -> std::optional<std::string_view> {
+            if (next >= grid.RowCount())
+                return std::nullopt;
+            return grid.CellText(gid, next++);
+        },
+        // Ticking changes no text that a GID ahead points into.
+        [&](std::string_view rowGid, size_t hash) {
+            if (owned.Take(rowGid, hash))
+                grid.SetCheckBoxState(have, row, true);
+            ++row;
+        });
     grid.EndUpdate();
 }
 
