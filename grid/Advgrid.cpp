@@ -1272,8 +1272,11 @@ void TAdvStringGrid::MakeSortKeys()
     m_sortKeys.assign(size_t(RowCount()), SortKey());
     if (m_sortColumn < 0)
         return;
-    for (int r = 0; r < RowCount(); ++r)
+    // After a sort the rows' texts lie scattered: each is asked for ahead.
+    for (int r = 0; r < RowCount(); ++r) {
+        Store().Prefetch(r + 16);
         m_sortKeys[size_t(r)].text = Store().Text(m_sortColumn, r);
+    }
     const TNumberFormat format{m_thousandSeparator, m_decimalSeparator};
     for (size_t r = 0; r < m_sortKeys.size(); ++r) {
         if (r + 16 < m_sortKeys.size())
