@@ -8,6 +8,7 @@
 #include "platform/TextFile.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryFile>
 
 #include <array>
@@ -90,7 +91,7 @@ public:
             std::string_view gid;
             size_t hash;
         };
-        std::array<Ahead, 16> ring;
+        std::array<Ahead, TStringGrid::kRowsAhead> ring;
         size_t asked = 0, visited = 0;
         const auto ask = [&] {
             const std::optional<std::string_view> gid = next();
@@ -122,7 +123,7 @@ private:
     };
 
     static size_t Hash(std::string_view gid) { return std::hash<std::string_view>()(gid); }
-    static uint32_t TagOf(size_t hash) { return uint32_t(hash >> 32) | 1; }
+    static uint32_t TagOf(size_t hash) { return uint32_t(uint64_t(hash) >> 32) | 1; }
     static bool IsShort(std::string_view gid) { return gid.size() <= sizeof(uint64_t); }
     static uint64_t ShortBytes(std::string_view gid)
     {
@@ -280,9 +281,8 @@ bool IsTicked(const TAdvStringGrid &grid, int have, int row)
 template <class Visit>
 void ForEachGame(const TAdvStringGrid &grid, Visit visit)
 {
-    constexpr int kAhead = 16;
     for (int r = 1; r < grid.RowCount(); ++r) {
-        grid.PrefetchRow(r + kAhead);
+        grid.PrefetchRow(r + TStringGrid::kRowsAhead);
         visit(r);
     }
 }
@@ -415,6 +415,7 @@ void LoadOwnership(TAdvStringGrid &grid, const std::string &path)
     const int gid = GidColumn(grid);
     int next = 1, row = 1;
     grid.BeginUpdate();
+    const auto endUpdate = qScopeGuard([&] { grid.EndUpdate(); });
     owned.EachAhead(
         [&]() -> std::optional<std::string_view> {
             if (next >= grid.RowCount())
@@ -427,7 +428,6 @@ void LoadOwnership(TAdvStringGrid &grid, const std::string &path)
                 grid.SetCheckBoxState(have, row, true);
             ++row;
         });
-    grid.EndUpdate();
 }
 
 std::string OwnershipText(const TAdvStringGrid &grid)

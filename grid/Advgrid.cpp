@@ -42,7 +42,7 @@ public:
         while (m_firstFree < m_slabs.size() && m_slabs[m_firstFree]->freeCount == 0)
             ++m_firstFree;
         if (m_firstFree == m_slabs.size()) {
-            m_slabs.reserve(m_slabs.size() + 1); // so that the slab can't be lost
+            m_slabs.reserve(std::max<size_t>(1, 2 * m_slabs.size())); // so that the slab can't be lost
             m_slabs.push_back(NewSlab(m_slabs.size()));
         }
         Slab &slab = *m_slabs[m_firstFree];
@@ -64,7 +64,7 @@ public:
         uint64_t &word = slab.freeBits[i / 64];
         const uint64_t bit = uint64_t(1) << (i % 64);
         if (word & bit)
-            std::abort(); // freed twice: going on would hand it out twice
+            std::abort(); // deleted twice: going on would hand it out twice
         Poison(p, sizeof(Slot));
         word |= bit;
         ++slab.freeCount;
@@ -76,7 +76,8 @@ public:
 
 private:
     static constexpr size_t kSlabSize = 64 * 1024;
-    static constexpr size_t kWords = kSlabSize / sizeof(TCellGraphic) / 64;
+    // Bits for as many slots as the slab could hold without its head.
+    static constexpr size_t kWords = (kSlabSize / sizeof(TCellGraphic) + 63) / 64;
     struct alignas(TCellGraphic) Slot {
         unsigned char bytes[sizeof(TCellGraphic)];
     };
@@ -87,6 +88,7 @@ private:
     };
     static constexpr size_t kSlotsAt = (sizeof(Slab) + alignof(Slot) - 1) / alignof(Slot) * alignof(Slot);
     static constexpr size_t kSlots = (kSlabSize - kSlotsAt) / sizeof(Slot);
+    static_assert(kSlots <= kWords * 64);
 
     static Slot *Slots(Slab &slab) { return reinterpret_cast<Slot *>(reinterpret_cast<char *>(&slab) + kSlotsAt); }
 
@@ -463,9 +465,8 @@ void TAdvStringGrid::ClearRect(int col1, int row1, int col2, int row2)
     TCellStore &store = Store();
     const int lastRow = std::min(row2, store.StoredRows() - 1);
     // Clearing a sorted list visits rows scattered through memory.
-    constexpr int kAhead = 16;
     for (int r = row1; r <= lastRow; ++r) {
-        store.Prefetch(r + kAhead);
+        store.Prefetch(r + kRowsAhead);
         store.ClearTexts(r, col1, col2);
         if (m_enableGraphics)
             store.ReleaseObjects(r, col1, col2, FreeGraphic);
@@ -1274,13 +1275,13 @@ void TAdvStringGrid::MakeSortKeys()
         return;
     // After a sort the rows' texts lie scattered: each is asked for ahead.
     for (int r = 0; r < RowCount(); ++r) {
-        Store().Prefetch(r + 16);
+        Store().Prefetch(r + kRowsAhead);
         m_sortKeys[size_t(r)].text = Store().Text(m_sortColumn, r);
     }
     const TNumberFormat format{m_thousandSeparator, m_decimalSeparator};
     for (size_t r = 0; r < m_sortKeys.size(); ++r) {
-        if (r + 16 < m_sortKeys.size())
-            __builtin_prefetch(m_sortKeys[r + 16].text.data());
+        if (r + kRowsAhead < m_sortKeys.size())
+            __builtin_prefetch(m_sortKeys[r + kRowsAhead].text.data());
         SortKey &key = m_sortKeys[r];
         key = SortKey(key.text, DetectedStyle(key.text, format));
     }

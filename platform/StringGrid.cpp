@@ -60,8 +60,8 @@ uint32_t OffsetAt(const char *block, bool wide, uint32_t i)
 }
 
 // Blocks share chunks: in the sanitizer build a poisoned gap follows each
-// block, so that an overrun is caught as with blocks of their own. A freed
-// block stays readable until its whole chunk is gone.
+// block and a freed block is poisoned, so that an overrun or a view read
+// after its row changed is caught as with blocks of their own.
 constexpr size_t kRedZone = kPoisoning ? 8 : 0;
 
 // Chunks are large enough that a load makes few of them, and a block above
@@ -117,15 +117,17 @@ char *TBlockArena::Allocate(size_t bytes)
     return Cut(m_current, bytes);
 }
 
-void TBlockArena::Free(char *block)
+void TBlockArena::Free(char *block, size_t bytes)
 {
     if (!block)
         return;
     uint32_t id;
     std::memcpy(&id, block - sizeof id, sizeof id);
     Chunk &chunk = m_chunks[id];
-    if (--chunk.live > 0)
+    if (--chunk.live > 0) {
+        Poison(block - sizeof id, sizeof id + bytes);
         return;
+    }
     if (id == m_current) {
         Poison(chunk.memory, chunk.size);
         chunk.used = 0;
@@ -145,9 +147,16 @@ TCellStore::~TCellStore()
         FreeRow(row);
 }
 
+void TCellStore::FreeTexts(char *&block)
+{
+    if (block)
+        m_arena.Free(block, SizeOf(block));
+    block = nullptr;
+}
+
 void TCellStore::FreeRow(Row &row)
 {
-    m_arena.Free(row.texts);
+    FreeTexts(row.texts);
     if (row.objectCount > 1)
         std::free(row.objects);
     row = Row();
@@ -164,6 +173,14 @@ uint32_t TCellStore::End(const char *block)
 {
     const BlockHeader h = HeaderOf(block);
     return uint32_t(h.lead) + (h.count & ~kWide);
+}
+
+size_t TCellStore::SizeOf(const char *block)
+{
+    const BlockHeader h = HeaderOf(block);
+    const uint32_t count = h.count & ~kWide;
+    const bool wide = h.count & kWide;
+    return sizeof(BlockHeader) + count * (wide ? 4 : 2) + OffsetAt(block, wide, count - 1);
 }
 
 std::string_view TCellStore::TextOf(const char *block, uint32_t col)
@@ -247,7 +264,7 @@ TCellStore::Texts &TCellStore::Unpack(const Row &row, size_t minCount)
 void TCellStore::Repack(Row &row, const Texts &texts)
 {
     char *block = Pack(texts); // the texts may point into the old block
-    m_arena.Free(row.texts);
+    FreeTexts(row.texts);
     row.texts = block;
 }
 
@@ -295,8 +312,7 @@ void TCellStore::ClearTexts(int row, int col1, int col2)
     const BlockHeader h = HeaderOf(r.texts);
     const uint32_t end = End(r.texts);
     if (uint32_t(col1) <= h.lead && uint32_t(col2) + 1 >= end) {
-        m_arena.Free(r.texts);
-        r.texts = nullptr;
+        FreeTexts(r.texts);
         return;
     }
     bool changed = false;
@@ -510,10 +526,7 @@ void TCellStore::CopyRowRefs(int dst, int src)
     Row &d = m_rows[size_t(dst)];
     const Row &s = m_rows[size_t(src)];
     if (s.texts) {
-        const BlockHeader h = HeaderOf(s.texts);
-        const uint32_t count = h.count & ~kWide;
-        const size_t size = sizeof(BlockHeader) + count * ((h.count & kWide) ? 4 : 2) +
-                            OffsetAt(s.texts, h.count & kWide, count - 1);
+        const size_t size = SizeOf(s.texts);
         d.texts = m_arena.Allocate(size);
         std::memcpy(d.texts, s.texts, size);
     }

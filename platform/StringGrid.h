@@ -30,8 +30,8 @@ public:
     ~TBlockArena();
 
     char *Allocate(size_t bytes);
-    // Null is ignored.
-    void Free(char *block);
+    // `bytes` as given to Allocate; null is ignored.
+    void Free(char *block, size_t bytes);
 
 private:
     struct Chunk {
@@ -124,6 +124,8 @@ private:
 
     static std::string_view TextOf(const char *block, uint32_t col);
     static uint32_t End(const char *block);
+    static size_t SizeOf(const char *block);
+    void FreeTexts(char *&block);
     char *Pack(const Texts &texts);
     static std::vector<ObjEntry> Entries(const Row &row);
     static void SetEntries(Row &row, const std::vector<ObjEntry> &entries);
@@ -222,9 +224,10 @@ public:
     // the row is next changed.
     std::string_view CellText(int col, int row) const { return m_store.Text(col, row); }
     // A hint before a pass over many rows: once a list has been sorted its
-    // rows lie scattered, and asking for a row some ahead lets the waits on
-    // memory overlap. Any row number is allowed.
+    // rows lie scattered, and asking for the row kRowsAhead further on lets
+    // the waits on memory overlap. Any row number is allowed.
     void PrefetchRow(int row) const { m_store.Prefetch(row); }
+    static constexpr int kRowsAhead = 16;
     void SetCells(int col, int row, const std::string &text);
     TObject *Objects(int col, int row) const;
     void SetObjects(int col, int row, TObject *object);

@@ -151,7 +151,7 @@ TEST(CellStore, TextsSurviveTheirBlocksBeingFreedAndTheSpaceReused)
         store.ClearTexts(r, 0, 2);
     EXPECT_EQ(store.Text(1, 0), "");
     expectRows(kRows / 2, kRows, 0);
-    // Every other row of the second half is rewritten in place.
+    // Every other row of the second half is rewritten.
     for (int r = kRows / 2; r < kRows; r += 2)
         store.SetText(1, r, "edited");
     for (int r = kRows / 2; r < kRows; r += 2)
