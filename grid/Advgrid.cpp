@@ -15,9 +15,9 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
-#include <cstdlib>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <unordered_map>
@@ -1266,14 +1266,14 @@ int TAdvStringGrid::SortKey::CompareBytes(const SortKey &other) const
     return ::CompareBytes(text, other.text);
 }
 
-// The texts are looked up first and read afterwards, a few rows ahead:
-// right after a load the rows lie scattered and each read would wait.
+// The texts are looked up first and read afterwards, both a few rows ahead:
+// after an earlier sort the rows' blocks lie scattered and each read would
+// wait.
 void TAdvStringGrid::MakeSortKeys()
 {
     m_sortKeys.assign(size_t(RowCount()), SortKey());
     if (m_sortColumn < 0)
         return;
-    // After a sort the rows' texts lie scattered: each is asked for ahead.
     for (int r = 0; r < RowCount(); ++r) {
         Store().Prefetch(r + kRowsAhead);
         m_sortKeys[size_t(r)].text = Store().Text(m_sortColumn, r);

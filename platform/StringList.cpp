@@ -4,7 +4,6 @@
 #include "platform/Collate.h"
 #include "platform/Exceptions.h"
 
-
 #include <algorithm>
 #include <numeric>
 
