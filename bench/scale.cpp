@@ -6,7 +6,7 @@
 //   build/bench/scale [MAX_GAMES]     (MAX_GAMES defaults to 1,000,000)
 //
 // Each figure is the thread's CPU time (on a busy machine, what an idle one
-// shows as wall time), the median of 5 runs after a warm-up; each run goes
+// shows as wall time), the median of 9 runs after a warm-up; each run goes
 // through every size. Prints the table as "SCALE" lines with the growth of
 // the medians from each size to the next (linear is 10, n log n about 12),
 // and the growth of the last step as figures (the median of each run's own
@@ -30,7 +30,7 @@
 
 namespace {
 
-constexpr int kRuns = 5;
+constexpr int kRuns = 9;
 
 // Writes to every cache line of a buffer twice the size of the last-level
 // cache, so that nothing of a list is left in the caches.
