@@ -1,13 +1,14 @@
 // How the costs grow with the number of games: loading the game list as the
-// main window does (with clearing it away again), ticking every other game from an ownership file, sorting
-// by "Game Name" with header clicks (ascending, then descending), and saving
-// the ticks, at 1,000, 10,000, 100,000 and 1,000,000 games.
+// main window does (with clearing it away again), ticking every other game
+// from an ownership file, sorting by "Game Name" with header clicks
+// (ascending, then descending), and saving the ticks, at 1,000, 10,000,
+// 100,000 and 1,000,000 games.
 //
 //   build/bench/scale [MAX_GAMES]     (MAX_GAMES defaults to 1,000,000)
 //
 // Each figure is the thread's CPU time (on a busy machine, what an idle one
 // shows as wall time), the median of 9 runs after a warm-up; each run goes
-// through every size. Prints the table as "SCALE" lines with the growth of
+// through every size, and each step starts with the caches emptied. Prints the table as "SCALE" lines with the growth of
 // the medians from each size to the next (linear is 10, n log n about 12),
 // and the growth of the last step as figures (the median of each run's own
 // growth).
