@@ -6,9 +6,10 @@
 
 namespace {
 
-// Reads start with one page and double up to kReadBlock: a caller that wants
-// only the first line (the catalogue's scan) doesn't pull in 64 KiB per file.
-constexpr size_t kFirstBlock = 4 * 1024;
+// Reads start small and double up to kReadBlock: a caller that wants only
+// the first line (the catalogue's scan, at most 259 characters) neither pulls
+// in 64 KiB per file nor closes up the CRs of lines it never reads.
+constexpr size_t kFirstBlock = 512;
 constexpr size_t kReadBlock = 64 * 1024;
 constexpr char kCtrlZ = 26;
 
