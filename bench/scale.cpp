@@ -8,10 +8,10 @@
 //
 // Each figure is the thread's CPU time (on a busy machine, what an idle one
 // shows as wall time), the median of 9 runs after a warm-up; each run goes
-// through every size, and each step starts with the caches emptied. Prints the table as "SCALE" lines with the growth of
-// the medians from each size to the next (linear is 10, n log n about 12),
-// and the growth of the last step as figures (the median of each run's own
-// growth).
+// through every size, and each step starts with the caches emptied. Prints
+// the table as "SCALE" lines with the growth of the medians from each size
+// to the next (linear is 10, n log n about 12), and the growth of the last
+// step as figures (the median of each run's own growth).
 
 #include "app/Collection.h"
 #include "bench/BenchData.h"
