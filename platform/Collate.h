@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QCollatorSortKey>
 #include <string>
+#include <vector>
 
 // The user's locale comparison, as the program compares names, lines and
 // header names. Bytes are shown as ToDisplay() decodes them; the locale is
@@ -9,8 +9,8 @@
 
 // Compares ignoring letter case: < 0, 0 or > 0.
 int AnsiCompareText(const std::string &a, const std::string &b);
-// AnsiCompareText's order as a key, for sorting many texts.
-QCollatorSortKey AnsiSortKeyText(const std::string &s);
+// Sorts texts ascending in AnsiCompareText's order; not stable.
+void AnsiSortTexts(std::vector<std::string> &texts);
 // Compares with letter case: < 0, 0 or > 0.
 int AnsiCompareStr(const std::string &a, const std::string &b);
 

@@ -4,9 +4,6 @@
 #include "platform/Collate.h"
 #include "platform/Exceptions.h"
 
-#include <algorithm>
-#include <numeric>
-
 void TStringList::CheckIndex(int index, int limit) const
 {
     if (index < 0 || index > limit)
@@ -80,20 +77,7 @@ std::string TStringList::Value(const std::string &name) const
 
 void TStringList::Sort()
 {
-    // One collation key per line instead of two conversions per comparison.
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(m_lines.size());
-    for (const std::string &line : m_lines)
-        keys.push_back(AnsiSortKeyText(line));
-    std::vector<size_t> order(m_lines.size());
-    std::iota(order.begin(), order.end(), size_t(0));
-    std::sort(order.begin(), order.end(),
-              [&](size_t a, size_t b) { return keys[a].compare(keys[b]) < 0; });
-    std::vector<std::string> sorted;
-    sorted.reserve(m_lines.size());
-    for (size_t i : order)
-        sorted.push_back(std::move(m_lines[i]));
-    m_lines = std::move(sorted);
+    AnsiSortTexts(m_lines);
 }
 
 std::string TStringList::Text() const

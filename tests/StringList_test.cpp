@@ -2,8 +2,14 @@
 #include "platform/Exceptions.h"
 #include "platform/StringList.h"
 
+#include <QCollator>
 #include <QLocale>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
 
 TEST(Collate, IgnoresCaseUnderPinnedLocale)
 {
@@ -13,6 +19,73 @@ TEST(Collate, IgnoresCaseUnderPinnedLocale)
     EXPECT_NE(AnsiCompareStr("abc", "ABC"), 0);
     EXPECT_EQ(AnsiUpperCase("Pok\xc3\xa9mon"), "POK\xc3\x89MON");
     EXPECT_EQ(AnsiUpperCase("Pok\xe9mon"), "POK\xc9MON");
+}
+
+namespace {
+
+// The collator's own verdict on two ASCII texts, ignoring case, as the
+// comparison gives it for texts that are not all ASCII.
+int CollatorSign(const std::string &a, const std::string &b)
+{
+    QCollator collator(QLocale(QLocale::English, QLocale::UnitedStates));
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const QString x = QString::fromLatin1(a), y = QString::fromLatin1(b);
+    const int c = a.empty() != b.empty() ? collator.sortKey(x).compare(collator.sortKey(y)) : collator.compare(x, y);
+    return (c > 0) - (c < 0);
+}
+
+int SignOf(int v)
+{
+    return (v > 0) - (v < 0);
+}
+
+} // namespace
+
+// ASCII texts are compared and sorted without the collator; every verdict
+// must still be the collator's, control characters, punctuation and letter
+// case included.
+TEST(Collate, AsciiTextsCompareAndSortAsTheCollatorDoes)
+{
+    std::vector<std::string> texts = {""};
+    for (int c = 0; c < 128; ++c)
+        texts.emplace_back(1, char(c));
+    for (const std::string &a : texts)
+        for (const std::string &b : texts)
+            ASSERT_EQ(SignOf(AnsiCompareText(a, b)), CollatorSign(a, b))
+                << "characters " << (a.empty() ? -1 : int(a[0])) << " and " << (b.empty() ? -1 : int(b[0]));
+
+    // Longer texts, mostly of letters, digits, spaces and punctuation.
+    std::mt19937 random(20261210);
+    const std::string common = "aAbBzZ09 -_.,'&!(:/\x01\t";
+    auto text = [&] {
+        std::string t;
+        for (int n = int(random() % 6); n > 0; --n)
+            t += random() % 4 ? common[random() % common.size()] : char(random() % 128);
+        return t;
+    };
+    std::vector<std::string> many;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string a = text(), b = text();
+        ASSERT_EQ(SignOf(AnsiCompareText(a, b)), CollatorSign(a, b)) << "\"" << a << "\" / \"" << b << "\"";
+        many.push_back(a);
+    }
+    AnsiSortTexts(many);
+    for (size_t i = 0; i + 1 < many.size(); ++i)
+        ASSERT_LE(CollatorSign(many[i], many[i + 1]), 0) << many[i] << " / " << many[i + 1];
+}
+
+// A language whose collation tails ASCII letters is left to the collator:
+// in Czech "ch" is a letter of its own, after "h".
+TEST(Collate, OtherLanguagesKeepTheirOwnOrderOfAsciiTexts)
+{
+    const QLocale pinned;
+    EXPECT_LT(AnsiCompareText("chata", "hrad"), 0);
+    QLocale::setDefault(QLocale(QLocale::Czech, QLocale::Czechia));
+    EXPECT_GT(AnsiCompareText("chata", "hrad"), 0);
+    std::vector<std::string> words = {"chata", "hrad", "cesta"};
+    AnsiSortTexts(words);
+    EXPECT_EQ(words, (std::vector<std::string>{"cesta", "hrad", "chata"}));
+    QLocale::setDefault(pinned);
 }
 
 TEST(StringList, SortIgnoresCaseAndKeepsEqualLines)
