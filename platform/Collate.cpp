@@ -67,6 +67,11 @@ constexpr unsigned char kAsciiRank[128] = {
     64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 21, 36, 22, 37, 0,  // p-z {|}~ DEL
 };
 
+unsigned char Rank(char c)
+{
+    return kAsciiRank[static_cast<unsigned char>(c)];
+}
+
 bool CollatesAsEnglish()
 {
     return CollationLocale().language() == QLocale::English;
@@ -77,9 +82,9 @@ std::string RankKey(const std::string &s)
 {
     std::string key;
     key.reserve(s.size());
-    for (unsigned char c : s)
-        if (kAsciiRank[c])
-            key.push_back(char(kAsciiRank[c]));
+    for (char c : s)
+        if (Rank(c))
+            key.push_back(char(Rank(c)));
     return key;
 }
 
@@ -87,14 +92,13 @@ int CompareRanks(const std::string &a, const std::string &b)
 {
     size_t i = 0, j = 0;
     for (;;) {
-        while (i < a.size() && !kAsciiRank[static_cast<unsigned char>(a[i])])
+        while (i < a.size() && !Rank(a[i]))
             ++i;
-        while (j < b.size() && !kAsciiRank[static_cast<unsigned char>(b[j])])
+        while (j < b.size() && !Rank(b[j]))
             ++j;
         if (i == a.size() || j == b.size())
             return int(j == b.size()) - int(i == a.size());
-        const int d = kAsciiRank[static_cast<unsigned char>(a[i++])] - kAsciiRank[static_cast<unsigned char>(b[j++])];
-        if (d)
+        if (const int d = Rank(a[i++]) - Rank(b[j++]))
             return Sign(d);
     }
 }
