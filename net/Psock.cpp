@@ -535,11 +535,14 @@ void TPowersock::Wndproc(TMessage &Message)
             break;
         case FD_CONNECT:
             if (EventSucceeded) {
+                m_closeError = 0;
                 Connected = true;
                 Fire(OnConnect);
             }
             break;
         case FD_CLOSE:
+            // A reset ends the data as well: the captures raise its error.
+            m_closeError = WSAGETSELECTERROR(Message.LParam);
             // Unread data stays for the reader, which ends at the close itself.
             if (!DataAvailable())
                 RequestCloseSocket();
@@ -851,9 +854,9 @@ std::string TPowersock::Transaction(const std::string &Command)
     return LastReply;
 }
 
-int TPowersock::Receive()
+int TPowersock::Receive(int Size)
 {
-    const int n = Winsock::recv(SocketHandle, IOBuffer, kBufferSize, 0);
+    const int n = Winsock::recv(SocketHandle, IOBuffer, Size, 0);
     if (n == SOCKET_ERROR) {
         LastErrorNo = WSAGetLastError();
         if (LastErrorNo != WSAENOTCONN)
@@ -862,79 +865,70 @@ int TPowersock::Receive()
     return n;
 }
 
+void TPowersock::RaiseIfReset()
+{
+    // The close notification that carries a reset may still be queued
+    // behind the receive that found the end: let it arrive first.
+    Pump(false);
+    if (m_closeError == 0)
+        return;
+    WSASetLastError(m_closeError);
+    ErrorManager(WSAEWOULDBLOCK);
+}
+
+void TPowersock::CaptureInto(const TSink &Sink, std::int64_t Limit, const char *AbortText, bool OnePass)
+{
+    ReceivedBytes = 0;
+    TimerOn();
+    Finally off{[this] { TimerOff(); }};
+    for (bool passed = false; !Canceled && ReceivedBytes != Limit && !(OnePass && passed); passed = true) {
+        // Never more than asked for: what lies past the limit stays unread.
+        const std::int64_t left = Limit < 0 ? kBufferSize : Limit - ReceivedBytes;
+        const int n = Receive(int(std::min<std::int64_t>(left, kBufferSize)));
+        if (n == 0 || (n < 0 && LastErrorNo == WSAENOTCONN)) {
+            RaiseIfReset();
+            break;
+        }
+        if (n > 0) {
+            Sink(IOBuffer, n);
+            ReceivedBytes += n;
+            Fire(OnPacketRecvd);
+            TimerOn();
+        }
+        // The single pass takes what is there and does not wait.
+        Pump(n < 0 && !OnePass);
+    }
+    if (Canceled)
+        RaiseAbort(AbortText);
+}
+
 void TPowersock::CaptureFile(const std::string &FileName)
 {
     StatusMessage(8, "CaptureFile");
     ReceivedBytes = 0;
-    TimerOn();
-    Finally off{[this] { TimerOff(); }};
-    {
-        QFile file(QString::fromStdString(FileName));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-            throw EFCreateError("Cannot create file \"" + FileName + "\". " + file.errorString().toStdString());
-        while (!Canceled) {
-            const int n = Receive();
-            if (n == 0 || (n < 0 && LastErrorNo == WSAENOTCONN))
-                break;
-            if (n > 0) {
-                WriteOrFail(file, IOBuffer, n, FileName);
-                ReceivedBytes += n;
-                Fire(OnPacketRecvd);
-                TimerOn();
-            }
-            Pump(n < 0);
-        }
-    }
-    if (Canceled)
-        RaiseAbort("Socket send aborted");
+    QFile file(QString::fromStdString(FileName));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        throw EFCreateError("Cannot create file \"" + FileName + "\". " + file.errorString().toStdString());
+    CaptureInto([&](const char *Data, int Size) { WriteOrFail(file, Data, Size, FileName); }, -1,
+                "Socket send aborted");
 }
 
 void TPowersock::CaptureString(std::string &Text, std::int32_t Size)
 {
     StatusMessage(8, "Capture String");
     Text.clear();
-    ReceivedBytes = 0;
-    TimerOn();
-    Finally off{[this] { TimerOff(); }};
-    while (!Canceled && (Size == -1 || std::int64_t(Size) > std::int64_t(Text.size()))) {
-        const int n = Receive();
-        if (n == 0 || (n < 0 && LastErrorNo == WSAENOTCONN))
-            break;
-        if (n > 0) {
-            Text.append(IOBuffer, std::size_t(n));
-            ReceivedBytes += n;
-            Fire(OnPacketRecvd);
-            TimerOn();
-        }
-        Pump(n < 0);
-    }
-    if (Canceled)
-        RaiseAbort("Socket capture aborted");
+    CaptureInto([&](const char *Data, int Count) { Text.append(Data, std::size_t(Count)); }, Size,
+                "Socket capture aborted");
 }
 
 void TPowersock::CaptureStream(QIODevice &Stream, std::int32_t Size)
 {
     StatusMessage(8, "Capture Stream");
-    ReceivedBytes = 0;
-    TimerOn();
-    Finally off{[this] { TimerOff(); }};
-    bool passed = false;
-    while (!Canceled && (Size == -1 ? !passed : std::int64_t(Size) > Stream.size())) {
-        passed = true;
-        const int n = Receive();
-        if (n == 0 || (n < 0 && LastErrorNo == WSAENOTCONN))
-            break;
-        if (n > 0) {
-            WriteOrFail(Stream, IOBuffer, n, DeviceName(Stream));
-            ReceivedBytes += n;
-            Fire(OnPacketRecvd);
-            TimerOn();
-        }
-        // The single pass of Size -1 takes what is there and does not wait.
-        Pump(n < 0 && Size != -1);
-    }
-    if (Canceled)
-        RaiseAbort("Socket capture aborted");
+    const std::string name = DeviceName(Stream);
+    // What the stream held before counts towards Size.
+    const std::int64_t limit = Size == -1 ? -1 : std::max<std::int64_t>(Size - Stream.size(), 0);
+    CaptureInto([&](const char *Data, int Count) { WriteOrFail(Stream, Data, Count, name); }, limit,
+                "Socket capture aborted", Size == -1);
 }
 
 void TPowersock::AppendFile(const std::string &FileName)

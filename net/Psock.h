@@ -152,9 +152,12 @@ public:
     virtual std::string Transaction(const std::string &Command);
     void CaptureFile(const std::string &FileName);
     void AppendFile(const std::string &FileName);
-    // Size -1: one receive pass. Otherwise until Stream holds Size bytes.
+    // The captures end at the peer's orderly close; a reset raises.
+    // Size -1: one receive pass. Otherwise until Stream holds Size bytes;
+    // nothing past them is read.
     void CaptureStream(QIODevice &Stream, std::int32_t Size);
-    // Size -1: until the peer closes.
+    // Size -1: until the peer closes. Otherwise until Text holds Size bytes;
+    // nothing past them is read.
     void CaptureString(std::string &Text, std::int32_t Size);
     void FilterHeader(QIODevice &Stream);
     bool DataAvailable();
@@ -219,18 +222,33 @@ protected:
     // Calls a notify event when it is assigned.
     void Fire(const TNotifyEvent &Event);
 
+    // Where a capture puts each block it receives.
+    using TSink = std::function<void(const char *Data, int Size)>;
+    // The receive loop of the captures: receives into Sink until Limit bytes
+    // have arrived (-1: no limit; nothing past it is read), the peer closes,
+    // or, with OnePass, after one pass. ReceivedBytes counts them. A reset
+    // or any receive error but would-block raises ESockError through
+    // ErrorManager; a cancel or time-out raises EAbortError with AbortText.
+    void CaptureInto(const TSink &Sink, std::int64_t Limit, const char *AbortText, bool OnePass = false);
+
 private:
     QString GetHostText() const;
     void SetHostText(const QString &Value);
     Winsock::SOCKET NewSocket(int Protocol);
     void RaiseAbort(const char *Text);
-    // One recv into IOBuffer; a failure sets LastErrorNo and, unless it is
-    // would-block or not-connected, raises through ErrorManager.
-    int Receive();
+    // One recv of up to Size bytes into IOBuffer; a failure sets LastErrorNo
+    // and, unless it is would-block or not-connected, raises through
+    // ErrorManager.
+    int Receive(int Size);
+    // At the end of the data: raises the error of a reset that the close
+    // notification reported.
+    void RaiseIfReset();
     bool SendChunk(const char *Buf, std::size_t Len);
 
     bool m_destroying = false;
     Winsock::HANDLE m_lookup = 0;
+    // The error word of this connection's close notification: a reset.
+    int m_closeError = 0;
 };
 
 // A list shared between threads: lock it to walk it.

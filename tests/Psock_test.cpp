@@ -371,15 +371,66 @@ TEST_F(PsockTest, CaptureStringUntilCloseKeepsEveryChunk)
     EXPECT_GE(packets, 3);
 }
 
-TEST_F(PsockTest, CaptureStringWithASizeMayReturnMore)
+TEST_F(PsockTest, CaptureWithASizeReadsNothingPastIt)
 {
-    const std::string data(300, 'x');
-    Peer peer({Send(data), "sleep:500"});
+    const std::string data(100000, 'x');
+    Peer peer({"fill:78:100000", Send("stream rest"), "sleep:500"});
     ConnectTo(peer.port);
     std::string text;
-    sock.CaptureString(text, 100);
-    EXPECT_GE(text.size(), 100u);
-    EXPECT_EQ(text, data.substr(0, text.size()));
+    sock.CaptureString(text, 100000);
+    EXPECT_EQ(text, data);
+    QBuffer buffer;
+    buffer.open(QIODevice::ReadWrite);
+    buffer.write("12");
+    sock.CaptureStream(buffer, 8);
+    EXPECT_EQ(buffer.data().toStdString(), "12stream");
+    EXPECT_EQ(sock.ReceivedBytes, 6);
+    sock.CaptureString(text, 5);
+    EXPECT_EQ(text, " rest");
+}
+
+// Only an orderly close ends a capture with what arrived; a reset raises,
+// whether it comes while data is still unread or after the last of it.
+TEST_F(PsockTest, CapturesRaiseOnAResetAndEndAtAClose)
+{
+    const std::string file = dir.filePath("captured").toStdString();
+    const std::pair<const char *, std::function<void()>> captures[] = {
+        {"file", [&] { sock.CaptureFile(file); }},
+        {"string", [&] {
+             std::string text;
+             sock.CaptureString(text, -1);
+         }},
+        {"string with a size", [&] {
+             std::string text;
+             sock.CaptureString(text, 1 << 30);
+         }},
+        {"stream", [&] {
+             QBuffer buffer;
+             buffer.open(QIODevice::ReadWrite);
+             sock.CaptureStream(buffer, 1 << 30);
+         }},
+    };
+    for (const auto &[name, capture] : captures) {
+        for (const QStringList &end : {QStringList{"sleep:200", "reset"}, QStringList{"reset"},
+                                       QStringList{"sleep:200", "close"}}) {
+            SCOPED_TRACE(name + (" " + end.join(" ").toStdString()));
+            // The pause lets the connection be seen before anything can reset it.
+            Peer peer(QStringList{"sleep:100", "fill:72:100000"} + end);
+            ConnectTo(peer.port);
+            std::vector<int> errors;
+            sock.OnError = [&](QObject *, std::uint16_t error, const std::string &) { errors.push_back(error); };
+            if (end.last() == "reset") {
+                EXPECT_EQ(ErrorOf([&] { capture(); }), "10054:Connection reset by peer");
+                EXPECT_EQ(errors, std::vector<int>{10054});
+            } else {
+                capture();
+                EXPECT_EQ(sock.ReceivedBytes, 100000);
+                EXPECT_TRUE(errors.empty());
+            }
+            sock.OnError = nullptr;
+            sock.Disconnect();
+        }
+    }
 }
 
 TEST_F(PsockTest, CaptureStreamWithMinusOneMakesOnePass)
