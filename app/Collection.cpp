@@ -314,6 +314,12 @@ std::string CellOrEmpty(const TAdvStringGrid &grid, int col, int row)
     return col < 0 ? std::string() : grid.Cells(col, row);
 }
 
+std::string FolderOf(const std::string &path)
+{
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
 void CreateFolderOf(const std::string &path)
 {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
@@ -445,6 +451,7 @@ std::string OwnershipText(const TAdvStringGrid &grid)
 void SaveOwnership(const TAdvStringGrid &grid, const std::string &path)
 {
     CreateFolderOf(path);
+    RemoveTemporaryFiles(FolderOf(path));
     WriteFileAtomically(path, OwnershipText(grid));
 }
 
@@ -481,8 +488,10 @@ void WriteExport(const std::string &path, const std::string &text)
 {
     // Replacing by rename would go over a file the user made read-only.
     std::error_code error;
-    if (std::filesystem::is_directory(path, error) ||
-        (std::filesystem::exists(path, error) && ::access(path.c_str(), W_OK) != 0))
-        throw EFCreateError("Cannot create file " + path);
+    if (std::filesystem::is_directory(path, error))
+        throw EFCreateError("Cannot create file " + path + ": " + Reason(EISDIR));
+    if (std::filesystem::exists(path, error) && ::access(path.c_str(), W_OK) != 0)
+        throw EFCreateError("Cannot create file " + path + ": " + Reason(errno));
+    RemoveTemporaryFiles(FolderOf(path));
     WriteFileAtomically(path, text);
 }

@@ -3,6 +3,7 @@
 #include "app/Collection.h"
 #include "platform/AnsiText.h"
 #include "platform/Application.h"
+#include "platform/AtomicFile.h"
 #include "platform/Clipboard.h"
 #include "platform/Collate.h"
 #include "platform/QuitSignals.h"
@@ -106,6 +107,9 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
             FormEndSession();
     }));
 
+    // What a killed save or update left behind; never a file of the user's.
+    for (const std::string &folder : {AppDir + "/cdl/data", AppDir + "/cdl", AppDir})
+        RemoveTemporaryFiles(folder);
     ScanDatabases(SysHead, AppDir);
     FormCreate();
 }

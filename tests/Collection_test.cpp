@@ -415,12 +415,16 @@ TEST(Export, WritesOrReplacesAndRefusesAPathItCantCreate)
     WriteExport(path, "new\r\n");
     EXPECT_EQ(ReadFileBytes(path), "new\r\n");
 
-    for (const std::string &bad : {dir.filePath("no/such/folder.txt").toStdString(), dir.path().toStdString()}) {
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.filePath("no/such/folder.txt").toStdString(), "No such file or directory"},
+        {dir.path().toStdString(), "Is a directory"},
+    };
+    for (const auto &[bad, reason] : cases) {
         try {
             WriteExport(bad, "x");
             ADD_FAILURE() << "no error for " << bad;
         } catch (const EFCreateError &e) {
-            EXPECT_EQ(e.Message(), "Cannot create file " + bad);
+            EXPECT_EQ(e.Message(), "Cannot create file " + bad + ": " + reason);
         }
     }
 }

@@ -45,13 +45,18 @@ std::string Env(const char *name)
     return value ? value : "";
 }
 
+bool IsTemporary(const fs::path &path)
+{
+    return IsTemporaryFileName(path.filename().string());
+}
+
 // Every file under `folder` but the temporaries of an interrupted write,
 // which no scan takes for one of the program's files.
 std::map<std::string, std::string> Snapshot(const std::string &folder)
 {
     std::map<std::string, std::string> files;
     for (const auto &entry : fs::recursive_directory_iterator(folder))
-        if (entry.is_regular_file() && entry.path().extension() != ".part")
+        if (entry.is_regular_file() && !IsTemporary(entry.path()))
             files[fs::relative(entry.path(), folder).string()] = ReadFileBytes(entry.path().string());
     return files;
 }
@@ -60,21 +65,17 @@ std::vector<std::string> Temporaries(const std::string &folder)
 {
     std::vector<std::string> names;
     for (const auto &entry : fs::recursive_directory_iterator(folder))
-        if (entry.path().extension() == ".part")
+        if (IsTemporary(entry.path()))
             names.push_back(entry.path().string());
     return names;
 }
 
-// A temporary file of `prefix` under `folder` that holds bytes already.
-bool PartialWriteUnderWay(const std::string &folder, const std::string &prefix)
+// A temporary file in `folder` whose content so far begins with `start`.
+bool PartialWriteUnderWay(const std::string &folder, const std::string &start)
 {
-    for (const auto &entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        std::error_code error;
-        if (name.rfind(prefix + ".", 0) == 0 && entry.path().extension() == ".part" &&
-            fs::file_size(entry.path(), error) > 0)
+    for (const auto &entry : fs::directory_iterator(folder))
+        if (IsTemporary(entry.path()) && ReadFileBytes(entry.path().string()).rfind(start, 0) == 0)
             return true;
-    }
     return false;
 }
 
@@ -250,6 +251,15 @@ TEST_F(CrashSafety, OwnershipFileSurvivesKill)
     const ChildEnd end = RunChild("close", "kill-before-rename");
     EXPECT_TRUE(end.killed);
     EXPECT_EQ(Snapshot(app), before);
+
+    // The next start removes the scratch and nothing else.
+    ASSERT_EQ(Temporaries(app).size(), 1u);
+    const std::string foreign = app + "/cdl/data/Test System.dat.0123456789ab.part.keep";
+    WriteFileBytes(foreign, "not ours");
+    TForm1 form(app);
+    EXPECT_EQ(Temporaries(app), std::vector<std::string>());
+    EXPECT_EQ(ReadFileBytes(foreign), "not ours");
+    EXPECT_EQ(ReadFileBytes(app + "/cdl/data/Test System.dat"), kOwnership);
 }
 
 TEST_F(CrashSafety, ExportSurvivesKill)
@@ -268,7 +278,7 @@ TEST_F(CrashSafety, DownloadedDatabasesSurviveKill)
 {
     Serve(SiteWithNewDatabases(), {"slow:/tirmo/cdl/test.cdl"});
     const auto before = Snapshot(app);
-    const ChildEnd end = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app + "/cdl", "test.cdl"); });
+    const ChildEnd end = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app + "/cdl", "T"); });
     EXPECT_TRUE(end.killed);
     EXPECT_EQ(WithoutServerManifest(Snapshot(app)), before);
 }
@@ -278,7 +288,7 @@ TEST_F(CrashSafety, ManifestSurvivesKill)
 {
     Serve(SiteWithNewDatabases(), {"slow:/tirmo/version.ini"});
     const auto before = Snapshot(app);
-    const ChildEnd end = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app, "version.bak"); });
+    const ChildEnd end = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app, "M"); });
     EXPECT_TRUE(end.killed);
     EXPECT_EQ(Snapshot(app), before);
 }

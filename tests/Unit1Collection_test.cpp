@@ -289,7 +289,7 @@ TEST_F(Form1Collection, ExportsGoThroughTheSaveDialog)
     answer = appDir + "/no/such/folder/list.txt";
     QTest::mouseClick(form->sb_SaveMiss, Qt::LeftButton);
     EXPECT_EQ(ShownMessageBoxes(),
-              (std::vector<std::pair<std::string, std::string>>{{"Cannot create file " + *answer, "TIRMO"}}));
+              (std::vector<std::pair<std::string, std::string>>{{"Cannot create file " + *answer + ": No such file or directory", "TIRMO"}}));
     EXPECT_EQ(Status(*form), "You Have 2 of 30 known Sega Saturn Games");
     EXPECT_FALSE(Exists("Sega Saturn.dat")) << "an export writes no ownership file";
 }
