@@ -1,6 +1,7 @@
 #include "grid/Advgrid.h"
 
 #include "grid/Advutil.h"
+#include "grid/GridAccessible.h"
 #include "platform/AnsiText.h"
 #include "platform/Application.h"
 #include "platform/Collate.h"
@@ -10,6 +11,7 @@
 #include <QFontMetrics>
 #include <QLocale>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QStyleOption>
 
 #include <algorithm>
@@ -166,6 +168,33 @@ bool IsAscii(std::string_view s)
         if (c >= 0x80)
             return false;
     return true;
+}
+
+bool IsContinuation(char c)
+{
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Whether UTF-8 text stops inside a character: its last lead byte asks for
+// more bytes than follow it.
+bool EndsInsideCharacter(const std::string &s)
+{
+    size_t lead = s.size();
+    while (lead > 0 && IsContinuation(s[lead - 1]))
+        --lead;
+    if (lead == 0)
+        return false;
+    const unsigned char c = static_cast<unsigned char>(s[lead - 1]);
+    const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    return s.size() - (lead - 1) < length;
+}
+
+void DropLastCharacter(std::string &s)
+{
+    while (!s.empty() && IsContinuation(s.back()))
+        s.pop_back();
+    if (!s.empty())
+        s.pop_back();
 }
 
 // Finds the widest of many texts in one font as QFontMetrics measures them,
@@ -326,6 +355,7 @@ private:
 
 TAdvStringGrid::TAdvStringGrid(QWidget *parent) : TStringGrid(parent)
 {
+    InstallGridAccessible();
     m_visibleCol.fill(true);
     m_fixedFont = font();
     m_selectionColor = palette().color(QPalette::Highlight);
@@ -555,6 +585,8 @@ void TAdvStringGrid::InputFromCSV(const std::string &fileName, bool insert)
     reader.Rewind();
 
     SetRowCountEx(insert ? RowCount() + lines : rowOffset + lines);
+    if (!insert)
+        ResetView(); // a new list is read from its top
 
     QElapsedTimer pump;
     pump.start();
@@ -583,6 +615,7 @@ void TAdvStringGrid::InputFromCSV(const std::string &fileName, bool insert)
             SetRowCountEx(rowOffset + k + 1);
     }
     InvalidateGrid();
+    AnnounceGridReset(*this);
 }
 
 // ---------------------------------------------------------------------------
@@ -680,6 +713,22 @@ bool TAdvStringGrid::ToggleCheck(int col, int row, bool checkEditable)
     else
         Store().SetText(col, row, Store().Text(col, row) == CheckTrueText ? CheckFalseText : CheckTrueText);
     InvalidateCell(RemapColInv(col), row);
+    AnnounceCheckBoxState(*this, RemapColInv(col), row);
+    return true;
+}
+
+bool TAdvStringGrid::UserToggle(int displayCol, int row)
+{
+    bool canEdit = bool(Options() & goEditing);
+    GetCellReadOnly(displayCol, row, canEdit);
+    const int real = RemapCol(displayCol);
+    if (!canEdit || !HasCheckBox(real, row))
+        return false;
+    ToggleCheck(real, row, true);
+    bool state = false;
+    GetCheckBoxState(real, row, state);
+    if (OnCheckBoxClick)
+        OnCheckBoxClick(this, displayCol, row, state);
     return true;
 }
 
@@ -872,18 +921,8 @@ void TAdvStringGrid::MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shi
     TStringGrid::MouseDown(button, shift, x, y);
     if (button != Qt::LeftButton || ColSizingActive())
         return;
-    if (c >= 0 && c < ColCount() && r < RowCount() && c >= GetFixedColsEx() && r >= GetFixedRowsEx()) {
-        bool canEdit = bool(Options() & goEditing);
-        GetCellReadOnly(c, r, canEdit);
-        const int real = RemapCol(c);
-        if (canEdit && HasCheckBox(real, r)) {
-            ToggleCheck(real, r, true);
-            bool state = false;
-            GetCheckBoxState(real, r, state);
-            if (OnCheckBoxClick)
-                OnCheckBoxClick(this, c, r, state);
-        }
-    }
+    if (c >= 0 && c < ColCount() && r < RowCount() && c >= GetFixedColsEx() && r >= GetFixedRowsEx())
+        UserToggle(c, r);
     if (c >= 0 && OnClickCell)
         OnClickCell(this, r, c);
 }
@@ -972,16 +1011,19 @@ void TAdvStringGrid::KeyPress(char &key)
         return; // no advance on Enter in this grid
     if (!(Options() & goEditing) && m_autoGotoWhenSorted) {
         const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
-        if (!m_autoGotoIncremental)
-            IncrementalSearchText = std::string(1, upper(key));
-        else if (key == '\b') {
-            if (!IncrementalSearchText.empty())
-                IncrementalSearchText.pop_back();
-        } else
+        // Typed text comes a byte at a time; a character is searched for once whole.
+        const bool continues = EndsInsideCharacter(IncrementalSearchText);
+        if (!m_autoGotoIncremental && !continues)
+            IncrementalSearchText.clear();
+        if (key == '\b' && m_autoGotoIncremental)
+            DropLastCharacter(IncrementalSearchText);
+        else
             IncrementalSearchText += upper(key);
-        const int row = Search(IncrementalSearchText);
-        if (row >= 0)
-            FocusCell(Col(), row);
+        if (!EndsInsideCharacter(IncrementalSearchText)) {
+            const int row = Search(IncrementalSearchText);
+            if (row >= 0)
+                FocusCell(Col(), row);
+        }
     }
     TStringGrid::KeyPress(key);
     if (OnKeyPress)
@@ -1009,15 +1051,24 @@ int TAdvStringGrid::Search(const std::string &text) const
     const int col = m_sortShow ? m_sortColumn : 1;
     if (col < 0)
         return -1;
+    // Typed beyond ASCII, the text is looked for as each cell is shown:
+    // in UTF-8 where the cell is UTF-8, else in Windows-1252.
+    const bool ascii = IsAscii(text);
+    std::string ansi;
+    const bool hasAnsi = !ascii && ToWindows1252(QString::fromUtf8(text.data(), qsizetype(text.size())), ansi);
     for (int r = GetFixedRowsEx(); r < RowCount(); ++r) {
         const std::string_view cell = Store().Text(col, r);
-        const std::string_view head = cell.substr(0, text.size());
-        if (head.size() != text.size())
+        const bool utf8 = ascii || IsUtf8(cell);
+        if (!utf8 && !hasAnsi)
+            continue;
+        const std::string_view typed = utf8 ? std::string_view(text) : std::string_view(ansi);
+        const std::string_view head = cell.substr(0, typed.size());
+        if (head.size() != typed.size())
             continue;
         bool equal = true;
         for (size_t i = 0; i < head.size() && equal; ++i) {
             const char c = head[i] >= 'a' && head[i] <= 'z' ? char(head[i] - 'a' + 'A') : head[i];
-            equal = c == text[i];
+            equal = c == typed[i];
         }
         if (equal)
             return r;
@@ -1030,6 +1081,10 @@ int TAdvStringGrid::Search(const std::string &text) const
 
 void TAdvStringGrid::QSort()
 {
+    if (SortsByCheckBoxes()) {
+        SortByCheckBoxes();
+        return;
+    }
     std::unique_ptr<TCellList> savedCol0;
     if (m_sortNormalCellsOnly && GetFixedColsEx() > 0)
         savedCol0 = std::make_unique<TCellList>(Cols(0));
@@ -1058,10 +1113,65 @@ void TAdvStringGrid::QSort()
     MakeSortKeys();
     m_sorting = true;
     QuickSortRows(m_sortColumn, GetFixedRowsEx(), RowCount() - 4);
+    // The current row's index stays, and the view stays where it was.
     if (currentRow < RowCount() - 3)
-        SetRow(currentRow);
+        MoveCurrent(Col(), currentRow, false);
     if (savedCol0)
         SetCols(0, *savedCol0);
+    AnnounceGridReset(*this);
+}
+
+// A column of check boxes sorts by their state, not by its empty texts.
+bool TAdvStringGrid::SortsByCheckBoxes() const
+{
+    return GetFixedRowsEx() < RowCount() && HasCheckBox(m_sortColumn, GetFixedRowsEx());
+}
+
+// Ticked rows first (missing first when descending); within each group by
+// the first other shown column's text, byte by byte and ascending as an
+// alphabetic sort compares, so a name column reads in order in both
+// directions; rows equal in both keep their order.
+void TAdvStringGrid::SortByCheckBoxes()
+{
+    BeginUpdate();
+    const auto endUpdate = qScopeGuard([this] { EndUpdate(); });
+    SortCompares = 0;
+    SortSwaps = 0;
+    const int first = GetFixedRowsEx();
+    const int nameCol = RemapCol(RemapCol(0) == m_sortColumn ? 1 : 0);
+    struct Key {
+        bool ticked;
+        std::string_view name;
+        int row;
+    };
+    std::vector<Key> keys;
+    keys.reserve(size_t(RowCount() - first));
+    for (int r = first; r < RowCount(); ++r) {
+        bool ticked = false;
+        GetCheckBoxState(m_sortColumn, r, ticked);
+        keys.push_back({ticked, Store().Text(nameCol, r), r});
+    }
+    const bool tickedFirst = m_sortDirection == sdAscending;
+    std::stable_sort(keys.begin(), keys.end(), [&](const Key &a, const Key &b) {
+        ++SortCompares;
+        if (a.ticked != b.ticked)
+            return a.ticked == tickedFirst;
+        return a.name < b.name;
+    });
+    // Row first + i takes the row keys[i] names; each cycle of that
+    // permutation is walked with swaps.
+    std::vector<bool> placed(keys.size(), false);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        size_t j = i;
+        while (!placed[j] && size_t(keys[j].row - first) != i) {
+            const size_t from = size_t(keys[j].row - first);
+            SortSwapRows(first + int(j), first + int(from));
+            placed[j] = true;
+            j = from;
+        }
+        placed[j] = true;
+    }
+    AnnounceGridReset(*this);
 }
 
 void TAdvStringGrid::QuickSortRows(int col, int left, int right)
@@ -1602,21 +1712,31 @@ void TAdvStringGrid::DrawCell(QPainter &painter, int col, int row, const QRect &
             return; // its text is its state
         textRect.setLeft(rect.left() + 1 + kCheckBoxSize + 2);
     }
-    std::string_view text = Store().Text(real, row);
-    if (!text.empty()) {
-        std::string shown(text);
-        if (m_enableHTML && IsHTML(text))
-            shown = StripHTML(text);
+    if (!Store().Text(real, row).empty()) {
         painter.setFont(font);
         painter.setPen(pen);
-        QString display = ToDisplay(shown);
-        display.remove(QLatin1Char('\r'));
-        painter.drawText(textRect, int(alignment | Qt::AlignTop), display);
+        painter.drawText(textRect, int(alignment | Qt::AlignTop), ShownText(col, row));
     }
-    if ((state & gdFocused) && m_selectionRectangle) {
+    // The keyboard's place shows while the grid has the focus; the
+    // selection rectangle shows the selection always.
+    if ((state & gdFocused) || ((state & gdSelected) && m_selectionRectangle)) {
         QStyleOptionFocusRect option;
         option.initFrom(this);
         option.rect = rect;
         style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
     }
+}
+
+QString TAdvStringGrid::ShownText(int displayCol, int row) const
+{
+    const std::string_view text = Store().Text(RemapCol(displayCol), row);
+    QString shown = ToDisplay(m_enableHTML && IsHTML(text) ? StripHTML(text) : std::string(text));
+    shown.remove(QLatin1Char('\r'));
+    return shown;
+}
+
+void TAdvStringGrid::CurrentCellChanged()
+{
+    TStringGrid::CurrentCellChanged();
+    AnnounceCurrentCell(*this);
 }

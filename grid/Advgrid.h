@@ -132,6 +132,8 @@ public:
     bool ToggleCheck(int col, int row, bool checkEditable);
     bool ToggleCheckBox(int col, int row) { return ToggleCheck(col, row, false); }
     TCellGraphic *CellGraphic(int col, int row) const;
+    // A click's toggle of the box in a cell (display column), with its event.
+    bool UserToggle(int displayCol, int row);
     // Whether a cell may be edited by the user; `canEdit` comes in holding
     // the caller's value.
     virtual void GetCellReadOnly(int col, int row, bool &canEdit);
@@ -149,6 +151,8 @@ public:
     int Compare(int col, int row1, int row2);
     int CompareLine(int col, int row1, int row2);
     void SortSwapRows(int row1, int row2);
+    // The first row whose sort-column text starts with `text` (typed, UTF-8),
+    // compared in the encoding each cell is shown in.
     int Search(const std::string &text) const;
     std::string IncrementalSearchText;
     std::string SortPrefix;
@@ -175,6 +179,9 @@ public:
     std::function<void(QObject *sender, int col, int row1, int row2, int &result)> OnRawCompare;
     std::function<void(QObject *sender, int row, int col, Qt::Alignment &alignment)> OnGetAlignment;
     std::function<void(QObject *sender, int row, int col, QColor &brush, QFont &font)> OnGetCellColor;
+
+    // A cell's text as it is drawn (display column).
+    QString ShownText(int displayCol, int row) const;
 
     // Published settings.
     bool EnableGraphics() const { return m_enableGraphics; }
@@ -242,6 +249,7 @@ protected:
     void KeyDown(int &key, Qt::KeyboardModifiers shift) override;
     void KeyPress(char &key) override;
     void KeyUp(int &key, Qt::KeyboardModifiers shift) override;
+    void CurrentCellChanged() override;
 
 private:
     static bool FreeGraphic(TObject *object);
@@ -254,6 +262,8 @@ private:
     int TextWidth(const QFont &font, std::string_view text) const;
     int WidestText(int displayCol, int realCol);
     void QuickSortRows(int col, int left, int right);
+    bool SortsByCheckBoxes() const;
+    void SortByCheckBoxes();
     bool HasCompareHandlers() const { return OnGetFormat || OnCustomCompare || OnRawCompare; }
     bool SortsByKeysOnly() const { return !m_sortFull && m_sortColumn >= 0 && !HasCompareHandlers(); }
     const TCellGraphic *CheckBoxOf(int col, int row) const;

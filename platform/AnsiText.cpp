@@ -19,14 +19,7 @@ QString FromCp1252(const std::string &bytes)
     return out;
 }
 
-bool IsValidUtf8(const std::string &bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString decoded = utf8.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
-    Q_UNUSED(decoded); // decoding is lazy: converting runs it
-    return !utf8.hasError();
-}
-
+// The byte of a character in Windows-1252, or 0 for one it can't hold.
 char ToCp1252(QChar c)
 {
     const char16_t u = c.unicode();
@@ -35,7 +28,7 @@ char ToCp1252(QChar c)
     for (int i = 0; i < 32; ++i)
         if (kCp1252High[i] == u)
             return char(0x80 + i);
-    return '?';
+    return '\0';
 }
 
 } // namespace
@@ -56,11 +49,30 @@ std::string FromDisplay(const QString &text)
 
 std::string ToSameEncoding(const QString &text, const std::string &original)
 {
-    if (IsValidUtf8(original))
+    if (IsUtf8(original))
         return text.toStdString();
     std::string out;
-    out.reserve(size_t(text.size()));
-    for (QChar c : text)
-        out.push_back(ToCp1252(c));
+    ToWindows1252(text, out);
     return out;
+}
+
+bool IsUtf8(std::string_view bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    Q_UNUSED(decoded); // decoding is lazy: converting runs it
+    return !utf8.hasError();
+}
+
+bool ToWindows1252(const QString &text, std::string &bytes)
+{
+    bytes.clear();
+    bytes.reserve(size_t(text.size()));
+    bool exact = true;
+    for (QChar c : text) {
+        const char b = ToCp1252(c);
+        exact = exact && (b != '\0' || c.unicode() == 0);
+        bytes.push_back(b != '\0' || c.unicode() == 0 ? b : '?');
+    }
+    return exact;
 }

@@ -30,10 +30,11 @@ TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
     SetTitle("TIRMO");
 }
 
+// The title names the message boxes only. As the application's display
+// name Qt would append it to every window's caption.
 void TApplication::SetTitle(const std::string &title)
 {
     m_title = title;
-    setApplicationDisplayName(ToDisplay(title));
 }
 
 void TApplication::ShowException(std::exception_ptr error)

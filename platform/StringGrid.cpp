@@ -784,34 +784,70 @@ void TStringGrid::FocusCell(int col, int row)
     MoveCurrent(col, row);
 }
 
-void TStringGrid::MoveCurrent(int col, int row)
+void TStringGrid::MoveCurrent(int col, int row, bool scroll)
 {
     if (col < 0 || col >= m_colCount || row < 0 || row >= m_rowCount)
         throw ERangeError("Grid index out of range (column " + std::to_string(col) + ", row " +
                           std::to_string(row) + ")");
+    const bool moved = col != m_col || row != m_row;
     m_col = col;
     m_row = row;
-    // Scroll the current cell into view.
-    if (row >= m_fixedRows) {
-        if (row < m_topRow)
-            m_topRow = row;
-        else
-            while (m_topRow < row && CellRect(m_col, row).bottom() + 1 > ClientHeight())
-                ++m_topRow;
-        if (CellRect(m_col, row).isEmpty() && row > m_topRow)
-            m_topRow = row;
-    }
-    if (col >= m_fixedCols) {
-        if (col < m_leftCol)
-            m_leftCol = col;
-        else
-            while (m_leftCol < col && CellRect(col, m_row).right() + 1 > ClientWidth())
-                ++m_leftCol;
-    }
+    if (scroll)
+        ScrollIntoView(col, row);
     ClampScroll();
     UpdateScrollBars();
     Repaint();
+    if (moved)
+        CurrentCellChanged();
 }
+
+namespace {
+
+// The first scrollable index that shows `index` whole when the scrollable
+// part is `room` long, `first` moved as little as possible. An index wider
+// than the room goes first.
+template <typename Size>
+int ScrolledTo(int first, int index, int room, int line, Size size)
+{
+    if (index <= first)
+        return index;
+    int used = size(index);
+    int top = index;
+    while (top > first && used + size(top - 1) + line <= room) {
+        used += size(top - 1) + line;
+        --top;
+    }
+    return top;
+}
+
+} // namespace
+
+// Rows and columns are measured each on their own, so a cell comes into
+// view however far the other direction is scrolled.
+void TStringGrid::ScrollIntoView(int col, int row)
+{
+    if (row >= m_fixedRows) {
+        int room = ClientHeight();
+        for (int r = 0; r < m_fixedRows; ++r)
+            room -= RowHeights(r) + m_gridLineWidth;
+        m_topRow = ScrolledTo(m_topRow, row, room, m_gridLineWidth, [this](int r) { return RowHeights(r); });
+    }
+    if (col >= m_fixedCols) {
+        int room = ClientWidth();
+        for (int c = 0; c < m_fixedCols; ++c)
+            room -= ColWidths(c) + m_gridLineWidth;
+        m_leftCol = ScrolledTo(m_leftCol, col, room, m_gridLineWidth, [this](int c) { return ColWidths(c); });
+    }
+}
+
+void TStringGrid::ResetView()
+{
+    m_topRow = m_fixedRows;
+    m_leftCol = m_fixedCols;
+    MoveCurrent(std::min(m_fixedCols, m_colCount - 1), std::min(m_fixedRows, m_rowCount - 1), false);
+}
+
+void TStringGrid::CurrentCellChanged() {}
 
 void TStringGrid::SetTopRow(int row)
 {
@@ -1083,28 +1119,36 @@ void TStringGrid::DrawGridLines(QPainter &painter, int col, int row, const QRect
         painter.fillRect(QRect(rect.left(), rect.bottom() + 1, rect.width() + m_gridLineWidth, m_gridLineWidth), color);
 }
 
+// The fixed indices, then the scrolled ones from `first` as far as `room`
+// reaches: the rest of a long list costs nothing.
+template <typename Size>
+static std::vector<int> InView(int fixed, int first, int count, int room, int line, Size size)
+{
+    std::vector<int> shown;
+    int pos = 0;
+    for (int i = 0; i < fixed && pos < room; ++i) {
+        shown.push_back(i);
+        pos += size(i) + line;
+    }
+    for (int i = first; i < count && pos < room; ++i) {
+        shown.push_back(i);
+        pos += size(i) + line;
+    }
+    return shown;
+}
+
 void TStringGrid::paintEvent(QPaintEvent *)
 {
     QPainter painter(viewport());
     painter.fillRect(viewport()->rect(), palette().color(QPalette::Window));
-    std::vector<int> cols;
-    for (int c = 0; c < m_fixedCols; ++c)
-        cols.push_back(c);
-    for (int c = m_leftCol; c < m_colCount; ++c)
-        cols.push_back(c);
-    std::vector<int> rows;
-    for (int r = 0; r < m_fixedRows; ++r)
-        rows.push_back(r);
-    for (int r = m_topRow; r < m_rowCount; ++r)
-        rows.push_back(r);
+    const std::vector<int> cols = InView(m_fixedCols, m_leftCol, m_colCount, ClientWidth(), m_gridLineWidth,
+                                         [this](int c) { return ColWidths(c); });
+    const std::vector<int> rows = InView(m_fixedRows, m_topRow, m_rowCount, ClientHeight(), m_gridLineWidth,
+                                         [this](int r) { return RowHeights(r); });
     int y = 0;
     for (int r : rows) {
-        if (y >= ClientHeight())
-            break;
         int x = 0;
         for (int c : cols) {
-            if (x >= ClientWidth())
-                break;
             const QRect rect(x, y, ColWidths(c), RowHeights(r));
             const bool fixed = IsFixedCell(c, r);
             TGridDrawState state = fixed ? gdFixed : 0;
@@ -1122,6 +1166,19 @@ void TStringGrid::paintEvent(QPaintEvent *)
         }
         y += RowHeights(r) + m_gridLineWidth;
     }
+}
+
+// The current cell shows whether the grid has the keyboard.
+void TStringGrid::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    InvalidateCell(m_col, m_row);
+}
+
+void TStringGrid::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    InvalidateCell(m_col, m_row);
 }
 
 void TStringGrid::resizeEvent(QResizeEvent *event)

@@ -303,12 +303,22 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+
+    // Makes (col, row) current; with `scroll`, the view moves only as far
+    // as it takes to show the cell whole.
+    void MoveCurrent(int col, int row, bool scroll = true);
+    // The first row and column in view and current, as for a new list.
+    void ResetView();
+    // After the current cell moved.
+    virtual void CurrentCellChanged();
 
 private:
     void UpdateScrollBars();
     int MaxTopRow() const;
     int MaxLeftCol() const;
-    void MoveCurrent(int col, int row);
+    void ScrollIntoView(int col, int row);
     void ClampScroll();
     void Repaint();
 
