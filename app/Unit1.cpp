@@ -77,6 +77,14 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
     m_statusLabel->setObjectName("StatusBar1Text");
     StatusBar1->addWidget(m_statusLabel, 1);
     StatusBar1->installEventFilter(this);
+    // What a screen reader says for the controls whose captions are short.
+    sb_SaveHave->setAccessibleName("Save the list of games you have");
+    sb_SaveMiss->setAccessibleName("Save the list of games you miss");
+    sb_Update->setAccessibleName("Update the game databases");
+    sb_About->setAccessibleName("Open the web site");
+    cbo_SysList->setAccessibleName("System");
+    acg_GameList->setAccessibleName("Games");
+    StatusBar1->setAccessibleName("Status");
 
     connect(sb_Update, &QToolButton::clicked, this, Guarded([this] { sb_UpdateClick(); }));
     connect(sb_About, &QToolButton::clicked, this, Guarded([this] { sb_AboutClick(); }));
