@@ -83,6 +83,8 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
     sb_Update->setAccessibleName("Update the game databases");
     sb_About->setAccessibleName("Open the web site");
     cbo_SysList->setAccessibleName("System");
+    // On Linux Qt reads a drop-down list's current entry as its name.
+    cbo_SysList->setAccessibleDescription("The system whose games are listed");
     acg_GameList->setAccessibleName("Games");
     StatusBar1->setAccessibleName("Status");
 

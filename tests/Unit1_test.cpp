@@ -1,4 +1,5 @@
 #include "app/Unit1.h"
+#include "platform/Application.h"
 #include "platform/Clipboard.h"
 #include "platform/Exceptions.h"
 #include "platform/Shell.h"
@@ -6,10 +7,17 @@
 
 #include <QAbstractItemView>
 #include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -234,4 +242,105 @@ TEST_F(Form1, ProgramRunsOnTheSampleDataAndTouchesNothing)
 
     EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
     EXPECT_TRUE(QDir(dir + "/cdl/data").isEmpty());
+}
+
+namespace {
+
+// The captions of the main window, the save dialog, the update dialog and a
+// message box, each as `title` reads it from the window once shown.
+std::vector<std::string> Captions(const std::string &appDir, const std::function<QString(QWidget &)> &title)
+{
+    std::vector<std::string> captions;
+    TForm1 form(appDir);
+    TUpdateForm update(form.AppDir, &form);
+    form.UpdateForm = &update;
+    form.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&form));
+    captions.push_back(title(form).toStdString());
+
+    form.cbo_SysList->setFocus();
+    QTest::keyClick(form.cbo_SysList, Qt::Key_Down);
+    form.ExecuteSaveDialog = [&](QFileDialog &dialog) -> std::optional<std::string> {
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        captions.push_back(title(dialog).toStdString());
+        dialog.hide();
+        return std::nullopt;
+    };
+    QTest::mouseClick(form.sb_SaveHave, Qt::LeftButton);
+
+    update.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&update));
+    captions.push_back(title(update).toStdString());
+    update.hide();
+
+    // The real message box, closed once it is shown.
+    const MessageBoxHook recorder = SetMessageBoxHook({});
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget *box = QApplication::activeModalWidget();
+        if (box && box->windowHandle() && box->windowHandle()->isExposed()) {
+            captions.push_back(title(*box).toStdString());
+            box->close();
+        }
+    });
+    poll.start(20);
+    ShowMessageBox("Something to say", Application()->Title());
+    SetMessageBoxHook(recorder);
+    return captions;
+}
+
+const std::vector<std::string> kCaptions = {"TIRMO - Velmarin v0.2", "Save List", "Update", "TIRMO"};
+
+// A property of a window as the X server holds it for window managers.
+QString WindowProperty(QWidget &window, const char *name)
+{
+    QProcess xprop;
+    xprop.start("xprop", {"-id", QString::number(window.winId()), "-notype", name});
+    EXPECT_TRUE(xprop.waitForFinished(10000));
+    const QString out = QString::fromUtf8(xprop.readAllStandardOutput());
+    const qsizetype open = out.indexOf('"');
+    return open < 0 ? "(no " + QString(name) + ": " + out + ")" : out.mid(open + 1, out.lastIndexOf('"') - open - 1);
+}
+
+} // namespace
+
+TEST_F(Form1, WindowCaptionsAreThoseOfTheForms)
+{
+    AddDatabase("psx.cdl", "PlayStation\tx");
+    EXPECT_EQ(Captions(appDir, [](QWidget &w) { return w.windowHandle()->title(); }), kCaptions);
+}
+
+// Run under an X server of its own: the names that a window manager shows.
+TEST_F(Form1, WindowCaptionsAsTheWindowManagerSeesThem)
+{
+    if (qEnvironmentVariableIsSet("TIRMO_X_CHILD")) {
+        AddDatabase("psx.cdl", "PlayStation\tx");
+        EXPECT_EQ(Captions(appDir, [](QWidget &w) { return WindowProperty(w, "_NET_WM_NAME"); }), kCaptions);
+        return;
+    }
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty() || QStandardPaths::findExecutable("xprop").isEmpty())
+        GTEST_SKIP() << "needs Xvfb and xprop (scripts/deps.sh test installs them)";
+    QProcess server;
+    server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(server.waitForReadyRead(20000)) << server.readAllStandardError().toStdString();
+    const QString display = ":" + QString::fromUtf8(server.readLine()).trimmed();
+
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DISPLAY", display);
+    env.insert("TIRMO_X_CHILD", "1");
+    env.remove("XAUTHORITY");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=Form1.WindowCaptionsAsTheWindowManagerSeesThem"});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const std::string output = child.readAll().toStdString();
+    EXPECT_EQ(child.exitCode(), 0) << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+    server.terminate();
+    server.waitForFinished(10000);
 }
