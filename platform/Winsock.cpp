@@ -536,8 +536,15 @@ int closesocket(SOCKET s)
 int connect(SOCKET s, const sockaddr *name, int namelen)
 {
     const int fd = int(s);
-    const int rc = ::connect(fd, name, socklen_t(namelen));
-    const int err = errno;
+    int rc = ::connect(fd, name, socklen_t(namelen));
+    int err = errno;
+    if (rc != 0 && err == ECONNABORTED) {
+        // After a failed non-blocking attempt Linux still counts the socket
+        // as connecting, and the next call only ends that state. Winsock lets
+        // the caller simply try again: so the attempt is made now.
+        rc = ::connect(fd, name, socklen_t(namelen));
+        err = errno;
+    }
     std::lock_guard lock(Sockets().mutex);
     Registration *reg = Find(fd);
     if (rc == 0) {

@@ -125,7 +125,8 @@ int setsockopt(SOCKET s, int level, int optname, const void *optval, int optlen)
 int closesocket(SOCKET s);
 
 // A registered (non-blocking) socket whose connection is under way reports
-// would-block; the outcome arrives as FD_CONNECT with its error word.
+// would-block; the outcome arrives as FD_CONNECT with its error word. After
+// a failed attempt the same socket may connect again.
 int connect(SOCKET s, const sockaddr *name, int namelen);
 // Never raises SIGPIPE; a closed peer is an error like any other.
 int send(SOCKET s, const char *buf, int len, int flags);

@@ -220,6 +220,15 @@ TEST_F(PsockTest, RefusedPortFailsAfterOnConnectionFailed)
     EXPECT_FALSE(sock.Connected);
 }
 
+TEST_F(PsockTest, ConnectAfterARefusedConnectConnects)
+{
+    sock.Port = ClosedPort();
+    EXPECT_EQ(ErrorOf([&] { sock.Connect(); }), "Connection Failed");
+    Peer peer({Send("hello\n"), "sleep:300"});
+    ConnectTo(peer.port);
+    EXPECT_EQ(sock.ReadLn(), "hello\n");
+}
+
 TEST_F(PsockTest, ConnectTimesOut)
 {
     // A full backlog leaves the next connection attempt pending.

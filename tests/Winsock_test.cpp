@@ -144,6 +144,13 @@ TEST(Winsock, RefusedConnectArrivesAsFdConnectWithItsError)
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count(FD_CONNECT) == 1; }));
     EXPECT_EQ(WSAGETSELECTERROR(recorder.messages.front().LParam), WSAECONNREFUSED);
+
+    // As in Winsock, the same socket may try again, and now succeeds.
+    Listener there;
+    const int rc = Winsock::connect(s, there.Address(), sizeof(sockaddr_in));
+    EXPECT_TRUE(rc == 0 || WSAGetLastError() == WSAEWOULDBLOCK) << WSAGetLastError();
+    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(FD_CONNECT) == 2; }));
+    EXPECT_EQ(WSAGETSELECTERROR(recorder.messages.back().LParam), 0);
     closesocket(s);
 }
 
