@@ -612,6 +612,10 @@ SOCKET TPowersock::Accept()
         closesocket(s);
         throw ERangeError("Socket handle " + std::to_string(s) + " does not fit 16 bits");
     }
+    // The listening socket may be the first one, which resets its
+    // connection on close; an accepted one inherits that, and must not.
+    const WSLinger graceful{0, 0};
+    Winsock::setsockopt(s, WS_SOL_SOCKET, WS_SO_LINGER, &graceful, sizeof graceful);
     WSAAsyncSelect(s, NotifyWindow, SocketEventMessage, SocketEventMask);
     RemoteAddress = peer;
     return s;

@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -839,6 +840,40 @@ public:
     static inline std::atomic<int> aborted{0};
 };
 
+// Sends 2 MiB of the pattern i % 251 and ends.
+class BulkServer : public TNMGeneralServer {
+    Q_OBJECT
+public:
+    Q_INVOKABLE explicit BulkServer(QObject *owner = nullptr) : TNMGeneralServer(owner) {}
+    static constexpr int kSize = 2 << 20;
+    void Serve() override
+    {
+        QByteArray data(kSize, '\0');
+        for (int i = 0; i < kSize; ++i)
+            data[i] = char(i % 251);
+        QBuffer stream(&data);
+        stream.open(QIODevice::ReadOnly);
+        SendStream(stream);
+    }
+};
+
+// Runs tests/servers/sock_clients.py against a server of this process; the
+// GUI thread, where the server accepts, runs its event loop meanwhile.
+std::string RunClients(const QStringList &args)
+{
+    QProcess clients;
+    clients.setProcessChannelMode(QProcess::MergedChannels);
+    QEventLoop loop;
+    QObject::connect(&clients, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    clients.start(TIRMO_PYTHON, QStringList{TIRMO_TEST_DIR "/servers/sock_clients.py"} + args);
+    loop.exec();
+    if (clients.state() != QProcess::NotRunning)
+        clients.kill();
+    clients.waitForFinished(1000);
+    return clients.readAll().toStdString();
+}
+
 TEST(GeneralServer, ListensOnceItsOwnerHasLoadedIt)
 {
     QObject form;
@@ -864,6 +899,14 @@ TEST(GeneralServer, DefaultServeClosesEachConnectionAtOnce)
     EXPECT_EQ(second.ReadToClose(), "");
     EXPECT_EQ(contacts, 2);
     EXPECT_TRUE(PumpUntil([&] { return server.ClientThreads->Snapshot().empty(); }));
+}
+
+TEST(GeneralServer, ConnectionsCloseGracefullyAfterAllTheirData)
+{
+    BulkServer server;
+    server.Loaded();
+    EXPECT_EQ(RunClients({"drain", QString::number(ListeningPort(server)), "3", QString::number(BulkServer::kSize)}),
+              "ok 3\n");
 }
 
 TEST(GeneralServer, DescendantAnswersSeveralClientsAtOnce)
