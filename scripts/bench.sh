@@ -22,12 +22,13 @@ declare -A command=(
   [textfile]="$build/bench/TextFile_bench"
   [grid_load]="$build/bench/grid_load"
   [grid_sort]="$build/bench/grid_sort"
+  [grid_paint]="$build/bench/grid_paint"
   [collection]="$build/bench/collection"
   [sock_capture]="bench/sock_capture.sh $build $runs"
   [http_get]="bench/http_get.sh $build $runs"
   [scale]="$build/bench/scale"
 )
-order=(startup textfile grid_load grid_sort collection sock_capture http_get scale)
+order=(startup textfile grid_load grid_sort grid_paint collection sock_capture http_get scale)
 [ $# -gt 0 ] && order=("$@")
 for name in "${order[@]}"; do
   [ -n "${command[$name]:-}" ] || { echo "no benchmark named $name; known: ${!command[*]}" >&2; exit 2; }
