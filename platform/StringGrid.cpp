@@ -820,6 +820,24 @@ int ScrolledTo(int first, int index, int room, int line, Size size)
     return top;
 }
 
+// The fixed indices, then the scrolled ones from `first` as far as `room`
+// reaches: the rest of a long list costs nothing.
+template <typename Size>
+std::vector<int> InView(int fixed, int first, int count, int room, int line, Size size)
+{
+    std::vector<int> shown;
+    int pos = 0;
+    for (int i = 0; i < fixed && pos < room; ++i) {
+        shown.push_back(i);
+        pos += size(i) + line;
+    }
+    for (int i = first; i < count && pos < room; ++i) {
+        shown.push_back(i);
+        pos += size(i) + line;
+    }
+    return shown;
+}
+
 } // namespace
 
 // Rows and columns are measured each on their own, so a cell comes into
@@ -1117,24 +1135,6 @@ void TStringGrid::DrawGridLines(QPainter &painter, int col, int row, const QRect
         painter.fillRect(QRect(rect.right() + 1, rect.top(), m_gridLineWidth, rect.height() + m_gridLineWidth), color);
     if (m_options & (fixed ? goFixedHorzLine : goHorzLine))
         painter.fillRect(QRect(rect.left(), rect.bottom() + 1, rect.width() + m_gridLineWidth, m_gridLineWidth), color);
-}
-
-// The fixed indices, then the scrolled ones from `first` as far as `room`
-// reaches: the rest of a long list costs nothing.
-template <typename Size>
-static std::vector<int> InView(int fixed, int first, int count, int room, int line, Size size)
-{
-    std::vector<int> shown;
-    int pos = 0;
-    for (int i = 0; i < fixed && pos < room; ++i) {
-        shown.push_back(i);
-        pos += size(i) + line;
-    }
-    for (int i = first; i < count && pos < room; ++i) {
-        shown.push_back(i);
-        pos += size(i) + line;
-    }
-    return shown;
 }
 
 void TStringGrid::paintEvent(QPaintEvent *)
