@@ -640,6 +640,28 @@ TEST_F(GameGrid, RowsKeepTheirCheckBoxStatesAndHiddenKeys)
     EXPECT_TRUE(std::is_sorted(countries.begin(), countries.end()));
 }
 
+TEST_F(GameGrid, ACheckBoxColumnSortsTickedFirstThenByNameKeepingTiesInOrder)
+{
+    LoadGameList("Game Name\tCountry\tGID\r\n"
+                 "Myst\tUS\tG1\r\nAlpha\tJP\tG2\r\nMyst\tJP\tG3\r\nBeta\tEU\tG4\r\n"
+                 "Alpha\tEU\tG5\r\nmyst\tUS\tG6\r\nBeta\tUS\tG7\r\n");
+    for (int r : {1, 3, 4, 6})
+        grid->SetCheckBoxState(0, r, true);
+    const int gid = grid->ColCount();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(0, 0));
+    EXPECT_EQ(grid->SortColumn(), 0);
+    EXPECT_EQ(Column(*grid, gid), (std::vector<std::string>{"G4", "G1", "G3", "G6", "G2", "G5", "G7"}));
+    // Missing first; within each group still by name, ties in their order.
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(0, 0));
+    EXPECT_EQ(grid->SortDirection(), TAdvStringGrid::sdDescending);
+    EXPECT_EQ(Column(*grid, gid), (std::vector<std::string>{"G2", "G5", "G7", "G4", "G1", "G3", "G6"}));
+    for (int r = 1; r <= 3; ++r) {
+        bool state = true;
+        EXPECT_TRUE(grid->GetCheckBoxState(0, r, state) && !state) << r;
+    }
+    EXPECT_EQ(grid->RowCount(), 8);
+}
+
 // Check boxes of all grids share one pool: a list cleared after a sort frees
 // its boxes in scattered order while another grid keeps its own, and the
 // next list takes the freed places.
