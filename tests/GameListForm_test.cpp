@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QProxyStyle>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
@@ -213,6 +214,7 @@ TEST_F(GameList, AFocusRectangleMarksTheCurrentCellWhileTheListHasTheKeyboard)
     Choose("Alpha");
     FocusRecorder style;
     grid->setStyle(&style);
+    const auto restore = qScopeGuard([this] { grid->setStyle(nullptr); });
     Click(1, 3);
     QTest::keyClick(grid, Qt::Key_Down);
     ASSERT_TRUE(grid->hasFocus());
@@ -227,7 +229,6 @@ TEST_F(GameList, AFocusRectangleMarksTheCurrentCellWhileTheListHasTheKeyboard)
     EXPECT_TRUE(style.rects.empty());
     const QRect cell = grid->CellRect(1, 4);
     EXPECT_EQ(image.pixelColor(cell.left() + 1, cell.bottom() - 1), QColor(Qt::white));
-    grid->setStyle(nullptr);
 }
 
 TEST_F(GameList, TypedGotoFindsEightBitNamesInEitherEncoding)
