@@ -1124,7 +1124,7 @@ void TAdvStringGrid::QSort()
 // A column of check boxes sorts by their state, not by its empty texts.
 bool TAdvStringGrid::SortsByCheckBoxes() const
 {
-    return GetFixedRowsEx() < RowCount() && HasCheckBox(m_sortColumn, GetFixedRowsEx());
+    return m_sortColumn >= 0 && GetFixedRowsEx() < RowCount() && HasCheckBox(m_sortColumn, GetFixedRowsEx());
 }
 
 // Ticked rows first (missing first when descending); within each group by
