@@ -246,6 +246,23 @@ TEST_F(Form1, ProgramRunsOnTheSampleDataAndTouchesNothing)
 
 namespace {
 
+// The caption of the modal window that `open` shows, which is then closed.
+std::string CaptionOfModal(const std::function<QString(QWidget &)> &title, const std::function<void()> &open)
+{
+    std::string caption = "(none shown)";
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->windowHandle() && modal->windowHandle()->isExposed()) {
+            caption = title(*modal).toStdString();
+            modal->close();
+        }
+    });
+    poll.start(20);
+    open();
+    return caption;
+}
+
 // The captions of the main window, the save dialog, the update dialog and a
 // message box, each as `title` reads it from the window once shown.
 std::vector<std::string> Captions(const std::string &appDir, const std::function<QString(QWidget &)> &title)
@@ -260,33 +277,16 @@ std::vector<std::string> Captions(const std::string &appDir, const std::function
 
     form.cbo_SysList->setFocus();
     QTest::keyClick(form.cbo_SysList, Qt::Key_Down);
-    form.ExecuteSaveDialog = [&](QFileDialog &dialog) -> std::optional<std::string> {
+    form.ExecuteSaveDialog = [](QFileDialog &dialog) -> std::optional<std::string> {
         dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-        captions.push_back(title(dialog).toStdString());
-        dialog.hide();
+        dialog.exec();
         return std::nullopt;
     };
-    QTest::mouseClick(form.sb_SaveHave, Qt::LeftButton);
-
-    update.show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(&update));
-    captions.push_back(title(update).toStdString());
-    update.hide();
-
-    // The real message box, closed once it is shown.
+    captions.push_back(CaptionOfModal(title, [&] { QTest::mouseClick(form.sb_SaveHave, Qt::LeftButton); }));
+    captions.push_back(CaptionOfModal(title, [&] { QTest::mouseClick(form.sb_Update, Qt::LeftButton); }));
+    // The real message box, not the recorder.
     const MessageBoxHook recorder = SetMessageBoxHook({});
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget *box = QApplication::activeModalWidget();
-        if (box && box->windowHandle() && box->windowHandle()->isExposed()) {
-            captions.push_back(title(*box).toStdString());
-            box->close();
-        }
-    });
-    poll.start(20);
-    ShowMessageBox("Something to say", Application()->Title());
+    captions.push_back(CaptionOfModal(title, [] { ShowMessageBox("Something to say", Application()->Title()); }));
     SetMessageBoxHook(recorder);
     return captions;
 }
