@@ -7,6 +7,7 @@
 #include "platform/StringList.h"
 #include "platform/TextFile.h"
 
+#include <QByteArrayView>
 #include <QDir>
 #include <QScopeGuard>
 #include <QTemporaryFile>
@@ -28,6 +29,8 @@ constexpr int kLinePiece = 64 * 1024;
 // Longest file name most file systems take, in bytes.
 constexpr size_t kMaxFileName = 255;
 const char kOwnershipExtension[] = ".dat";
+// The list's header row: the one fixed row the game list is designed with.
+constexpr int kHeaderRows = 1;
 
 // The GIDs of an ownership file, each of which ticks the first row that has
 // it. The GIDs lie in one block, each ended by LF, and each open-addressed
@@ -65,9 +68,11 @@ public:
             },
             [&](std::string_view gid, size_t hash) {
                 Slot &slot = m_slots[Probe(gid, hash)];
-                if (slot.size == kEmpty) // a GID the file names twice ticks once
+                if (slot.size == kEmpty) { // a GID the file names twice ticks once
                     slot = {IsShort(gid) ? ShortBytes(gid) : uint64_t(gid.data() - m_text.data()),
                             uint32_t(gid.size()), TagOf(hash)};
+                    ++m_distinct;
+                }
             });
     }
 
@@ -78,7 +83,28 @@ public:
         if (slot.size == kEmpty || slot.tag == kTaken)
             return false;
         slot.tag = kTaken;
+        ++m_taken;
         return true;
+    }
+
+    // The GIDs that no row took, each once, in the order of the file. An
+    // empty line names no game.
+    std::vector<std::string> Untaken()
+    {
+        std::vector<std::string> gids;
+        for (size_t next = 0; m_taken < m_distinct && next < m_text.size();) {
+            const size_t end = m_text.find('\n', next);
+            const std::string_view gid(m_text.data() + next, end - next);
+            next = end + 1;
+            Slot &slot = m_slots[Find(gid, Hash(gid))];
+            if (slot.tag == kTaken)
+                continue;
+            slot.tag = kTaken;
+            ++m_taken;
+            if (!gid.empty())
+                gids.emplace_back(gid);
+        }
+        return gids;
     }
 
     // Calls visit(gid, hash) for each GID next() gives until it gives none,
@@ -135,11 +161,7 @@ private:
 
     bool Holds(const Slot &slot, std::string_view gid, uint32_t tag) const
     {
-        if (slot.tag != tag || slot.size != gid.size())
-            return false;
-        if (IsShort(gid))
-            return slot.gid == ShortBytes(gid);
-        return std::string_view(m_text).substr(slot.gid, slot.size) == gid;
+        return slot.tag == tag && slot.size == gid.size() && SameBytes(slot, gid);
     }
 
     // The slot holding gid, or the empty one where it would go.
@@ -152,8 +174,24 @@ private:
                 return i;
     }
 
+    // The slot of a GID that is in, taken or not.
+    size_t Find(std::string_view gid, size_t hash) const
+    {
+        const size_t mask = m_slots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask)
+            if (m_slots[i].size == gid.size() && SameBytes(m_slots[i], gid))
+                return i;
+    }
+
+    bool SameBytes(const Slot &slot, std::string_view gid) const
+    {
+        if (IsShort(gid))
+            return slot.gid == ShortBytes(gid);
+        return std::string_view(m_text).substr(slot.gid, slot.size) == gid;
+    }
+
     std::string m_text;
-    size_t m_count = 0;
+    size_t m_count = 0, m_distinct = 0, m_taken = 0;
     std::vector<Slot> m_slots;
 };
 
@@ -257,6 +295,10 @@ void FillGameList(TAdvStringGrid &grid, const std::string &copyPath)
     grid.RemoveCols(0, grid.ColCount() - 1);
     grid.CSVDelimiter = '\t';
     grid.LoadFromCSV(copyPath);
+    // A database without games leaves the loader one row, which can't stay
+    // fixed; whatever came before, the header row is fixed again here.
+    if (grid.RowCount() > kHeaderRows)
+        grid.SetFixedRows(kHeaderRows);
     grid.InsertCols(0, 1);
     const int gid = FindColumn(grid, "GID");
     if (gid < 0)
@@ -369,7 +411,7 @@ void LoadGameList(TAdvStringGrid &grid, const std::string &path)
     grid.show();
 }
 
-std::string SafeFileName(const std::string &name)
+std::string SafeFileName(const std::string &name, size_t room)
 {
     std::string safe = name;
     for (char &c : safe) {
@@ -380,14 +422,14 @@ std::string SafeFileName(const std::string &name)
     // Without a separator ".." can't climb; alone it would name the folder above.
     if (safe == "." || safe == "..")
         safe.replace(0, safe.size(), safe.size(), '_');
-    const size_t room = kMaxFileName - (sizeof kOwnershipExtension - 1);
     if (safe.size() > room) {
-        safe.resize(room);
-        // Cut at a character, not inside a UTF-8 sequence.
-        while (!safe.empty() && (static_cast<unsigned char>(safe.back()) & 0xC0) == 0x80)
-            safe.pop_back();
-        if (!safe.empty() && static_cast<unsigned char>(safe.back()) >= 0xC0)
-            safe.pop_back();
+        // A UTF-8 name is cut before the character that doesn't fit whole;
+        // in a single-byte encoding every byte is a character.
+        size_t cut = room;
+        if (QByteArrayView(safe.data(), qsizetype(safe.size())).isValidUtf8())
+            while (cut > 0 && (static_cast<unsigned char>(safe[cut]) & 0xC0) == 0x80)
+                --cut;
+        safe.resize(cut);
     }
     return safe;
 }
@@ -395,16 +437,17 @@ std::string SafeFileName(const std::string &name)
 std::string OwnershipPath(const std::string &databasePath, const std::string &name)
 {
     const std::string folder = std::filesystem::path(databasePath).parent_path().string();
-    return folder + "/data/" + SafeFileName(name) + kOwnershipExtension;
+    return folder + "/data/" + SafeFileName(name, kMaxFileName - (sizeof kOwnershipExtension - 1)) +
+           kOwnershipExtension;
 }
 
-void LoadOwnership(TAdvStringGrid &grid, const std::string &path)
+std::vector<std::string> LoadOwnership(TAdvStringGrid &grid, const std::string &path)
 {
     TTextFile file;
     errno = 0;
     if (!file.Open(path, "rt")) {
         if (errno == ENOENT || errno == ENOTDIR)
-            return; // nothing owned yet
+            return {}; // nothing owned yet
         throw EFOpenError("Cannot open file " + path + ": " + Reason(errno));
     }
     TOwnedGids owned;
@@ -434,9 +477,10 @@ void LoadOwnership(TAdvStringGrid &grid, const std::string &path)
                 grid.SetCheckBoxState(have, row, true);
             ++row;
         });
+    return owned.Untaken();
 }
 
-std::string OwnershipText(const TAdvStringGrid &grid)
+std::string OwnershipText(const TAdvStringGrid &grid, const std::vector<std::string> &unlisted)
 {
     const int have = FindColumn(grid, "Have");
     const int gid = GidColumn(grid);
@@ -445,14 +489,16 @@ std::string OwnershipText(const TAdvStringGrid &grid)
         if (IsTicked(grid, have, r))
             text.append(grid.CellText(gid, r)).append("\r\n");
     });
+    for (const std::string &kept : unlisted)
+        text.append(kept).append("\r\n");
     return text;
 }
 
-void SaveOwnership(const TAdvStringGrid &grid, const std::string &path)
+void SaveOwnership(const TAdvStringGrid &grid, const std::string &path, const std::vector<std::string> &unlisted)
 {
     CreateFolderOf(path);
     RemoveTemporaryFiles(FolderOf(path));
-    WriteFileAtomically(path, OwnershipText(grid));
+    WriteFileAtomically(path, OwnershipText(grid, unlisted));
 }
 
 std::string GetStatusText(const TAdvStringGrid &grid, const std::string &name)
@@ -481,7 +527,8 @@ std::string ExportText(const TAdvStringGrid &grid, const std::string &name, TExp
 
 std::string ProposedExportName(const std::string &name, TExportKind kind)
 {
-    return SafeFileName(name) + (kind == TExportKind::Have ? " Have.txt" : " Miss.txt");
+    const std::string suffix = kind == TExportKind::Have ? " Have.txt" : " Miss.txt";
+    return SafeFileName(name, kMaxFileName - suffix.size()) + suffix;
 }
 
 void WriteExport(const std::string &path, const std::string &text)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class TAdvStringGrid;
 
@@ -26,24 +27,30 @@ void ClearGameList(TAdvStringGrid &grid);
 int GidColumn(const TAdvStringGrid &grid);
 
 // `name` as a file name in one folder: path separators and control
-// characters become "_", and a name too long for the file system is cut.
-// Names that are already fine are kept as they are.
-std::string SafeFileName(const std::string &name);
+// characters become "_", and a name longer than `room` bytes is cut before
+// the first character that doesn't fit whole. Names that are already fine are
+// kept as they are.
+std::string SafeFileName(const std::string &name, size_t room);
 
 // <folder of the database>/data/<safe name>.dat
 std::string OwnershipPath(const std::string &databasePath, const std::string &name);
 
 // Ticks the rows whose GIDs the ownership file at `path` lists (each GID the
 // first row that has it). A missing file ticks nothing; a file that exists
-// but can't be read throws, naming it.
-void LoadOwnership(TAdvStringGrid &grid, const std::string &path);
+// but can't be read throws, naming it. Returns the GIDs of the file that no
+// row has (a game the database no longer lists, or not yet), each once, in
+// the file's order: they are the user's too and go back into the file.
+std::vector<std::string> LoadOwnership(TAdvStringGrid &grid, const std::string &path);
 
-// The GIDs of the ticked rows, top to bottom, each followed by CR LF.
-std::string OwnershipText(const TAdvStringGrid &grid);
+// The GIDs of the ticked rows, top to bottom, then the `unlisted` ones, each
+// followed by CR LF.
+std::string OwnershipText(const TAdvStringGrid &grid, const std::vector<std::string> &unlisted = {});
 
-// Replaces the ownership file at `path` with the ticks, creating its folder
-// when it is missing. A failure throws, naming the file; the old file is kept.
-void SaveOwnership(const TAdvStringGrid &grid, const std::string &path);
+// Replaces the ownership file at `path` with the ticks and the `unlisted`
+// GIDs, creating its folder when it is missing. A failure throws, naming the
+// file; the old file is kept.
+void SaveOwnership(const TAdvStringGrid &grid, const std::string &path,
+                   const std::vector<std::string> &unlisted = {});
 
 // "You Have <ticked> of <games> known <name> Games"
 std::string GetStatusText(const TAdvStringGrid &grid, const std::string &name);
@@ -56,7 +63,8 @@ enum class TExportKind { Have, Miss };
 std::string ExportText(const TAdvStringGrid &grid, const std::string &name, TExportKind kind);
 
 // The file name proposed in the save dialog: "<name> Have.txt" or
-// "<name> Miss.txt", the name made safe as for ownership files.
+// "<name> Miss.txt", the name made safe as for ownership files and cut so
+// that the whole name fits in one file name.
 std::string ProposedExportName(const std::string &name, TExportKind kind);
 
 // Writes an export to the file the user chose, replacing it. Throws

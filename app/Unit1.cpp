@@ -15,9 +15,14 @@
 #include <QFileDialog>
 #include <QImageReader>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QStyledItemDelegate>
+
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -107,15 +112,23 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
 
     // The ticks are saved however the program ends, not only on close.
     m_quitSignals = new TQuitSignals(this);
-    m_quitSignals->OnQuitSignal = Guarded([this] {
-        FormEndSession();
-        QCoreApplication::exit(0);
+    // A save that fails then can ask no one: the reason goes to standard
+    // error, and the exit code tells that the ticks were lost.
+    m_quitSignals->OnQuitSignal = Guarded([this](int signal) {
+        const std::string failure = FormEndSession();
+        if (!failure.empty())
+            std::fprintf(stderr, "TIRMO: ended by SIG%s without saving the ticks: %s\n", sigabbrev_np(signal),
+                         failure.c_str());
+        QCoreApplication::exit(failure.empty() ? 0 : 1);
     });
     connect(qApp, &QGuiApplication::commitDataRequest, this, Guarded([this] { SaveOwnership(CurSys); }));
     connect(qApp, &QCoreApplication::aboutToQuit, this, Guarded([this] {
-        if (isVisible())
-            FormEndSession();
+        if (!isVisible())
+            return;
+        if (const std::string failure = FormEndSession(); !failure.empty())
+            std::fprintf(stderr, "TIRMO: ended without saving the ticks: %s\n", failure.c_str());
     }));
+    AskCloseAnyway = [this](const std::string &failure) { return AskCloseAnywayBox(failure); };
 
     // What a killed save or update left behind; never a file of the user's.
     for (const std::string &folder : {AppDir + "/cdl/data", AppDir + "/cdl", AppDir})
@@ -183,17 +196,33 @@ void TForm1::StatusBar1DblClick()
 
 void TForm1::FormClose(QCloseEvent *event)
 {
-    // A window that closed without its ticks would lose them.
-    if (!SaveOwnership(CurSys))
+    // A window that closed without its ticks would lose them: the user
+    // decides.
+    const std::string failure = OwnershipSaveFailure(CurSys);
+    if (!failure.empty() && !AskCloseAnyway(failure))
         event->ignore();
 }
 
-void TForm1::FormEndSession()
+std::string TForm1::FormEndSession()
 {
     if (m_ended)
-        return;
+        return {};
     m_ended = true;
-    SaveOwnership(CurSys);
+    return OwnershipSaveFailure(CurSys);
+}
+
+bool TForm1::AskCloseAnywayBox(const std::string &failure)
+{
+    QMessageBox box(QMessageBox::Warning, "TIRMO",
+                    ToDisplay("The ticks of " + CurSys->Name + " could not be saved.\n\n" + failure +
+                              "\n\nClose anyway and lose the ticks set since the last save, or stay?"),
+                    QMessageBox::NoButton, this);
+    QPushButton *close = box.addButton("Close Anyway", QMessageBox::DestructiveRole);
+    QPushButton *stay = box.addButton("Stay", QMessageBox::RejectRole);
+    box.setDefaultButton(stay);
+    box.setEscapeButton(stay);
+    box.exec();
+    return box.clickedButton() == close;
 }
 
 void TForm1::cbo_SysListChange()
@@ -223,7 +252,7 @@ void TForm1::cbo_SysListChange()
     const auto optionsBack = qScopeGuard([&] { acg_GameList->SetOptions(options); });
     try {
         LoadGameList(*acg_GameList, chosen->Path);
-        LoadOwnership(*acg_GameList, OwnershipPath(chosen->Path, chosen->Name));
+        m_unlistedGids = LoadOwnership(*acg_GameList, OwnershipPath(chosen->Path, chosen->Name));
     } catch (...) {
         ShowNoSystem();
         throw;
@@ -278,14 +307,21 @@ QFileDialog &TForm1::FileSaveDialog()
 
 bool TForm1::SaveOwnership(const SysRecord *record)
 {
+    const std::string failure = OwnershipSaveFailure(record);
+    if (!failure.empty())
+        ShowMessageBox(failure, Application() ? Application()->Title() : "TIRMO");
+    return failure.empty();
+}
+
+std::string TForm1::OwnershipSaveFailure(const SysRecord *record)
+{
     if (!CurSys || !record)
-        return true;
+        return {};
     try {
-        ::SaveOwnership(*acg_GameList, OwnershipPath(record->Path, record->Name));
-        return true;
-    } catch (...) {
-        HandleException(std::current_exception());
-        return false;
+        ::SaveOwnership(*acg_GameList, OwnershipPath(record->Path, record->Name), m_unlistedGids);
+        return {};
+    } catch (const std::exception &e) {
+        return e.what();
     }
 }
 
@@ -297,6 +333,7 @@ void TForm1::SelectSysEntry(const SysRecord *record)
 void TForm1::ShowNoSystem()
 {
     CurSys = nullptr;
+    m_unlistedGids.clear();
     ClearGameList(*acg_GameList);
     sb_SaveHave->setEnabled(false);
     sb_SaveMiss->setEnabled(false);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QFileDialog;
 class QLabel;
@@ -56,9 +57,14 @@ public:
     // failure is shown in a message box, and false returned.
     bool SaveOwnership(const SysRecord *record);
 
-    // Ends the program for a signal or the end of the desktop session: the
-    // ticks are saved as on close.
-    void FormEndSession();
+    // The ticks are saved as on close when the program is ended otherwise (a
+    // signal, the end of the desktop session). Returns why the save failed,
+    // or nothing.
+    std::string FormEndSession();
+
+    // Asked when the save at close failed, with the error: true to close
+    // anyway (the ticks since the last save are lost), false to stay.
+    std::function<bool(const std::string &failure)> AskCloseAnyway;
 
     // Asks where an export goes: "Save List", text files, the proposed name
     // already set. The chosen path, or nothing when the user cancels. The
@@ -91,6 +97,12 @@ private:
     void SaveList(TExportKind kind);
     QFileDialog &FileSaveDialog();
 
+    // The save, its error as text instead of a message box.
+    std::string OwnershipSaveFailure(const SysRecord *record);
+    bool AskCloseAnywayBox(const std::string &failure);
+
+    // GIDs of the shown system's ownership file that its list doesn't have.
+    std::vector<std::string> m_unlistedGids;
     QLabel *m_statusLabel;
     TQuitSignals *m_quitSignals;
     bool m_ended = false;

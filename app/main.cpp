@@ -4,14 +4,16 @@
 int main(int argc, char **argv)
 {
     TApplication app(argc, argv);
+    int exitCode = 0;
     try {
         TForm1 form;
         TUpdateForm updateForm(form.AppDir, &form);
         form.UpdateForm = &updateForm;
         form.show();
-        app.exec();
+        // Not 0 when a signal ended the program without saving the ticks.
+        exitCode = app.exec();
     } catch (...) {
         HandleException(std::current_exception());
     }
-    return 0;
+    return exitCode;
 }

@@ -195,6 +195,39 @@ TEST_F(Collection, DatabasesThatCantBeLoadedNameTheFileAndLeaveNoGames)
     }
 }
 
+// Whatever the list held before (no games, nothing at all, a failed load),
+// the next list has its header row fixed: it stays on top and sorts.
+TEST_F(Collection, EveryLoadLeavesTheHeaderRowFixed)
+{
+    const struct {
+        const char *what;
+        std::string before;
+        bool loads;
+    } cases[] = {
+        {"no games yet", "Sega CD\r\nGame Name\tCountry\tYear\tGID\r\n", true},
+        {"first line only", "Sega CD\r\n", false},
+        {"no GID column", "Sega CD\r\nGame Name\r\n", false},
+        {"empty", "", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.loads) {
+            Load(c.before);
+            EXPECT_EQ(grid->RowCount(), 1);
+            EXPECT_EQ(Column(1), std::vector<std::string>{"Game Name"});
+            EXPECT_EQ(GetStatusText(*grid, "Sega CD"), "You Have 0 of 0 known Sega CD Games");
+        } else {
+            EXPECT_THROW(Load(c.before), Exception);
+        }
+        Load(kSegaCd);
+        EXPECT_EQ(grid->FixedRows(), 1);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(1, 0).center());
+        const std::vector<std::string> up = {"Game Name", "Lunar", "Snatcher", "Sonic CD", "after"};
+        const std::vector<std::string> down = {"Game Name", "after", "Sonic CD", "Snatcher", "Lunar"};
+        EXPECT_TRUE(Column(1) == up || Column(1) == down) << ::testing::PrintToString(Column(1));
+    }
+}
+
 TEST_F(Collection, FindColumnIgnoresCaseAndSeesTheHiddenColumn)
 {
     Load(kSegaCd);
@@ -287,6 +320,33 @@ TEST_F(Collection, SaveWritesTheTickedGidsInRowOrderAndCreatesTheFolder)
     EXPECT_EQ(std::distance(fs::directory_iterator(cdl + "/data"), fs::directory_iterator()), 1);
 }
 
+// A GID the list lacks (renamed by the publisher, or not yet listed) is the
+// user's as much as a tick: it stays in the file, after the ticked ones, and
+// ticks its game again once a database has it.
+TEST_F(Collection, GidsTheListLacksStayInTheFile)
+{
+    Load(kSegaCd);
+    fs::create_directories(cdl + "/data");
+    WriteFileBytes(ownership, "gone-1\r\nsnatcher\r\nnew-2\r\n\r\ngone-1\r\nsonic-us\r\n");
+    const std::vector<std::string> unlisted = LoadOwnership(*grid, ownership);
+    EXPECT_EQ(unlisted, (std::vector<std::string>{"gone-1", "new-2"}));
+    EXPECT_EQ(Ticked(), (std::vector<std::string>{"sonic-us", "snatcher"}));
+    EXPECT_EQ(GetStatusText(*grid, "Sega CD"), "You Have 2 of 4 known Sega CD Games");
+
+    Tick("after-eu");
+    SaveOwnership(*grid, ownership, unlisted);
+    EXPECT_EQ(ReadFileBytes(ownership), "sonic-us\r\nsnatcher\r\nafter-eu\r\ngone-1\r\nnew-2\r\n");
+
+    Load(std::string(kSegaCd) + "Newcomer\tUSA\t1995\tnew-2\r\n");
+    EXPECT_EQ(LoadOwnership(*grid, ownership), std::vector<std::string>{"gone-1"});
+    EXPECT_EQ(Ticked(), (std::vector<std::string>{"sonic-us", "snatcher", "after-eu", "new-2"}));
+
+    // Every GID known: nothing kept aside.
+    WriteFileBytes(ownership, "lunar-jp\r\nlunar-jp\r\n");
+    Load(kSegaCd);
+    EXPECT_EQ(LoadOwnership(*grid, ownership), std::vector<std::string>{});
+}
+
 TEST_F(Collection, LongGidsGoOutAndComeBackWhole)
 {
     const std::string gid = "a-game-id-of-forty-characters-0123456789";
@@ -339,11 +399,36 @@ TEST(SafeFileName, NeutralisesWhatCouldLeaveTheFolderAndKeepsValidNames)
         {"/", "_"},
         {"tab\there\nand\r\x01\x7f", "tab_here_and___"},
         {std::string("nul\0x", 5), "nul_x"},
-        {std::string(300, 'x'), std::string(251, 'x')},
-        {std::string(250, 'x') + "\xc3\xa9", std::string(250, 'x')},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(SafeFileName(c.name), c.file) << c.name;
+        EXPECT_EQ(SafeFileName(c.name, 251), c.file) << c.name;
+}
+
+// A name is cut before the character that doesn't fit whole: in UTF-8 a
+// sequence, in a single-byte encoding any byte.
+TEST(SafeFileName, CutsLongNamesAtACharacter)
+{
+    const std::string x249(249, 'x'), x250(250, 'x'), x251(251, 'x');
+    const struct {
+        std::string name;
+        size_t room;
+        std::string file;
+    } cases[] = {
+        {std::string(300, 'x'), 251, x251},
+        {x251, 251, x251},
+        {x250 + "\xc3\xa9", 251, x250},
+        {x249 + "\xc3\xa9", 251, x249 + "\xc3\xa9"},
+        {x249 + "\xc3\xa9" + "z", 251, x249 + "\xc3\xa9"},
+        {x249 + "\xe3\x82\xb2", 251, x249},
+        {x250 + "\xe9", 251, x250 + "\xe9"}, // Windows-1252
+        {x251 + "\xe9", 251, x251},
+        {x250 + "\xf0\x9f\x8e\xae", 246, std::string(246, 'x')},
+    };
+    for (const auto &c : cases) {
+        const std::string file = SafeFileName(c.name, c.room);
+        EXPECT_EQ(file, c.file) << c.name.size() << " bytes into " << c.room;
+        EXPECT_LE(file.size(), c.room);
+    }
 }
 
 TEST(OwnershipPath, LiesInTheDataFolderBesideTheDatabase)
@@ -405,6 +490,14 @@ TEST(Export, ProposedNames)
     EXPECT_EQ(ProposedExportName("Sega CD", TExportKind::Have), "Sega CD Have.txt");
     EXPECT_EQ(ProposedExportName("Sega CD", TExportKind::Miss), "Sega CD Miss.txt");
     EXPECT_EQ(ProposedExportName("CD/DVD", TExportKind::Have), "CD_DVD Have.txt");
+    // Cut so that the whole name fits in one file name.
+    const std::string utf8 = "\xe3\x82\xb2"; // three bytes
+    EXPECT_EQ(ProposedExportName(std::string(259, 'x'), TExportKind::Miss), std::string(246, 'x') + " Miss.txt");
+    std::string name;
+    while (name.size() < 259)
+        name += utf8;
+    EXPECT_EQ(ProposedExportName(name, TExportKind::Have), name.substr(0, 246) + " Have.txt");
+    EXPECT_EQ(ProposedExportName("x" + name, TExportKind::Have), "x" + name.substr(0, 243) + " Have.txt");
 }
 
 TEST(Export, WritesOrReplacesAndRefusesAPathItCantCreate)

@@ -10,6 +10,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -184,31 +186,97 @@ TEST_F(Form1Collection, ClosingWithoutAChoiceWritesNothing)
     EXPECT_FALSE(fs::exists(appDir + "/cdl/data"));
 }
 
-TEST_F(Form1Collection, AFailedSaveIsShownAndKeepsTheTicks)
+// Saves into cdl/data fail the way a user meets it, while the object lives.
+class TSavesFail {
+public:
+    TSavesFail(const std::string &kind, const std::string &data) : m_data(data)
+    {
+        if (kind == "read-only") {
+            ::chmod(data.c_str(), 0555);
+            m_obeyed = std::make_unique<TPermissionsObeyed>();
+            EXPECT_TRUE(m_obeyed->Active());
+        } else {
+            // Files may not grow past 10 bytes; the signal is ignored so that
+            // the write fails instead.
+            m_previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+            ::getrlimit(RLIMIT_FSIZE, &m_previousLimit);
+            rlimit limit = m_previousLimit;
+            limit.rlim_cur = 10;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+    }
+    ~TSavesFail()
+    {
+        if (m_obeyed) {
+            m_obeyed.reset();
+            ::chmod(m_data.c_str(), 0755);
+        } else {
+            ::setrlimit(RLIMIT_FSIZE, &m_previousLimit);
+            std::signal(SIGXFSZ, m_previousSignal);
+        }
+    }
+
+private:
+    std::string m_data;
+    std::unique_ptr<TPermissionsObeyed> m_obeyed;
+    rlimit m_previousLimit{};
+    void (*m_previousSignal)(int) = SIG_DFL;
+};
+
+// A failed save keeps the list at a switch, and at close lets the user
+// choose: stay with the ticks, or close anyway with the old file whole.
+TEST_F(Form1Collection, AFailedSaveKeepsTheTicksAndTheCloseAsks)
 {
-    auto form = Start();
-    Choose(*form, "Sega CD");
-    ClickBox(*form, 2);
-    WriteFileBytes(appDir + "/cdl/data", "a file where the folder belongs");
+    const struct {
+        const char *kind;
+        const char *message; // %s: the ownership file
+    } cases[] = {
+        {"read-only", "Cannot create file %s: Permission denied"},
+        {"full disk", "Cannot write file %s: File too large"},
+    };
+    const std::string data = appDir + "/cdl/data", ownership = data + "/Sega CD.dat";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.kind);
+        std::string message = c.message;
+        message.replace(message.find("%s"), 2, ownership);
+        fs::remove_all(data);
+        ShownMessageBoxes().clear();
+        auto form = Start();
+        Choose(*form, "Sega CD");
+        ClickBox(*form, 2);
+        Choose(*form, "Sega Saturn");
+        Choose(*form, "Sega CD");
+        ClickBox(*form, 3);
+        ASSERT_EQ(File("Sega CD.dat"), "scd-002\r\n");
 
-    Choose(*form, "Sega Saturn");
-    ASSERT_EQ(ShownMessageBoxes().size(), 1u);
-    EXPECT_EQ(ShownMessageBoxes()[0].first.rfind("Cannot create file " + appDir + "/cdl/data/Sega CD.dat: ", 0), 0u)
-        << ShownMessageBoxes()[0].first;
-    EXPECT_EQ(ShownMessageBoxes()[0].second, "TIRMO");
-    EXPECT_EQ(form->CurSys->Name, "Sega CD");
-    EXPECT_EQ(form->cbo_SysList->currentText(), "Sega CD");
-    EXPECT_TRUE(form->cbo_SysList->isEnabled());
-    EXPECT_EQ(Ticked(*form), std::vector<std::string>{"scd-002"});
+        const TSavesFail fail(c.kind, data);
+        Choose(*form, "Sega Saturn");
+        EXPECT_EQ(ShownMessageBoxes(), (std::vector<std::pair<std::string, std::string>>{{message, "TIRMO"}}));
+        EXPECT_EQ(form->CurSys->Name, "Sega CD");
+        EXPECT_EQ(form->cbo_SysList->currentText(), "Sega CD");
+        EXPECT_TRUE(form->cbo_SysList->isEnabled());
+        EXPECT_EQ(Ticked(*form), (std::vector<std::string>{"scd-002", "scd-003"}));
 
-    // Closing would lose them too: the window stays.
-    EXPECT_FALSE(form->close());
-    EXPECT_TRUE(form->isVisible());
-    EXPECT_EQ(ShownMessageBoxes().size(), 2u);
+        std::vector<std::string> asked;
+        bool closeAnyway = false;
+        form->AskCloseAnyway = [&](const std::string &failure) {
+            asked.push_back(failure);
+            return closeAnyway;
+        };
+        EXPECT_FALSE(form->close());
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_EQ(asked, std::vector<std::string>{message});
+        EXPECT_EQ(Ticked(*form), (std::vector<std::string>{"scd-002", "scd-003"}));
+        EXPECT_EQ(Status(*form), "You Have 2 of 212 known Sega CD Games");
 
-    fs::remove(appDir + "/cdl/data");
-    EXPECT_TRUE(form->close());
-    EXPECT_EQ(File("Sega CD.dat"), "scd-002\r\n");
+        closeAnyway = true;
+        EXPECT_TRUE(form->close());
+        EXPECT_FALSE(form->isVisible());
+        EXPECT_EQ(asked.size(), 2u);
+        EXPECT_EQ(ShownMessageBoxes().size(), 1u) << "the question is the only word at close";
+        EXPECT_EQ(File("Sega CD.dat"), "scd-002\r\n");
+        EXPECT_EQ(std::distance(fs::directory_iterator(data), fs::directory_iterator()), 2) << "scratch left";
+    }
 }
 
 TEST_F(Form1Collection, AListThatFailedToLoadIsNeverSaved)

@@ -13,3 +13,20 @@ std::vector<std::pair<std::string, std::string>> &ShownMessageBoxes();
 // Whole-file helpers on real files.
 std::string ReadFileBytes(const std::string &path);
 void WriteFileBytes(const std::string &path, const std::string &bytes);
+
+// While one lives, this thread obeys file permissions even when the process
+// runs as root (its capabilities to override them are set aside), so that a
+// read-only folder refuses writes in every test run. False from Active() when
+// the capabilities couldn't be set aside.
+class TPermissionsObeyed {
+public:
+    TPermissionsObeyed();
+    ~TPermissionsObeyed();
+    TPermissionsObeyed(const TPermissionsObeyed &) = delete;
+    TPermissionsObeyed &operator=(const TPermissionsObeyed &) = delete;
+    bool Active() const { return m_active; }
+
+private:
+    bool m_active = false;
+    unsigned m_effective[2] = {0, 0};
+};
