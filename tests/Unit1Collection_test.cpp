@@ -4,11 +4,13 @@
 
 #include <QFileDialog>
 #include <QLabel>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -385,4 +387,236 @@ TEST_F(Form1Collection, TicksAreSavedWhenTheProgramIsEndedWithoutClosing)
         EXPECT_EQ(Ticked(*form).size(), size_t(row - 1));
         EXPECT_EQ(File("Sega CD.dat").size(), Ticked(*form).size() * 9);
     }
+}
+
+namespace {
+
+// A display name of exactly `bytes` bytes, of ASCII or of two- and
+// three-byte UTF-8 characters, so that a cut can fall inside one.
+std::string DisplayName(size_t bytes, bool utf8)
+{
+    const std::string units[] = {"\xc3\xa9", "\xe3\x82\xb2"};
+    std::string name = "N";
+    for (size_t i = 0; utf8 && name.size() + units[i % 2].size() <= bytes; ++i)
+        name += units[i % 2];
+    name.append(bytes - std::min(bytes, name.size()), 'x');
+    return name.substr(0, bytes);
+}
+
+} // namespace
+
+// Whatever the display name, up to the 259 bytes a first line holds: the
+// ticks survive a switch, a close and a new start, and the proposed export
+// names can be saved as they are.
+TEST_F(Form1Collection, AnyDisplayNameKeepsItsTicksAndItsExports)
+{
+    const std::string exports = appDir + "/exports";
+    fs::create_directories(exports);
+    for (const bool utf8 : {false, true}) {
+        for (const size_t bytes : {1, 200, 233, 234, 251, 259}) {
+            const std::string name = DisplayName(bytes, utf8);
+            SCOPED_TRACE(std::to_string(bytes) + (utf8 ? " bytes of UTF-8" : " bytes of ASCII"));
+            ASSERT_EQ(name.size(), bytes);
+            const std::string file = (utf8 ? "u" : "a") + std::to_string(bytes) + ".cdl";
+            WriteFileBytes(appDir + "/cdl/" + file, Games(name, "g", 5));
+            ShownMessageBoxes().clear();
+
+            auto form = Start();
+            Choose(*form, QString::fromUtf8(name.c_str()));
+            ASSERT_EQ(form->CurSys->Name, name);
+            ClickBox(*form, 2);
+            Choose(*form, "Sega Saturn");
+            Choose(*form, QString::fromUtf8(name.c_str()));
+            EXPECT_EQ(Ticked(*form), std::vector<std::string>{"g-002"});
+            ClickBox(*form, 4);
+
+            std::vector<std::string> proposed;
+            form->ExecuteSaveDialog = [&](QFileDialog &dialog) {
+                const QString chosen = QFileInfo(dialog.selectedFiles().value(0)).fileName();
+                proposed.push_back(QFile::encodeName(chosen).toStdString());
+                return std::optional<std::string>(exports + "/" + proposed.back());
+            };
+            QTest::mouseClick(form->sb_SaveHave, Qt::LeftButton);
+            QTest::mouseClick(form->sb_SaveMiss, Qt::LeftButton);
+            ASSERT_EQ(proposed.size(), 2u);
+            for (const std::string &export_ : proposed) {
+                EXPECT_LE(export_.size(), 255u);
+                EXPECT_EQ(ReadFileBytes(exports + "/" + export_).rfind(" You ", 0), 0u) << export_;
+            }
+            EXPECT_EQ(proposed[0].substr(proposed[0].size() - 9), " Have.txt");
+            EXPECT_EQ(name.rfind(proposed[0].substr(0, proposed[0].size() - 9), 0), 0u) << "a cut of the name";
+            EXPECT_TRUE(QString::fromUtf8(proposed[1].c_str()).toUtf8().toStdString() == proposed[1] || !utf8)
+                << "cut inside a character";
+
+            EXPECT_TRUE(form->close());
+            EXPECT_TRUE(ShownMessageBoxes().empty()) << ShownMessageBoxes()[0].first;
+            form = Start();
+            Choose(*form, QString::fromUtf8(name.c_str()));
+            EXPECT_EQ(Ticked(*form), (std::vector<std::string>{"g-002", "g-004"}));
+            form->close();
+            // Names of 251 bytes and more share their first 251 in a file name.
+            fs::remove(appDir + "/cdl/" + file);
+            fs::remove_all(appDir + "/cdl/data");
+        }
+    }
+}
+
+// Saving keeps what the user set up: the mode of the file, and a symbolic
+// link (into a synced folder, say) stays a link while its target is
+// replaced. For ownership files and exports alike.
+TEST_F(Form1Collection, SavesKeepModesAndLinks)
+{
+    const std::string data = appDir + "/cdl/data", synced = appDir + "/synced";
+    fs::create_directories(data);
+    fs::create_directories(synced);
+    WriteFileBytes(data + "/Sega CD.dat", "scd-001\r\n");
+    ::chmod((data + "/Sega CD.dat").c_str(), 0600);
+    WriteFileBytes(synced + "/saturn.dat", "sat-001\r\n");
+    ::chmod((synced + "/saturn.dat").c_str(), 0640);
+    fs::create_symlink("../../synced/saturn.dat", data + "/Sega Saturn.dat");
+    WriteFileBytes(appDir + "/have.txt", "old");
+    ::chmod((appDir + "/have.txt").c_str(), 0600);
+    WriteFileBytes(synced + "/miss.txt", "old");
+    fs::create_symlink(synced + "/miss.txt", appDir + "/miss.txt");
+
+    auto form = Start();
+    Choose(*form, "Sega CD");
+    ClickBox(*form, 2);
+    Choose(*form, "Sega Saturn");
+    ClickBox(*form, 2);
+    std::string answer;
+    form->ExecuteSaveDialog = [&](QFileDialog &) { return std::optional<std::string>(answer); };
+    answer = appDir + "/have.txt";
+    QTest::mouseClick(form->sb_SaveHave, Qt::LeftButton);
+    answer = appDir + "/miss.txt";
+    QTest::mouseClick(form->sb_SaveMiss, Qt::LeftButton);
+    EXPECT_TRUE(form->close());
+    EXPECT_TRUE(ShownMessageBoxes().empty());
+
+    const auto mode = [](const std::string &path) {
+        struct stat st {};
+        ::stat(path.c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(File("Sega CD.dat"), "scd-001\r\nscd-002\r\n");
+    EXPECT_EQ(mode(data + "/Sega CD.dat"), 0600u);
+    EXPECT_TRUE(fs::is_symlink(data + "/Sega Saturn.dat"));
+    EXPECT_EQ(ReadFileBytes(synced + "/saturn.dat"), "sat-001\r\nsat-002\r\n");
+    EXPECT_EQ(mode(synced + "/saturn.dat"), 0640u);
+    EXPECT_EQ(ReadFileBytes(appDir + "/have.txt").rfind(" You Have 2 of 30", 0), 0u);
+    EXPECT_EQ(mode(appDir + "/have.txt"), 0600u);
+    EXPECT_TRUE(fs::is_symlink(appDir + "/miss.txt"));
+    EXPECT_EQ(ReadFileBytes(synced + "/miss.txt").rfind(" You are missing 28 of 30", 0), 0u);
+}
+
+// A database without games yet shows its header; the next list's header row
+// is a header again: fixed, and a click on it sorts.
+TEST_F(Form1Collection, AfterAListWithoutGamesTheHeaderIsAHeader)
+{
+    WriteFileBytes(appDir + "/cdl/new.cdl", "New System\tCD-ROMs\r\nGame Name\tCountry\tYear\tGID\r\n");
+    auto form = Start();
+    Choose(*form, "New System");
+    TAdvColumnGrid *grid = form->acg_GameList;
+    EXPECT_TRUE(ShownMessageBoxes().empty());
+    EXPECT_TRUE(grid->isVisible());
+    EXPECT_EQ(grid->Cells(1, 0), "Game Name");
+    EXPECT_EQ(Status(*form), "You Have 0 of 0 known New System Games");
+
+    Choose(*form, "Sega CD");
+    EXPECT_EQ(grid->FixedRows(), 1);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(2, 0).center());
+    EXPECT_EQ(grid->Cells(2, 0), "Country");
+    EXPECT_EQ(grid->Cells(2, 1), "Europe");
+    grid->SetTopRow(100);
+    EXPECT_FALSE(grid->CellRect(2, 0).isEmpty()) << "the header scrolled away";
+}
+
+// GIDs of the ownership file that the list lacks stay in it, after the
+// ticked ones; they count nothing, and tick their game again once a database
+// lists it.
+TEST_F(Form1Collection, GidsTheListLacksAreNeverLost)
+{
+    fs::create_directories(appDir + "/cdl/data");
+    WriteFileBytes(appDir + "/cdl/data/Sega CD.dat", "renamed-1\r\nscd-003\r\nrenamed-2\r\n");
+    auto form = Start();
+    Choose(*form, "Sega CD");
+    EXPECT_EQ(Ticked(*form), std::vector<std::string>{"scd-003"});
+    EXPECT_EQ(Status(*form), "You Have 1 of 212 known Sega CD Games");
+    ClickBox(*form, 1);
+    Choose(*form, "Sega Saturn");
+    EXPECT_EQ(File("Sega CD.dat"), "scd-001\r\nscd-003\r\nrenamed-1\r\nrenamed-2\r\n");
+    Choose(*form, "Sega CD");
+    ClickBox(*form, 3);
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(File("Sega CD.dat"), "scd-001\r\nrenamed-1\r\nrenamed-2\r\n");
+
+    WriteFileBytes(appDir + "/cdl/segacd.cdl", Games("Sega CD", "scd", 3) + "Renamed\tUSA\t1999\trenamed-2\r\n");
+    form = Start();
+    Choose(*form, "Sega CD");
+    EXPECT_EQ(Ticked(*form), (std::vector<std::string>{"scd-001", "renamed-2"}));
+    EXPECT_EQ(Status(*form), "You Have 2 of 4 known Sega CD Games");
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(File("Sega CD.dat"), "scd-001\r\nrenamed-2\r\nrenamed-1\r\n");
+}
+
+// What the child below runs: a window whose save fails or not, ended by a
+// signal.
+TEST(Form1Child, DISABLED_EndedBySignal)
+{
+    const std::string app = qEnvironmentVariable("TIRMO_CHILD_APP").toStdString();
+    ASSERT_FALSE(app.empty()) << "run by Form1Collection only";
+    TForm1 form(app);
+    form.show();
+    const int index = form.cbo_SysList->findText("Sega CD");
+    form.cbo_SysList->setCurrentIndex(index);
+    emit form.cbo_SysList->activated(index);
+    form.acg_GameList->SetCheckBoxState(0, 2, true);
+    std::unique_ptr<TPermissionsObeyed> obeyed;
+    if (qEnvironmentVariableIsSet("TIRMO_CHILD_FAIL")) {
+        ::chmod((app + "/cdl/data").c_str(), 0555);
+        obeyed = std::make_unique<TPermissionsObeyed>();
+    }
+    ::raise(qEnvironmentVariableIntValue("TIRMO_CHILD_SIGNAL"));
+    ::_exit(QCoreApplication::exec());
+}
+
+// A signal ends the program however the save goes; a failed one is told on
+// standard error and in the exit code.
+TEST_F(Form1Collection, ASignalWithAFailingSaveEndsWithTheReason)
+{
+    const std::string ownership = appDir + "/cdl/data/Sega CD.dat";
+    for (const bool fail : {true, false}) {
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            SCOPED_TRACE(std::string(sigabbrev_np(signal)) + (fail ? ", failing" : ""));
+            fs::create_directories(appDir + "/cdl/data");
+            ::chmod((appDir + "/cdl/data").c_str(), 0755);
+            WriteFileBytes(ownership, "scd-001\r\n");
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("TIRMO_CHILD_APP", QString::fromStdString(appDir));
+            env.insert("TIRMO_CHILD_SIGNAL", QString::number(signal));
+            if (fail)
+                env.insert("TIRMO_CHILD_FAIL", "1");
+            child.setProcessEnvironment(env);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {"--gtest_also_run_disabled_tests", "--gtest_filter=Form1Child.DISABLED_EndedBySignal"});
+            ASSERT_TRUE(child.waitForFinished(60000));
+            const std::string errors = child.readAllStandardError().toStdString();
+            EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+            if (fail) {
+                EXPECT_EQ(child.exitCode(), 1);
+                EXPECT_NE(errors.find("TIRMO: ended by SIG" + std::string(sigabbrev_np(signal)) +
+                                      " without saving the ticks: Cannot create file " + ownership +
+                                      ": Permission denied\n"),
+                          std::string::npos)
+                    << errors;
+                EXPECT_EQ(ReadFileBytes(ownership), "scd-001\r\n");
+            } else {
+                EXPECT_EQ(child.exitCode(), 0) << errors;
+                EXPECT_EQ(errors.find("TIRMO:"), std::string::npos) << errors;
+                EXPECT_EQ(ReadFileBytes(ownership), "scd-001\r\nscd-002\r\n");
+            }
+        }
+    }
+    ::chmod((appDir + "/cdl/data").c_str(), 0755);
 }
