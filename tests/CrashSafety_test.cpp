@@ -225,6 +225,11 @@ TEST(CrashSafetyChild, DISABLED_Write)
             for (int r = 1; r < form.acg_GameList->RowCount(); ++r)
                 form.acg_GameList->SetCells(GidColumn(*form.acg_GameList), r, std::string(600, char('a' + r)));
             ASSERT_TRUE(form.acg_GameList->SetCheckBoxState(0, 3, true));
+            // The question at a failed close is reported as a box; the user closes anyway.
+            form.AskCloseAnyway = [](const std::string &failure) {
+                ShownMessageBoxes().emplace_back(failure, "question");
+                return true;
+            };
             form.close();
         } else {
             form.ExecuteSaveDialog = [](QFileDialog &) { return std::optional<std::string>(Env("TIRMO_CRASH_TARGET")); };
