@@ -3,8 +3,12 @@
 #include "tests/support/TestSupport.h"
 
 #include <QFileDialog>
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -619,4 +623,34 @@ TEST_F(Form1Collection, ASignalWithAFailingSaveEndsWithTheReason)
         }
     }
     ::chmod((appDir + "/cdl/data").c_str(), 0755);
+}
+
+// The question itself: it names the system, the file and the reason, and
+// its buttons do what they say; Stay is the default.
+TEST_F(Form1Collection, TheCloseQuestionOffersStayAndCloseAnyway)
+{
+    auto form = Start();
+    Choose(*form, "Sega CD");
+    ClickBox(*form, 2);
+    WriteFileBytes(appDir + "/cdl/data", "a file where the folder belongs");
+    for (const char *answer : {"Stay", "Close Anyway"}) {
+        SCOPED_TRACE(answer);
+        QString text, defaultButton;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            text = box->text();
+            defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+            for (QAbstractButton *button : box->buttons())
+                if (button->text() == answer)
+                    button->click();
+        });
+        EXPECT_EQ(form->close(), std::string(answer) != "Stay");
+        EXPECT_TRUE(text.startsWith("The ticks of Sega CD could not be saved.")) << text.toStdString();
+        EXPECT_TRUE(text.contains(QString::fromStdString("Cannot create file " + appDir + "/cdl/data/Sega CD.dat: ")))
+            << text.toStdString();
+        EXPECT_EQ(defaultButton, "Stay");
+    }
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(ShownMessageBoxes().empty());
 }
