@@ -356,12 +356,6 @@ std::string CellOrEmpty(const TAdvStringGrid &grid, int col, int row)
     return col < 0 ? std::string() : grid.Cells(col, row);
 }
 
-std::string FolderOf(const std::string &path)
-{
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    return folder.empty() ? "." : folder;
-}
-
 void CreateFolderOf(const std::string &path)
 {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
@@ -497,7 +491,7 @@ std::string OwnershipText(const TAdvStringGrid &grid, const std::vector<std::str
 void SaveOwnership(const TAdvStringGrid &grid, const std::string &path, const std::vector<std::string> &unlisted)
 {
     CreateFolderOf(path);
-    RemoveTemporaryFiles(FolderOf(path));
+    RemoveTemporaryFiles(std::filesystem::path(path).parent_path().string());
     WriteFileAtomically(path, OwnershipText(grid, unlisted));
 }
 
@@ -539,6 +533,6 @@ void WriteExport(const std::string &path, const std::string &text)
         throw EFCreateError("Cannot create file " + path + ": " + Reason(EISDIR));
     if (std::filesystem::exists(path, error) && ::access(path.c_str(), W_OK) != 0)
         throw EFCreateError("Cannot create file " + path + ": " + Reason(errno));
-    RemoveTemporaryFiles(FolderOf(path));
+    RemoveTemporaryFiles(std::filesystem::path(path).parent_path().string());
     WriteFileAtomically(path, text);
 }
