@@ -91,9 +91,9 @@ void CreateFile(QFile &file, QIODevice::OpenMode mode = QIODevice::WriteOnly)
                             "\": " + file.errorString().toStdString());
 }
 
-void WriteFile(QFile &file, const std::string &bytes)
+void WriteFile(QFile &file, const char *data, qint64 size)
 {
-    if (file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()))
+    if (file.write(data, size) != size)
         throw EInOutError("Cannot write file \"" + file.fileName().toStdString() +
                           "\": " + file.errorString().toStdString());
 }
@@ -405,7 +405,7 @@ void TNMHTTP::RemoveHeader()
         Header.clear();
     const auto keep = [&](const std::string &line) {
         if (OutputFileMode)
-            WriteFile(file, line);
+            WriteFile(file, line.data(), qint64(line.size()));
         else
             Header += line;
     };
@@ -450,32 +450,33 @@ void TNMHTTP::RemoveHeader()
 
 void TNMHTTP::ReceiveBody()
 {
-    // With a Content-Length the body ends there even if the peer (a proxy
-    // asked to keep the connection) stays silent; without one, at its close.
+    ReceivedBytes = 0;
     int64_t expected = m_contentLength;
     if (CurrentCmd == CmdHEAD || ReplyCode == 204 || ReplyCode == 304 || (ReplyCode >= 100 && ReplyCode < 200))
         expected = 0;
-    using SizeArg = int32_t;
-    const bool bounded = expected >= 0 && expected <= std::numeric_limits<SizeArg>::max();
+    const bool bounded = MaxBodySize >= 0;
+    if (bounded && expected > MaxBodySize)
+        throw EBodyTooLong("The reply from " + PeerName() + " announces " + std::to_string(expected) +
+                           " bytes, more than the " + std::to_string(MaxBodySize) + " accepted");
+    // With a Content-Length the body ends there even if the peer (a proxy
+    // asked to keep the connection) stays silent; without one, at its close,
+    // or one byte past the bound.
+    const int64_t limit = expected >= 0 ? expected : bounded ? MaxBodySize + 1 : -1;
     if (InputFileMode) {
-        if (!bounded) {
-            CaptureFile(Body);
-        } else {
-            QFile file(QString::fromStdString(Body));
-            CreateFile(file, QIODevice::WriteOnly | QIODevice::Unbuffered);
-            ReceivedBytes = 0;
-            if (expected > 0)
-                CaptureStream(file, SizeArg(expected));
-            if (file.size() > expected)
-                file.resize(expected);
-        }
+        StatusMessage(8, "CaptureFile");
+        QFile file(QString::fromStdString(Body));
+        CreateFile(file, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        CaptureInto([&](const char *data, int size) { WriteFile(file, data, size); }, limit,
+                    "Socket send aborted");
     } else {
-        CaptureString(Body, bounded ? SizeArg(expected) : -1);
-        if (bounded && int64_t(Body.size()) > expected)
-            Body.resize(size_t(expected));
+        StatusMessage(8, "Capture String");
+        Body.clear();
+        CaptureInto([&](const char *data, int size) { Body.append(data, size_t(size)); }, limit,
+                    "Socket capture aborted");
     }
-    if (bounded && ReceivedBytes > expected)
-        ReceivedBytes = decltype(ReceivedBytes)(expected);
+    if (bounded && ReceivedBytes > MaxBodySize)
+        throw EBodyTooLong("The reply from " + PeerName() + " goes on past " + std::to_string(MaxBodySize) +
+                           " bytes, the most accepted");
     if (expected > 0 && ReceivedBytes < expected)
         throw ESockError("Connection closed by " + PeerName() + " after " + std::to_string(ReceivedBytes) +
                          " of " + std::to_string(expected) + " bytes of the reply");

@@ -25,6 +25,12 @@ enum CmdType : std::uint8_t {
 
 using TResultEvent = std::function<void(CmdType cmd)>;
 
+// A reply body longer than the caller accepts (TNMHTTP::MaxBodySize).
+class EBodyTooLong : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
 // Optional request header values; empty ones are not sent.
 struct THeaderInfo {
     std::string LocalMailAddress;
@@ -67,6 +73,10 @@ public:
     std::string DestinationURL;
     std::string CurrentURL;
     CmdType CurrentCmd = CmdGET;
+    // The most body bytes a reply may have; -1 for no bound. A longer body
+    // (announced, or going on past it) raises EBodyTooLong: reading stops one
+    // byte past the bound, so a server can't fill the disk or the memory.
+    std::int64_t MaxBodySize = -1;
 
     TResultEvent OnSuccess;
     TResultEvent OnFailure;

@@ -23,11 +23,12 @@ TEST(Manifest, LineRules)
         {"a;1\r\nb;2\r\n", {"a;1", "b;2"}},
         {"a;1\nb;2", {"a;1", "b;2"}},
         {"a;1\rb;2\r", {"a;1", "b;2"}},
-        {"a;1\n\nb;2\n", {"a;1", "", "b;2"}},
-        {"a;1\r\n\r\nb;2", {"a;1", "", "b;2"}},
+        {"a;1\n\nb;2\n", {"a;1", "b;2"}},
+        {"a;1\r\n\r\nb;2\r\n\r\n", {"a;1", "b;2"}},
+        {"\r\ra;1\n\n\n", {"a;1"}},
         {std::string("a;1\nb;2\0c;3\n", 12), {"a;1", "b;2"}},
         {"", {}},
-        {"\n", {""}},
+        {"\n", {}},
         {"\xEF\xBB\xBFMain;1\n", {"\xEF\xBB\xBFMain;1"}},
     };
     for (const Case &c : cases) {
@@ -71,10 +72,43 @@ TEST(Manifest, EntryNames)
 
 TEST(Manifest, UnsafeNames)
 {
-    for (const char *name : {"Sega CD.cdl", "psx.cdl", "main", "a.b.cdl"})
+    for (const std::string &name : {std::string("Sega CD.cdl"), std::string("psx.cdl"), std::string("main"),
+                                    std::string("a.b.cdl"), std::string("Vol..2.cdl"), std::string("..cdl"),
+                                    std::string("..."), std::string(259, 'x'), std::string("Caf\xC3\xA9.cdl")})
         EXPECT_EQ(UnsafeEntryNameReason(name), "") << name;
     for (const std::string &name :
-         {std::string(), std::string(".."), std::string("../evil.cdl"), std::string("a/b.cdl"),
-          std::string("a\\b.cdl"), std::string("a\tb.cdl"), std::string(260, 'x')})
+         {std::string(), std::string("."), std::string(".."), std::string("../evil.cdl"), std::string("a/b.cdl"),
+          std::string("a\\b.cdl"), std::string("a\tb.cdl"), std::string("a\x7F"), std::string(260, 'x')})
         EXPECT_NE(UnsafeEntryNameReason(name), "") << name;
+}
+
+TEST(Manifest, FileDigests)
+{
+    const std::string hex(64, 'a');
+    const auto digest = FileDigest("psx.cdl;1234-" + std::string(63, 'A') + "f");
+    ASSERT_TRUE(digest);
+    EXPECT_EQ(digest->Size, 1234);
+    EXPECT_EQ(digest->Sha256, std::string(63, 'a') + "f");
+    EXPECT_EQ(FileDigest("a;0-" + hex)->Size, 0);
+    EXPECT_EQ(FileDigest("a;999999999999999999-" + hex)->Size, 999999999999999999);
+    // Any other rest is a plain line, compared and not checked.
+    for (const std::string &line :
+         {std::string("psx.cdl;3"), std::string("psx.cdl;e388666fa1cc"), "a;12-" + hex.substr(1), "a;12-" + hex + "0",
+          "a;-" + hex, "a;+12-" + hex, "a;1234567890123456789-" + hex, "a;12-" + hex.substr(1) + "g",
+          "a;12-" + hex + ";x", "a;12 -" + hex, "a12-" + hex})
+        EXPECT_FALSE(FileDigest(line)) << line;
+}
+
+TEST(Manifest, QuotedForAMessage)
+{
+    EXPECT_EQ(Quoted("psx.cdl;3"), "\"psx.cdl;3\"");
+    EXPECT_EQ(Quoted(std::string("a\tb\x01\x7F\r\n", 7)), "\"a\\x09b\\x01\\x7F\\x0D\\x0A\"");
+    const std::string hostile(64 << 20, 'x');
+    EXPECT_EQ(Quoted(hostile), "\"" + std::string(80, 'x') + "...\" (67108864 bytes in all)");
+    // A cut keeps UTF-8 characters whole.
+    std::string accents;
+    for (int i = 0; i < 50; ++i)
+        accents += "\xC3\xA9";
+    EXPECT_EQ(Quoted(accents), "\"" + accents.substr(0, 80) + "...\" (100 bytes in all)");
+    EXPECT_EQ(Quoted("x" + accents), "\"x" + accents.substr(0, 78) + "...\" (101 bytes in all)");
 }

@@ -137,12 +137,12 @@ protected:
     std::string TempPath(const char *name) const { return m_dir.filePath(name).toStdString(); }
 
     // Runs a request and returns the message of the exception it raised.
-    template <typename F>
+    template <typename E = Exception, typename F>
     std::string ErrorOf(F request)
     {
         try {
             request();
-        } catch (const Exception &e) {
+        } catch (const E &e) {
             return e.Message();
         }
         return "no error";
@@ -540,6 +540,59 @@ TEST_F(HttpTest, TruncatedBodyKeepsWhatArrived)
     EXPECT_EQ(ReadFileBytes(http.Body), "0123456789");
     EXPECT_EQ(http.ReceivedBytes, 10);
     EXPECT_EQ(http.TotalBytes, 100);
+}
+
+// A body ends at its Content-Length or at an orderly close; a reset is no
+// end, with or without a length.
+TEST_F(HttpTest, AResetBodyIsAnError)
+{
+    for (const std::string &head : {std::string("HTTP/1.0 200 OK\r\n\r\n"),
+                                    std::string("HTTP/1.0 200 OK\r\nContent-Length: 200000\r\n\r\n")}) {
+        for (bool toFile : {true, false}) {
+            SCOPED_TRACE(head + (toFile ? "file" : "string"));
+            ScriptedServer server(Script{{head + std::string(100000, 'h'), "reset"}});
+            http.InputFileMode = toFile;
+            http.Body = TempPath("reset.bin");
+            EXPECT_EQ(ErrorOf([&] { http.Get(server.Url("/")); }), "10054:Connection reset by peer");
+        }
+    }
+}
+
+// A bound on the body: a longer one is refused before its body when it says
+// so, and one byte past the bound when it doesn't.
+TEST_F(HttpTest, MaxBodySizeBoundsTheBody)
+{
+    struct Case {
+        Answer answer;
+        bool toFile;
+        std::string error;  // empty: the body arrives
+        int64_t received;
+    } cases[] = {
+        {{Ok("12345")}, true, "", 5},
+        {{"HTTP/1.0 200 OK\r\n\r\n12345"}, false, "", 5},
+        {{Ok("123456")}, true, "The reply from 127.0.0.1:PORT announces 6 bytes, more than the 5 accepted", 0},
+        {{"HTTP/1.0 200 OK\r\n\r\n", "endless"}, true,
+         "The reply from 127.0.0.1:PORT goes on past 5 bytes, the most accepted", 6},
+        {{"HTTP/1.0 200 OK\r\n\r\n", "endless"}, false,
+         "The reply from 127.0.0.1:PORT goes on past 5 bytes, the most accepted", 6},
+    };
+    http.MaxBodySize = 5;
+    for (const Case &c : cases) {
+        ScriptedServer server(Script{c.answer});
+        SCOPED_TRACE(c.answer.text);
+        std::string expected = c.error;
+        if (!expected.empty())
+            expected.replace(expected.find("PORT"), 4, std::to_string(server.Port()));
+        http.InputFileMode = c.toFile;
+        http.Body = TempPath("bounded.bin");
+        if (expected.empty()) {
+            http.Get(server.Url("/"));
+            EXPECT_EQ(c.toFile ? ReadFileBytes(http.Body) : http.Body, "12345");
+        } else {
+            EXPECT_EQ(ErrorOf<EBodyTooLong>([&] { http.Get(server.Url("/")); }), expected);
+        }
+        EXPECT_EQ(http.ReceivedBytes, c.received);
+    }
 }
 
 TEST_F(HttpTest, ASilentServerIsEndedByAbortFromAHandler)

@@ -2,6 +2,8 @@
 
 #include "platform/Collate.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -40,7 +42,8 @@ TStringList ManifestLines(const std::string &bytes)
             lines.Add(text.substr(start));
             break;
         }
-        lines.Add(text.substr(start, end - start));
+        if (end > start)
+            lines.Add(text.substr(start, end - start));
         start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     }
     return lines;
@@ -83,8 +86,8 @@ std::string UnsafeEntryNameReason(const std::string &name)
         return "has no name";
     if (name.size() > kMaxName)
         return "has a name longer than 259 characters";
-    if (name == "." || name == ".." || name.find("..") != std::string::npos)
-        return "has a name with \"..\"";
+    if (name == "." || name == "..")
+        return "has the name of a folder";
     for (unsigned char c : name) {
         if (c == '/' || c == '\\')
             return "has a name with a path separator";
@@ -92,4 +95,48 @@ std::string UnsafeEntryNameReason(const std::string &name)
             return "has a name with a control character";
     }
     return {};
+}
+
+std::optional<TFileDigest> FileDigest(const std::string &line)
+{
+    const size_t semicolon = line.find(';');
+    if (semicolon == std::string::npos)
+        return std::nullopt;
+    const std::string rest = line.substr(semicolon + 1);
+    const size_t dash = rest.find('-');
+    const std::string size = rest.substr(0, dash);
+    // 18 digits fit a 64-bit size.
+    if (dash == std::string::npos || size.empty() || size.size() > 18
+        || size.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    std::string digest = rest.substr(dash + 1);
+    if (digest.size() != 64 || digest.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return std::nullopt;
+    for (char &c : digest)
+        if (c >= 'A' && c <= 'F')
+            c = char(c - 'A' + 'a');
+    return TFileDigest{std::stoll(size), digest};
+}
+
+std::string Quoted(const std::string &text)
+{
+    constexpr size_t kShown = 80;
+    size_t shown = std::min(text.size(), kShown);
+    // Never cut a UTF-8 character in two.
+    while (shown < text.size() && shown > 0 && (static_cast<unsigned char>(text[shown]) & 0xC0) == 0x80)
+        --shown;
+    std::string out = "\"";
+    for (unsigned char c : text.substr(0, shown)) {
+        if (c < 32 || c == 127) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        } else {
+            out += char(c);
+        }
+    }
+    out += "\"";
+    if (shown < text.size())
+        out.insert(out.size() - 1, "...").append(" (" + std::to_string(text.size()) + " bytes in all)");
+    return out;
 }

@@ -2,6 +2,8 @@
 
 #include "platform/StringList.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,7 +12,8 @@
 // line is a changed entry.
 
 // Reads a manifest's bytes into lines: CR LF, LF and CR end a line, a zero
-// byte ends the text. A missing file gives no lines.
+// byte ends the text, an empty line is no entry. A missing file gives no
+// lines.
 TStringList ReadManifest(const std::string &path);
 TStringList ManifestLines(const std::string &bytes);
 
@@ -25,5 +28,18 @@ std::string EntryName(const std::string &line);
 bool IsProgramEntry(const std::string &name);
 
 // Why a name can't be used as a file name under "cdl", or empty when it can:
-// it must not be empty, leave the folder, or hold a control character.
+// it must not be empty, "." or "..", longer than 259 characters, or hold a
+// path separator or a control character.
 std::string UnsafeEntryNameReason(const std::string &name);
+
+// What a line promises of its file when its rest reads
+// "<size>-<64 hex digits>": the size and the SHA-256 digest (in lower case).
+struct TFileDigest {
+    std::int64_t Size = 0;
+    std::string Sha256;
+};
+std::optional<TFileDigest> FileDigest(const std::string &line);
+
+// A line or name as a message quotes it: in double quotes, cut to a readable
+// length (with its full size said), control bytes shown as \xNN.
+std::string Quoted(const std::string &text);

@@ -9,6 +9,8 @@
 #include "updater/Manifest.h"
 
 #include <QCloseEvent>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QProgressBar>
 
 #include <cstdio>
@@ -16,7 +18,10 @@
 
 namespace {
 
-constexpr size_t kMaxPath = 259;
+// A version.ini is a few KiB and a database well under one MiB: anything
+// far larger is a fault of the server, and reading stops there.
+constexpr std::int64_t kMaxManifest = 4 << 20;
+constexpr std::int64_t kMaxDatabase = 64 << 20;
 
 const char *const kNoLocalManifest = "Your Version.ini couldn't be found. Update aborted";
 const char *const kNoServerManifest =
@@ -46,6 +51,28 @@ std::string SpacesEscaped(const std::string &name)
 std::string Counter(int k, int n)
 {
     return "Updating Database " + std::to_string(k) + "/" + std::to_string(n);
+}
+
+std::string SizeText(std::int64_t bytes)
+{
+    if (bytes % (1 << 20) == 0)
+        return std::to_string(bytes >> 20) + " MiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+// Empty when the file has the size and the SHA-256 digest promised, else
+// what it has instead.
+std::string Unverified(const std::string &path, const TFileDigest &digest)
+{
+    QFile file(QString::fromStdString(path));
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return "it can't be read back from " + path + ": " + file.errorString().toStdString();
+    const std::string sha256 = hash.result().toHex().toStdString();
+    if (file.size() == digest.Size && sha256 == digest.Sha256)
+        return {};
+    return "expected " + std::to_string(digest.Size) + " bytes (SHA-256 " + digest.Sha256.substr(0, 12)
+        + "...), received " + std::to_string(file.size()) + " bytes (SHA-256 " + sha256.substr(0, 12) + "...)";
 }
 
 } // namespace
@@ -121,20 +148,28 @@ void TUpdateForm::closeEvent(QCloseEvent *event)
     QDialog::closeEvent(event);
 }
 
-std::string TUpdateForm::Fetch(const std::string &url, const std::string &temporary)
+std::string TUpdateForm::Fetch(const std::string &url, const std::string &temporary, std::int64_t limit,
+                               const std::optional<TFileDigest> &digest)
 {
     std::string why;
+    bool tooLong = false;
     UpdateProt->Body = temporary;
+    UpdateProt->MaxBodySize = digest ? digest->Size : limit;
     try {
         UpdateProt->Get(url);
-        if (UpdateProt->ReplyCode != 200)
-            why = "the server answered " + std::to_string(UpdateProt->ReplyCode);
-        else if (UpdateProt->TotalBytes > 0 && UpdateProt->ReceivedBytes != UpdateProt->TotalBytes)
-            why = "only " + std::to_string(UpdateProt->ReceivedBytes) + " of "
-                + std::to_string(UpdateProt->TotalBytes) + " bytes arrived";
+    } catch (const EBodyTooLong &) {
+        tooLong = true;
     } catch (const std::exception &e) {
         why = e.what();
     }
+    // An error status says more than the length of its page.
+    if (why.empty() && UpdateProt->ReplyCode != 200)
+        why = "the server answered " + std::to_string(UpdateProt->ReplyCode);
+    else if (why.empty() && tooLong)
+        why = digest ? "expected " + std::to_string(digest->Size) + " bytes, received more"
+                     : "it is longer than " + SizeText(limit) + ", the most accepted";
+    else if (why.empty() && digest)
+        why = Unverified(temporary, *digest);
     if (m_closeRequested)
         why = "the update was cancelled";
     if (!why.empty())
@@ -169,7 +204,7 @@ void TUpdateForm::bt_StartUpdateClick()
         bt_StartUpdate->setEnabled(false);
         const std::string url = SiteURL + "/tirmo/version.ini";
         const std::string temporary = TemporaryPathBeside(serverPath);
-        const std::string why = Fetch(url, temporary);
+        const std::string why = Fetch(url, temporary, kMaxManifest, std::nullopt);
         pb_Update->setValue(pb_Update->maximum());
         if (m_closeRequested)
             return;
@@ -195,50 +230,50 @@ std::string TUpdateForm::UpdateFrom(const std::string &localPath, const std::str
 
     std::vector<Download> downloads;
     bool newProgram = false;
-    if (std::string refused = PlanDownloads(changed, downloads, newProgram); !refused.empty())
-        return refused;
-
-    if (downloads.empty()) {
-        lb_Update1->setText(kNoUpdate);
-    } else {
-        std::string failed;
-        if (!DownloadAll(downloads, failed))
-            return failed;
-        // Every download is whole: only now is anything replaced.
-        for (const Download &d : downloads)
-            ReplaceFile(d.temporary, d.target);
+    std::string failed = PlanDownloads(changed, downloads, newProgram);
+    if (failed.empty()) {
+        if (downloads.empty())
+            lb_Update1->setText(kNoUpdate);
+        else if (DownloadAll(downloads, failed))
+            failed = ReplaceAll(downloads);
     }
+    if (m_closeRequested)
+        return {};
 
+    // A newer program is announced whatever became of the databases.
     if (newProgram) {
         ShowMessageBox(kNewProgram, Application() ? Application()->Title() : "TIRMO");
         ShellOpenUrl(SiteURL);
-        return {};
+        return failed;
     }
     // version.ini is replaced last and in one step: it is never missing.
-    ReplaceFile(serverPath, localPath);
-    return {};
+    if (failed.empty())
+        ReplaceFile(serverPath, localPath);
+    return failed;
 }
 
 std::string TUpdateForm::PlanDownloads(const std::vector<std::string> &changed,
                                        std::vector<Download> &downloads, bool &newProgram) const
 {
+    std::string refused;
     for (const std::string &line : changed) {
         const std::string name = EntryName(line);
         if (IsProgramEntry(name)) {
             newProgram = true;
             continue;
         }
+        const std::optional<TFileDigest> digest = FileDigest(line);
         std::string reason = UnsafeEntryNameReason(name);
-        const std::string target = m_appDir + "/cdl/" + name;
-        const std::string url = SiteURL + "/tirmo/cdl/" + SpacesEscaped(name);
-        if (reason.empty() && (target.size() > kMaxPath || url.size() > kMaxPath))
-            reason = "gives a path or address longer than 259 characters";
-        if (!reason.empty())
-            return "Update aborted: the line \"" + line + "\" of the server's version.ini "
-                + reason + ". Nothing was changed.";
-        downloads.push_back({name, target, {}});
+        if (reason.empty() && digest && digest->Size > kMaxDatabase)
+            reason = "promises a file larger than " + SizeText(kMaxDatabase) + ", the most a database may have";
+        if (!reason.empty() && refused.empty())
+            refused = "Update aborted: the line " + Quoted(line) + " of the server's version.ini " + reason
+                + ". Nothing was changed.";
+        downloads.push_back({name, m_appDir + "/cdl/" + name, {}, digest});
     }
-    return {};
+    if (!refused.empty())
+        downloads.clear();
+    return refused;
 }
 
 bool TUpdateForm::DownloadAll(std::vector<Download> &downloads, std::string &failed)
@@ -249,9 +284,9 @@ bool TUpdateForm::DownloadAll(std::vector<Download> &downloads, std::string &fai
         lb_Update1->setText(QString::fromStdString(Counter(k, n)));
         d.temporary = TemporaryPathBeside(d.target);
         const std::string url = SiteURL + "/tirmo/cdl/" + SpacesEscaped(d.name);
-        if (std::string why = Fetch(url, d.temporary); !why.empty()) {
-            failed = "Update aborted: " + d.name + " couldn't be downloaded from " + url + ": "
-                + why + ". No database was changed.";
+        if (std::string why = Fetch(url, d.temporary, kMaxDatabase, d.digest); !why.empty()) {
+            failed = "Update aborted: " + d.name + " couldn't be downloaded from " + url + ": " + why
+                + ". No database was changed.";
             break;
         }
     }
@@ -261,6 +296,21 @@ bool TUpdateForm::DownloadAll(std::vector<Download> &downloads, std::string &fai
     if (m_closeRequested)
         failed.clear();
     return false;
+}
+
+std::string TUpdateForm::ReplaceAll(std::vector<Download> &downloads)
+{
+    for (Download &d : downloads) {
+        try {
+            ReplaceFile(d.temporary, d.target);
+            d.temporary.clear();
+        } catch (const std::exception &e) {
+            RemoveTemporaries(downloads);
+            return std::string("Update aborted: ") + e.what()
+                + ". version.ini was kept, so the next update fetches the databases again.";
+        }
+    }
+    return {};
 }
 
 void TUpdateForm::RemoveTemporaries(const std::vector<Download> &downloads)

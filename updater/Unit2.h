@@ -1,9 +1,12 @@
 #pragma once
 
 #include "net/Nmhttp.h"
+#include "updater/Manifest.h"
 
 #include <QDialog>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +57,7 @@ private:
         std::string name;
         std::string target;
         std::string temporary;
+        std::optional<TFileDigest> digest;
     };
 
     // The steps after the manifest has arrived; an empty result is success,
@@ -64,9 +68,14 @@ private:
     // False, with `failed` saying why (empty when cancelled), when any
     // download did not arrive whole; its temporary files are then removed.
     bool DownloadAll(std::vector<Download> &downloads, std::string &failed);
-    // Fetches `url` into `temporary`; empty when a whole 200 reply arrived,
-    // else why not. The temporary file is removed on failure.
-    std::string Fetch(const std::string &url, const std::string &temporary);
+    // Fetches `url` into `temporary`, reading at most one byte past `limit`
+    // (or past the size a digest promises); empty when a whole 200 reply
+    // arrived that keeps the digest's promise, else why not. The temporary
+    // file is removed on failure.
+    std::string Fetch(const std::string &url, const std::string &temporary, std::int64_t limit,
+                      const std::optional<TFileDigest> &digest);
+    // Renames every download over its database; empty, or why one failed.
+    std::string ReplaceAll(std::vector<Download> &downloads);
     static void RemoveTemporaries(const std::vector<Download> &downloads);
 
     Ui::TUpdateForm *m_ui;

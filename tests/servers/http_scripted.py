@@ -11,14 +11,18 @@ the header block, then as many body bytes as its Content-Length announces.
 A reply is an object:
   "parts":  list of [latin-1 text, repeat count] sent one after the other
   "then":   "close" (default), "hold" (keep the connection open until the
-            client closes it) or "silent" (send nothing, wait for the client)
+            client closes it), "silent" (send nothing, wait for the client),
+            "reset" (pause, then close with a reset) or "endless" (send
+            bytes "e" until the client closes)
   "read":   false to answer without reading the request first
 """
 import json
 import os
 import socket
+import struct
 import sys
 import threading
+import time
 
 DEADLINE = 30
 
@@ -67,6 +71,13 @@ def serve(conn, index, reply, logdir):
                 conn.sendall(text.encode('latin-1') * count)
         if then in ('hold', 'silent'):
             wait_for_close(conn)
+        elif then == 'reset':
+            time.sleep(0.2)
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
+        elif then == 'endless':
+            chunk = b'e' * 65536
+            while True:
+                conn.sendall(chunk)
     except OSError:
         pass
     finally:
