@@ -3,6 +3,7 @@
 #include "updater/Unit2.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
@@ -13,7 +14,12 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 namespace fs = std::filesystem;
@@ -100,6 +106,17 @@ protected:
     }
 
     std::string Label() { return form->lb_Update1->text().toStdString(); }
+
+    std::vector<std::string> FilesIn(const std::string &folder)
+    {
+        std::vector<std::string> files;
+        for (const auto &entry : fs::directory_iterator(folder))
+            files.push_back(entry.path().filename().string());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+    std::vector<std::string> CdlFiles() { return FilesIn(app + "/cdl"); }
+    std::vector<std::string> AppFiles() { return FilesIn(app); }
 
     std::string app, site;
     std::unique_ptr<TUpdateForm> form;
@@ -228,42 +245,204 @@ TEST_F(UpdateRun, NewProgramWithDatabases)
     EXPECT_EQ(Boxes(), std::vector<std::string>{kNewProgram});
 }
 
-// A failed download of any kind replaces nothing, leaves no temporary file,
-// and names the file and the reason.
-TEST_F(UpdateRun, FailedDownloadReplacesNothing)
+std::string Sha256(const std::string &bytes)
 {
+    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+std::string DigestLine(const std::string &name, const std::string &bytes)
+{
+    return name + ";" + std::to_string(bytes.size()) + "-" + Sha256(bytes);
+}
+
+// Every case of a download against a real server: afterwards the databases
+// and version.ini are all the old ones or all the new ones, byte for byte,
+// and nothing else is left in cdl.
+TEST_F(UpdateRun, ADatabaseIsReplacedOnlyWhenItArrivedWhole)
+{
+    std::string newB;
+    for (int i = 0; newB.size() < 200000; ++i)
+        newB += "Game " + std::to_string(i) + "\tG" + std::to_string(i) + "\r\n";
+    newB.resize(200000);
+    std::string otherB = newB;
+    otherB[123456] ^= 1;
+    const std::string digests = DigestLine("a.cdl", "new a") + "\r\n" + DigestLine("b.cdl", newB) + "\r\n";
+    const std::string plain = "a.cdl;2\r\nb.cdl;2\r\n";
+    const QString fault = "/tirmo/cdl/b.cdl";
     struct Case {
+        const char *what;
+        std::string manifest;
+        std::string servedB;
         QStringList faults;
-        std::string why;
+        std::string why;  // empty: the update succeeds
+        int64_t received = -1;  // of the last transfer, when it matters
     } cases[] = {
-        {{"404:/tirmo/cdl/b.cdl"}, "the server answered 404"},
-        {{"short:/tirmo/cdl/b.cdl"}, "4 of 9 bytes"},
-        {{"stop-after:2"}, "Connection"},
+        {"digest: match", digests, newB, {}, ""},
+        {"digest: match, no Content-Length", digests, newB, {"nolength:" + fault}, ""},
+        {"digest: one byte short", digests, newB.substr(1), {},
+         "expected 200000 bytes (SHA-256 " + Sha256(newB).substr(0, 12) + "...), received 199999 bytes"},
+        {"digest: one byte long", digests, newB + "x", {}, "expected 200000 bytes, received more"},
+        {"digest: other bytes", digests, otherB, {},
+         "expected 200000 bytes (SHA-256 " + Sha256(newB).substr(0, 12) + "...), received 200000 bytes (SHA-256 "
+             + Sha256(otherB).substr(0, 12) + "...)"},
+        {"digest: no Content-Length, closed half way", digests, newB, {"cut:" + fault}, "received 100000 bytes"},
+        {"digest: endless body", digests, newB, {"endless:" + fault}, "expected 200000 bytes, received more",
+         200001},
+        {"plain: 404", plain, newB, {"404:" + fault}, "the server answered 404"},
+        {"plain: reset half way", plain, newB, {"reset:" + fault}, "10054:Connection reset by peer"},
+        {"plain: reset half way, no Content-Length", plain, newB, {"reset-nolength:" + fault},
+         "10054:Connection reset by peer"},
+        {"plain: closed half way", plain, newB, {"short:" + fault}, "after 100000 of 200000 bytes of the reply"},
+        {"plain: refused", plain, newB, {"stop-after:2"}, "Connection Failed"},
+        {"plain: endless body", plain, newB, {"endless:" + fault}, "it is longer than 64 MiB, the most accepted",
+         (64 << 20) + 1},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.faults.join(" ").toStdString());
+        SCOPED_TRACE(c.what);
         TearDown();
         SetUp();
-        Local("version.ini", "a.cdl;1\r\nb.cdl;1\r\n");
+        const std::string oldManifest = "a.cdl;1\r\nb.cdl;1\r\n";
+        Local("version.ini", oldManifest);
         Local("cdl/a.cdl", "old a");
         Local("cdl/b.cdl", "old b");
-        Site("version.ini", "a.cdl;2\r\nb.cdl;2\r\n");
+        Site("version.ini", c.manifest);
         Site("cdl/a.cdl", "new a");
-        Site("cdl/b.cdl", "new b 123");
+        Site("cdl/b.cdl", c.servedB);
         Serve(c.faults);
         form->bt_StartUpdateClick();
-        ASSERT_EQ(Boxes().size(), 1u);
-        EXPECT_NE(Boxes()[0].find("b.cdl couldn't be downloaded"), std::string::npos) << Boxes()[0];
-        EXPECT_NE(Boxes()[0].find(c.why), std::string::npos) << Boxes()[0];
-        EXPECT_EQ(LocalBytes("cdl/a.cdl"), "old a");
-        EXPECT_EQ(LocalBytes("cdl/b.cdl"), "old b");
-        EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\nb.cdl;1\r\n");
-        std::vector<std::string> files;
-        for (const auto &entry : fs::directory_iterator(app + "/cdl"))
-            files.push_back(entry.path().filename().string());
-        std::sort(files.begin(), files.end());
-        EXPECT_EQ(files, (std::vector<std::string>{"a.cdl", "b.cdl", "data"}));
+        const bool replaced = c.why.empty();
+        EXPECT_EQ(LocalBytes("cdl/a.cdl"), replaced ? "new a" : "old a");
+        EXPECT_EQ(LocalBytes("cdl/b.cdl") == (replaced ? newB : "old b"), true);
+        EXPECT_EQ(LocalBytes("version.ini"), replaced ? c.manifest : oldManifest);
+        EXPECT_EQ(CdlFiles(), (std::vector<std::string>{"a.cdl", "b.cdl", "data"}));
+        if (replaced) {
+            EXPECT_EQ(Boxes(), std::vector<std::string>{});
+        } else {
+            ASSERT_EQ(Boxes().size(), 1u);
+            EXPECT_NE(Boxes()[0].find("b.cdl couldn't be downloaded from " + form->SiteURL + fault.toStdString() + ": "),
+                      std::string::npos) << Boxes()[0];
+            EXPECT_NE(Boxes()[0].find(c.why), std::string::npos) << Boxes()[0];
+        }
+        if (c.received >= 0) {
+            EXPECT_EQ(form->UpdateProt->ReceivedBytes, c.received);
+        }
         EXPECT_TRUE(form->bt_StartUpdate->isEnabled());
+    }
+}
+
+// A hostile manifest of one 64 MiB line: refused at the bound, whether it
+// says its length or not, without holding it in memory or freezing the window.
+TEST_F(UpdateRun, AHugeManifestIsRefusedAtItsBound)
+{
+    for (const QStringList &faults : {QStringList{}, QStringList{"nolength:/tirmo/version.ini"}}) {
+        SCOPED_TRACE(faults.join(" ").toStdString());
+        TearDown();
+        SetUp();
+        Local("version.ini", "a.cdl;1\r\n");
+        Local("cdl/a.cdl", "old a");
+        {
+            // Written in pieces: the test itself must not hold 64 MiB.
+            std::ofstream out(site + "/tirmo/version.ini", std::ios::binary);
+            const std::string piece(1 << 20, 'x');
+            for (int i = 0; i < 64; ++i)
+                out << piece;
+        }
+        Serve(faults);
+        QElapsedTimer clock, sinceTick;
+        qint64 longestGap = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longestGap = std::max(longestGap, sinceTick.restart());
+        });
+        tick.start(10);
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        clock.start();
+        sinceTick.start();
+        form->bt_StartUpdateClick();
+        const qint64 elapsed = clock.elapsed();
+        longestGap = std::max(longestGap, sinceTick.elapsed());
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        std::printf("huge manifest: message after %lld ms, longest wait between timer ticks %lld ms, "
+                    "peak memory grew %ld KiB\n", static_cast<long long>(elapsed),
+                    static_cast<long long>(longestGap), after.ru_maxrss - before.ru_maxrss);
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_EQ(Boxes()[0], std::string(kNoServer) + "\n" + form->SiteURL
+                                  + "/tirmo/version.ini: it is longer than 4 MiB, the most accepted");
+        EXPECT_LT(elapsed, 10000);
+        EXPECT_LT(longestGap, 1000);
+        EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 << 10);
+        EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\n");
+        EXPECT_FALSE(LocalExists("version.bak"));
+        EXPECT_EQ(CdlFiles(), (std::vector<std::string>{"a.cdl", "data"}));
+        EXPECT_EQ(AppFiles(), (std::vector<std::string>{"cdl", "version.ini"}));
+    }
+}
+
+TEST_F(UpdateRun, AManifestOfTooManyLinesIsRefused)
+{
+    std::string manifest;
+    for (int i = 0; i <= 10000; ++i)
+        manifest += "a;" + std::to_string(i) + "\n";
+    Local("version.ini", "a;1\r\n");
+    Site("version.ini", manifest);
+    Serve();
+    form->bt_StartUpdateClick();
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"Update aborted: the server's version.ini has 10001 lines, more "
+                                                "than the 10000 accepted. Nothing was changed."});
+    EXPECT_EQ(Requests().size(), 1u);
+    EXPECT_EQ(LocalBytes("version.ini"), "a;1\r\n");
+}
+
+// The notice of a newer program and the browser come whatever became of the
+// databases; the failure box after them.
+TEST_F(UpdateRun, NewProgramIsAnnouncedBeforeAFailedDownload)
+{
+    Local("version.ini", "Main;0.2\r\na.cdl;1\r\nb.cdl;1\r\n");
+    Local("cdl/a.cdl", "old a");
+    Local("cdl/b.cdl", "old b");
+    Site("version.ini", "Main;0.3\r\na.cdl;2\r\nb.cdl;2\r\n");
+    Site("cdl/a.cdl", "new a");
+    Serve();
+    std::vector<size_t> boxesWhenOpened;
+    SetOpenUrlHook([&](const std::string &) { boxesWhenOpened.push_back(Boxes().size()); });
+    form->bt_StartUpdateClick();
+    ASSERT_EQ(Boxes().size(), 2u);
+    EXPECT_EQ(Boxes()[0], kNewProgram);
+    EXPECT_NE(Boxes()[1].find("b.cdl couldn't be downloaded"), std::string::npos) << Boxes()[1];
+    EXPECT_NE(Boxes()[1].find("the server answered 404"), std::string::npos) << Boxes()[1];
+    EXPECT_EQ(boxesWhenOpened, std::vector<size_t>{1});
+    EXPECT_EQ(LocalBytes("cdl/a.cdl"), "old a");
+    EXPECT_EQ(LocalBytes("cdl/b.cdl"), "old b");
+    EXPECT_EQ(LocalBytes("version.ini"), "Main;0.2\r\na.cdl;1\r\nb.cdl;1\r\n");
+    EXPECT_EQ(CdlFiles(), (std::vector<std::string>{"a.cdl", "b.cdl", "data"}));
+}
+
+// Manifests as publishers write them: a trailing empty line is no entry, and
+// two dots that are no separator are a name like any other.
+TEST_F(UpdateRun, EmptyLinesAndHarmlessDotsRun)
+{
+    for (const std::string &manifest : {std::string("a.cdl;2\r\n\r\n"), std::string("\na.cdl;2\n\n\n"),
+                                        std::string("a.cdl;2\r\nVol..2.cdl;1\r\n")}) {
+        SCOPED_TRACE(manifest);
+        TearDown();
+        SetUp();
+        Local("version.ini", "a.cdl;1\r\n");
+        Local("cdl/a.cdl", "old a");
+        Site("version.ini", manifest);
+        Site("cdl/a.cdl", "new a");
+        Site("cdl/Vol..2.cdl", "volume 2");
+        Serve();
+        form->bt_StartUpdateClick();
+        EXPECT_EQ(Boxes(), std::vector<std::string>{});
+        EXPECT_EQ(LocalBytes("cdl/a.cdl"), "new a");
+        EXPECT_EQ(LocalBytes("version.ini"), manifest);
+        const bool volume = manifest.find("Vol") != std::string::npos;
+        EXPECT_EQ(LocalBytes("cdl/Vol..2.cdl"), volume ? "volume 2" : "");
+        EXPECT_EQ(Requests().size(), volume ? 3u : 2u);
     }
 }
 

@@ -22,6 +22,7 @@ namespace {
 // far larger is a fault of the server, and reading stops there.
 constexpr std::int64_t kMaxManifest = 4 << 20;
 constexpr std::int64_t kMaxDatabase = 64 << 20;
+constexpr int kMaxEntries = 10000;
 
 const char *const kNoLocalManifest = "Your Version.ini couldn't be found. Update aborted";
 const char *const kNoServerManifest =
@@ -221,8 +222,11 @@ void TUpdateForm::bt_StartUpdateClick()
 
 std::string TUpdateForm::UpdateFrom(const std::string &localPath, const std::string &serverPath)
 {
-    const std::vector<std::string> changed =
-        ChangedEntries(ReadManifest(localPath), ReadManifest(serverPath));
+    const TStringList server = ReadManifest(serverPath);
+    if (server.Count() > kMaxEntries)
+        return "Update aborted: the server's version.ini has " + std::to_string(server.Count())
+            + " lines, more than the " + std::to_string(kMaxEntries) + " accepted. Nothing was changed.";
+    const std::vector<std::string> changed = ChangedEntries(ReadManifest(localPath), server);
     if (changed.empty()) {
         lb_Update1->setText(kNoUpdate);
         return {};

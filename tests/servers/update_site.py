@@ -8,11 +8,17 @@ A fault is KIND:PATH:
   404:/tirmo/cdl/x.cdl    answer 404 with an error page
   short:/tirmo/cdl/x.cdl  announce the whole length, send half, close
   slow:/tirmo/cdl/x.cdl   send the body a byte every 50 ms
+  nolength:PATH           send the whole body without a Content-Length
+  cut:PATH                no Content-Length, send half, close
+  reset:PATH              announce the whole length, send half, reset
+  reset-nolength:PATH     no Content-Length, send half, reset
+  endless:PATH            no Content-Length, send bytes "e" until the client closes
 and "stop-after:N" stops listening after N requests, so that later
 connections are refused. Every request path is appended to FOLDER/../requests.log.
 """
 import os
 import socket
+import struct
 import sys
 import threading
 import time
@@ -22,9 +28,17 @@ DEADLINE = 60
 
 
 def reply(conn, status, body, length=None):
-    head = "HTTP/1.0 %d X\r\nContent-Type: application/octet-stream\r\nContent-Length: %d\r\n\r\n" % (
-        status, len(body) if length is None else length)
-    conn.sendall(head.encode() + body)
+    """length None: the body's own; -1: no Content-Length at all."""
+    length = len(body) if length is None else length
+    head = "HTTP/1.0 %d X\r\nContent-Type: application/octet-stream\r\n" % status
+    if length >= 0:
+        head += "Content-Length: %d\r\n" % length
+    conn.sendall((head + "\r\n").encode() + body)
+
+
+def reset(conn):
+    time.sleep(0.2)
+    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
 
 
 def serve(conn, folder, faults, log):
@@ -45,8 +59,24 @@ def serve(conn, folder, faults, log):
         reply(conn, 404, b"<html><body>404 Not Found</body></html>")
         return
     body = open(file, "rb").read()
+    half = body[: len(body) // 2]
     if kind == "short":
-        reply(conn, 200, body[: len(body) // 2], len(body))
+        reply(conn, 200, half, len(body))
+    elif kind == "nolength":
+        reply(conn, 200, body, -1)
+    elif kind == "cut":
+        reply(conn, 200, half, -1)
+    elif kind == "reset":
+        reply(conn, 200, half, len(body))
+        reset(conn)
+    elif kind == "reset-nolength":
+        reply(conn, 200, half, -1)
+        reset(conn)
+    elif kind == "endless":
+        reply(conn, 200, b"", -1)
+        chunk = b"e" * 65536
+        while True:
+            conn.sendall(chunk)
     elif kind == "slow":
         conn.sendall(("HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body)).encode())
         for i in range(len(body)):
