@@ -1,6 +1,8 @@
 // The version manifest: any bytes as the local and the server manifest,
 // split at the first "\n%%\n". Checks that reading loses and invents nothing
-// and that the comparison is a sorted sub-multiset of the server's lines.
+// but empty lines, that the comparison is a sorted sub-multiset of the
+// server's lines, and that what a message quotes of a line is short and
+// free of control bytes.
 #include "fuzz/FuzzSupport.h"
 #include "platform/Collate.h"
 #include "updater/Manifest.h"
@@ -9,19 +11,21 @@
 
 namespace {
 
-// The text the lines must give back: cut at a zero byte, line ends as LF.
+// The text the lines must give back: cut at a zero byte, line ends as LF,
+// no empty lines.
 std::string Normalized(const std::string &bytes)
 {
     const std::string text = bytes.substr(0, bytes.find('\0'));
     std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
+    const auto endLine = [&] {
+        if (!out.empty() && out.back() != '\n')
             out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n')
+            endLine();
+        else
             out += text[i];
-        }
     }
     return out;
 }
@@ -31,6 +35,7 @@ void CheckLines(const std::string &bytes, const TStringList &lines)
     std::string joined;
     for (const std::string &line : lines) {
         FUZZ_CHECK(line.find_first_of(std::string("\r\n\0", 3)) == std::string::npos, line);
+        FUZZ_CHECK(!line.empty(), "an empty line");
         joined += line + "\n";
     }
     std::string expected = Normalized(bytes);
@@ -74,6 +79,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(onServer > CountEqual(local.Lines(), line), line);
         FUZZ_CHECK(CountEqual(changed, line) <= onServer, line);
         FUZZ_CHECK(EntryName(line).find(';') == std::string::npos, line);
+        const std::string quoted = Quoted(line);
+        FUZZ_CHECK(quoted.size() <= 4 * 80 + 40, "a long quote");
+        FUZZ_CHECK(std::none_of(quoted.begin(), quoted.end(),
+                                [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; }),
+                   quoted);
+        if (const auto digest = FileDigest(line))
+            FUZZ_CHECK(digest->Size >= 0 && digest->Sha256.size() == 64, line);
     }
     FUZZ_CHECK(ChangedEntries(server, server).empty(), "a manifest differs from itself");
     return 0;

@@ -2,22 +2,49 @@
 """Writes version.ini for a folder of game databases.
 
 One line per *.cdl file, "<name>;<size>-<sha256>", so that a line changes
-whenever its file does. With --program VERSION a "Main;VERSION" line is added:
-changing it tells every user that a newer program is out.
+whenever its file does and TIRMO can check each download. With --program
+VERSION a "Main;VERSION" line is added: changing it tells every user that a
+newer program is out.
+
+A file whose name TIRMO would refuse, or that is no plain URL path segment
+once its spaces are %20 (the web server would not find it), is named on
+standard error and nothing is written: exit status 1.
 
 Usage: write_manifest.py CDL_FOLDER OUTPUT [--program VERSION]
 """
 import argparse
 import hashlib
+import os
 import pathlib
 import sys
 
 
-def manifest_lines(folder: pathlib.Path, program: str | None) -> list[str]:
+def refusal(name: str) -> str | None:
+    """Why TIRMO or the web server can't take this name; None when both can."""
+    raw = os.fsencode(name)
+    if b";" in raw:
+        return 'has ";", which ends a name in version.ini'
+    if b"/" in raw or b"\\" in raw:
+        return "has a path separator"
+    if any(b < 32 or b == 127 for b in raw):
+        return "has a control character"
+    if raw in (b".", b".."):
+        return "is the name of a folder"
+    if len(raw) > 259:
+        return "is longer than 259 characters"
+    if any(b >= 128 for b in raw):
+        return "has a character beyond ASCII, which its address can't carry as it stands"
+    for c in "%#?":
+        if c in name:
+            return f'has "{c}", which its address would read as more than a name'
+    return None
+
+
+def manifest_lines(paths: list[pathlib.Path], program: str | None) -> list[str]:
     lines = []
     if program:
         lines.append(f"Main;{program}")
-    for path in sorted(folder.glob("*.cdl"), key=lambda p: p.name.lower()):
+    for path in sorted(paths, key=lambda p: p.name.lower()):
         data = path.read_bytes()
         lines.append(f"{path.name};{len(data)}-{hashlib.sha256(data).hexdigest()}")
     return lines
@@ -32,11 +59,14 @@ def main() -> int:
     if not args.folder.is_dir():
         print(f"write_manifest: no folder {args.folder}", file=sys.stderr)
         return 1
-    bad = [p.name for p in args.folder.glob("*.cdl") if ";" in p.name or "/" in p.name]
-    if bad:
-        print(f"write_manifest: names with ';' can't be listed: {bad}", file=sys.stderr)
+    paths = list(args.folder.glob("*.cdl"))
+    refused = [(p.name, refusal(p.name)) for p in paths if refusal(p.name)]
+    if refused:
+        print(f"write_manifest: {args.output} not written; rename these files in {args.folder}:", file=sys.stderr)
+        for name, why in sorted(refused):
+            print(f"  {ascii(name)} {why}", file=sys.stderr)
         return 1
-    text = "".join(line + "\r\n" for line in manifest_lines(args.folder, args.program))
+    text = "".join(line + "\r\n" for line in manifest_lines(paths, args.program))
     args.output.write_bytes(text.encode("utf-8"))
     print(f"wrote {args.output} ({text.count(chr(10))} lines)")
     return 0
