@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QIODevice>
 
 #include <algorithm>
 #include <filesystem>
@@ -239,10 +240,8 @@ bool TNMHTTP::AfterReply()
         if (OnFailure)
             OnFailure(CurrentCmd);
     }
-    // A redirect without a Location of its own ends here rather than asking
-    // the same (or an older) URL again.
     const int code = ReplyCode;
-    const bool follow = m_replyHasLocation && ((code >= 300 && code <= 303) || code == 307 || code == 308);
+    const bool follow = FollowsRedirect();
     if (follow)
         CurrentURL = RedirectLocation;
     if (code >= 300 && code <= 398) {
@@ -265,6 +264,14 @@ bool TNMHTTP::AfterReply()
     if (follow && code == 303 && CurrentCmd != CmdHEAD)
         CurrentCmd = CmdGET;
     return follow;
+}
+
+bool TNMHTTP::FollowsRedirect() const
+{
+    // A redirect without a Location of its own ends here rather than asking
+    // the same (or an older) URL again.
+    const int code = ReplyCode;
+    return m_replyHasLocation && ((code >= 300 && code <= 303) || code == 307 || code == 308);
 }
 
 void TNMHTTP::ParseURL()
@@ -462,7 +469,17 @@ void TNMHTTP::ReceiveBody()
     // asked to keep the connection) stays silent; without one, at its close,
     // or one byte past the bound.
     const int64_t limit = expected >= 0 ? expected : bounded ? MaxBodySize + 1 : -1;
-    if (InputFileMode) {
+    if (InputFileMode && BodyStream) {
+        StatusMessage(8, "Capture Stream");
+        const bool keep = !FollowsRedirect();
+        CaptureInto(
+            [&](const char *data, int size) {
+                if (keep && BodyStream->write(data, size) != size)
+                    throw EInOutError("Cannot write the reply from " + PeerName() + ": " +
+                                      BodyStream->errorString().toStdString());
+            },
+            limit, "Socket capture aborted");
+    } else if (InputFileMode) {
         StatusMessage(8, "CaptureFile");
         QFile file(QString::fromStdString(Body));
         CreateFile(file, QIODevice::WriteOnly | QIODevice::Unbuffered);

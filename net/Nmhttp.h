@@ -77,6 +77,10 @@ public:
     // (announced, or going on past it) raises EBodyTooLong: reading stops one
     // byte past the bound, so a server can't fill the disk or the memory.
     std::int64_t MaxBodySize = -1;
+    // With InputFileMode, a stream given here takes the body in place of the
+    // file named by Body. The body of a redirect that is followed isn't
+    // written to it: a stream can't be emptied for the next reply.
+    QIODevice *BodyStream = nullptr;
 
     TResultEvent OnSuccess;
     TResultEvent OnFailure;
@@ -110,6 +114,8 @@ private:
     void ReceiveBody();
     // Events and redirect handling after a reply; true to ask again.
     bool AfterReply();
+    // True when the reply's status and Location make the request ask again.
+    bool FollowsRedirect() const;
     int64_t RequestBodySize() const;
     std::string ReadHeaderLine();
     std::string PeerName() const;

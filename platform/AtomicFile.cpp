@@ -342,16 +342,6 @@ void ReplaceFile(const std::string &from, const std::string &to)
     }
 }
 
-std::string TemporaryPathBeside(const std::string &path)
-{
-    const std::string folder = FolderOf(path);
-    std::string candidate;
-    do
-        candidate = folder + "/" + TemporaryName();
-    while (::access(candidate.c_str(), F_OK) == 0);
-    return candidate;
-}
-
 void SetBeforeReplaceHook(std::function<void(const std::string &temporary)> hook)
 {
     g_beforeReplace = std::move(hook);

@@ -87,9 +87,5 @@ void RemoveTemporaryFiles(const std::string &folder);
 // EInOutError naming both.
 void ReplaceFile(const std::string &from, const std::string &to);
 
-// A free name for a temporary file in the folder of `path`, of the pattern
-// above, for writers that make the file themselves.
-std::string TemporaryPathBeside(const std::string &path);
-
 // Tests stop a save between writing and renaming through this hook.
 void SetBeforeReplaceHook(std::function<void(const std::string &temporary)> hook);

@@ -288,6 +288,32 @@ TEST_F(CrashSafety, DownloadedDatabasesSurviveKill)
     EXPECT_EQ(WithoutServerManifest(Snapshot(app)), before);
 }
 
+// The scratch of an update killed while a database arrived goes at the next
+// update, and nothing else: that update then replaces every database whole.
+TEST_F(CrashSafety, NextUpdateRemovesAKilledUpdatesScratch)
+{
+    Serve(SiteWithNewDatabases(), {"slow:/tirmo/cdl/test.cdl"});
+    const ChildEnd end = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app + "/cdl", "T"); });
+    EXPECT_TRUE(end.killed);
+    EXPECT_FALSE(Temporaries(app + "/cdl").empty());
+    const std::string foreign = app + "/cdl/.tirmo-0123456789ab.tmp.keep";
+    WriteFileBytes(foreign, "not ours");
+
+    TearDown();
+    Serve(SiteWithNewDatabases(), {});
+    ShownMessageBoxes().clear();
+    TUpdateForm form(app);
+    form.SiteURL = site;
+    form.bt_StartUpdateClick();
+    EXPECT_EQ(ShownMessageBoxes().size(), 0u);
+    EXPECT_EQ(Temporaries(app), std::vector<std::string>());
+    EXPECT_EQ(ReadFileBytes(foreign), "not ours");
+    auto files = SiteWithNewDatabases();
+    EXPECT_EQ(ReadFileBytes(app + "/cdl/test.cdl"), files["cdl/test.cdl"]);
+    EXPECT_EQ(ReadFileBytes(app + "/cdl/new.cdl"), files["cdl/new.cdl"]);
+    EXPECT_EQ(ReadFileBytes(app + "/version.ini"), files["version.ini"]);
+}
+
 // Killed while the server's manifest arrives: version.ini stays.
 TEST_F(CrashSafety, ManifestSurvivesKill)
 {

@@ -3,6 +3,7 @@
 #include "platform/Exceptions.h"
 #include "tests/support/TestSupport.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -593,6 +594,23 @@ TEST_F(HttpTest, MaxBodySizeBoundsTheBody)
         }
         EXPECT_EQ(http.ReceivedBytes, c.received);
     }
+}
+
+TEST_F(HttpTest, ABodyStreamGetsTheFinalReplyOnly)
+{
+    ScriptedServer server(Script{{Redirect(302, "/next") + "<html>moved</html>"}, {Ok("final body")}});
+    QBuffer stream;
+    stream.open(QIODevice::WriteOnly);
+    http.InputFileMode = true;
+    http.BodyStream = &stream;
+    http.Get(server.Url("/first"));
+    EXPECT_EQ(stream.data().toStdString(), "final body");
+    EXPECT_EQ(http.ReceivedBytes, 10);
+    // A stream that refuses a write ends the request with the reason.
+    QBuffer closed;
+    http.BodyStream = &closed;
+    EXPECT_NE(ErrorOf<EInOutError>([&] { http.Get(server.Url("/again")); }).find("Cannot write the reply from 127.0.0.1:"),
+              std::string::npos);
 }
 
 TEST_F(HttpTest, ASilentServerIsEndedByAbortFromAHandler)

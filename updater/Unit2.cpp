@@ -76,6 +76,18 @@ std::string Unverified(const std::string &path, const TFileDigest &digest)
         + "...), received " + std::to_string(file.size()) + " bytes (SHA-256 " + sha256.substr(0, 12) + "...)";
 }
 
+// A download that arrived, flushed to disk (where a full disk shows) and,
+// with a digest, read back and checked; empty when it keeps its promise.
+std::string Finished(TAtomicFile &file, const std::optional<TFileDigest> &digest)
+{
+    try {
+        file.Finish();
+    } catch (const std::exception &e) {
+        return e.what();
+    }
+    return digest ? Unverified(file.TemporaryPath(), *digest) : std::string();
+}
+
 } // namespace
 
 TUpdateForm::TUpdateForm(std::string appDir, QWidget *parent)
@@ -149,12 +161,12 @@ void TUpdateForm::closeEvent(QCloseEvent *event)
     QDialog::closeEvent(event);
 }
 
-std::string TUpdateForm::Fetch(const std::string &url, const std::string &temporary, std::int64_t limit,
+std::string TUpdateForm::Fetch(const std::string &url, TAtomicFile &file, std::int64_t limit,
                                const std::optional<TFileDigest> &digest)
 {
     std::string why;
     bool tooLong = false;
-    UpdateProt->Body = temporary;
+    UpdateProt->BodyStream = &file.Device();
     UpdateProt->MaxBodySize = digest ? digest->Size : limit;
     try {
         UpdateProt->Get(url);
@@ -163,18 +175,19 @@ std::string TUpdateForm::Fetch(const std::string &url, const std::string &tempor
     } catch (const std::exception &e) {
         why = e.what();
     }
+    UpdateProt->BodyStream = nullptr;
     // An error status says more than the length of its page.
     if (why.empty() && UpdateProt->ReplyCode != 200)
         why = "the server answered " + std::to_string(UpdateProt->ReplyCode);
     else if (why.empty() && tooLong)
         why = digest ? "expected " + std::to_string(digest->Size) + " bytes, received more"
                      : "it is longer than " + SizeText(limit) + ", the most accepted";
-    else if (why.empty() && digest)
-        why = Unverified(temporary, *digest);
+    else if (why.empty())
+        why = Finished(file, digest);
     if (m_closeRequested)
         why = "the update was cancelled";
     if (!why.empty())
-        DeleteFile(temporary);
+        file.Discard();
     return why;
 }
 
@@ -197,6 +210,9 @@ void TUpdateForm::bt_StartUpdateClick()
         }
     } idle{this};
 
+    // What a killed update or save left behind goes first.
+    RemoveTemporaryFiles(m_appDir + "/cdl");
+    RemoveTemporaryFiles(m_appDir);
     std::string abortMessage;
     if (!Exists(localPath)) {
         abortMessage = kNoLocalManifest;
@@ -204,15 +220,15 @@ void TUpdateForm::bt_StartUpdateClick()
         DeleteFile(serverPath);
         bt_StartUpdate->setEnabled(false);
         const std::string url = SiteURL + "/tirmo/version.ini";
-        const std::string temporary = TemporaryPathBeside(serverPath);
-        const std::string why = Fetch(url, temporary, kMaxManifest, std::nullopt);
+        TAtomicFile manifest(serverPath);
+        const std::string why = Fetch(url, manifest, kMaxManifest, std::nullopt);
         pb_Update->setValue(pb_Update->maximum());
         if (m_closeRequested)
             return;
         if (!why.empty()) {
             abortMessage = std::string(kNoServerManifest) + "\n" + url + ": " + why;
         } else {
-            ReplaceFile(temporary, serverPath);
+            manifest.Commit();
             abortMessage = UpdateFrom(localPath, serverPath);
         }
     }
@@ -236,10 +252,13 @@ std::string TUpdateForm::UpdateFrom(const std::string &localPath, const std::str
     bool newProgram = false;
     std::string failed = PlanDownloads(changed, downloads, newProgram);
     if (failed.empty()) {
+        // Each arrives in a file of its own; none replaces its database
+        // before all have arrived whole.
+        std::vector<TAtomicFile> files;
         if (downloads.empty())
             lb_Update1->setText(kNoUpdate);
-        else if (DownloadAll(downloads, failed))
-            failed = ReplaceAll(downloads);
+        else if (DownloadAll(downloads, files, failed))
+            failed = ReplaceAll(files);
     }
     if (m_closeRequested)
         return {};
@@ -273,53 +292,45 @@ std::string TUpdateForm::PlanDownloads(const std::vector<std::string> &changed,
         if (!reason.empty() && refused.empty())
             refused = "Update aborted: the line " + Quoted(line) + " of the server's version.ini " + reason
                 + ". Nothing was changed.";
-        downloads.push_back({name, m_appDir + "/cdl/" + name, {}, digest});
+        downloads.push_back({name, m_appDir + "/cdl/" + name, digest});
     }
     if (!refused.empty())
         downloads.clear();
     return refused;
 }
 
-bool TUpdateForm::DownloadAll(std::vector<Download> &downloads, std::string &failed)
+bool TUpdateForm::DownloadAll(const std::vector<Download> &downloads, std::vector<TAtomicFile> &files,
+                              std::string &failed)
 {
     const int n = int(downloads.size());
-    for (int k = 1; k <= n && !m_closeRequested; ++k) {
-        Download &d = downloads[size_t(k - 1)];
+    for (int k = 1; k <= n && !m_closeRequested && failed.empty(); ++k) {
+        const Download &d = downloads[size_t(k - 1)];
         lb_Update1->setText(QString::fromStdString(Counter(k, n)));
-        d.temporary = TemporaryPathBeside(d.target);
         const std::string url = SiteURL + "/tirmo/cdl/" + SpacesEscaped(d.name);
-        if (std::string why = Fetch(url, d.temporary, kMaxDatabase, d.digest); !why.empty()) {
+        std::string why;
+        try {
+            files.emplace_back(d.target);
+            why = Fetch(url, files.back(), kMaxDatabase, d.digest);
+        } catch (const std::exception &e) {
+            why = e.what();
+        }
+        if (!why.empty())
             failed = "Update aborted: " + d.name + " couldn't be downloaded from " + url + ": " + why
                 + ". No database was changed.";
-            break;
-        }
     }
-    if (failed.empty() && !m_closeRequested)
-        return true;
-    RemoveTemporaries(downloads);
     if (m_closeRequested)
         failed.clear();
-    return false;
+    return failed.empty() && !m_closeRequested;
 }
 
-std::string TUpdateForm::ReplaceAll(std::vector<Download> &downloads)
+std::string TUpdateForm::ReplaceAll(std::vector<TAtomicFile> &files)
 {
-    for (Download &d : downloads) {
-        try {
-            ReplaceFile(d.temporary, d.target);
-            d.temporary.clear();
-        } catch (const std::exception &e) {
-            RemoveTemporaries(downloads);
-            return std::string("Update aborted: ") + e.what()
-                + ". version.ini was kept, so the next update fetches the databases again.";
-        }
+    try {
+        for (TAtomicFile &file : files)
+            file.Commit();
+    } catch (const std::exception &e) {
+        return std::string("Update aborted: ") + e.what()
+            + ". version.ini was kept, so the next update fetches the databases again.";
     }
     return {};
-}
-
-void TUpdateForm::RemoveTemporaries(const std::vector<Download> &downloads)
-{
-    for (const Download &d : downloads)
-        if (!d.temporary.empty())
-            DeleteFile(d.temporary);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/Nmhttp.h"
+#include "platform/AtomicFile.h"
 #include "updater/Manifest.h"
 
 #include <QDialog>
@@ -56,7 +57,6 @@ private:
     struct Download {
         std::string name;
         std::string target;
-        std::string temporary;
         std::optional<TFileDigest> digest;
     };
 
@@ -65,18 +65,19 @@ private:
     std::string UpdateFrom(const std::string &localPath, const std::string &serverPath);
     std::string PlanDownloads(const std::vector<std::string> &changed,
                               std::vector<Download> &downloads, bool &newProgram) const;
-    // False, with `failed` saying why (empty when cancelled), when any
-    // download did not arrive whole; its temporary files are then removed.
-    bool DownloadAll(std::vector<Download> &downloads, std::string &failed);
-    // Fetches `url` into `temporary`, reading at most one byte past `limit`
-    // (or past the size a digest promises); empty when a whole 200 reply
-    // arrived that keeps the digest's promise, else why not. The temporary
-    // file is removed on failure.
-    std::string Fetch(const std::string &url, const std::string &temporary, std::int64_t limit,
+    // Fetches every download into a file of its own in `files`, each
+    // flushed to disk. False, with `failed` saying why (empty when
+    // cancelled), when any did not arrive whole.
+    bool DownloadAll(const std::vector<Download> &downloads, std::vector<TAtomicFile> &files,
+                     std::string &failed);
+    // Fetches `url` into `file`, reading at most one byte past `limit` (or
+    // past the size a digest promises); empty when a whole 200 reply arrived
+    // that keeps the digest's promise, else why not. The file is discarded on
+    // failure.
+    std::string Fetch(const std::string &url, TAtomicFile &file, std::int64_t limit,
                       const std::optional<TFileDigest> &digest);
-    // Renames every download over its database; empty, or why one failed.
-    std::string ReplaceAll(std::vector<Download> &downloads);
-    static void RemoveTemporaries(const std::vector<Download> &downloads);
+    // Puts every download in place of its database; empty, or why one failed.
+    static std::string ReplaceAll(std::vector<TAtomicFile> &files);
 
     Ui::TUpdateForm *m_ui;
     std::string m_appDir;
