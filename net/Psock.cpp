@@ -3,13 +3,16 @@
 #include "platform/Application.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QFile>
+#include <QPointer>
 #include <QThread>
 
 #include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -205,6 +208,9 @@ TPowersock::TPowersock(QObject *AOwner) : QObject(AOwner)
 
 TPowersock::~TPowersock()
 {
+    if (m_waits > 0)
+        qFatal("A socket component was deleted during one of its own waits, which then would use freed memory; "
+               "deleteLater is the way to delete it from a handler");
     m_destroying = true;
     StatusMessage(8, "Destroy");
     try {
@@ -268,17 +274,81 @@ SOCKET TPowersock::NewSocket(int Protocol)
     return s;
 }
 
-void TPowersock::Pump(bool Idle)
+// Holds back, for the time of a component's outermost wait on the GUI
+// thread, every deferred delete of the component or of one of its owners:
+// such a delete would free the component under the wait. The wait is
+// cancelled instead, and the deletes are posted again once it is over, to
+// run when control is back in the event loop that posted them.
+class TDeletionHold : public QObject {
+public:
+    explicit TDeletionHold(TPowersock &Sock) : m_sock(Sock) { QCoreApplication::instance()->installEventFilter(this); }
+    ~TDeletionHold() override
+    {
+        QCoreApplication::instance()->removeEventFilter(this);
+        for (const QPointer<QObject> &target : m_held)
+            if (target)
+                target->deleteLater();
+    }
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override
+    {
+        if (Event->type() != QEvent::DeferredDelete || !OwnsOrIs(Watched))
+            return false;
+        m_held.emplace_back(Watched);
+        m_sock.m_doomed = true;
+        m_sock.Canceled = true;
+        return true;
+    }
+
+private:
+    bool OwnsOrIs(const QObject *Object) const
+    {
+        for (const QObject *o = &m_sock; o; o = o->parent())
+            if (o == Object)
+                return true;
+        return false;
+    }
+
+    TPowersock &m_sock;
+    std::vector<QPointer<QObject>> m_held;
+};
+
+bool TPowersock::WaitFor(const std::function<TPass()> &Pass)
 {
+    ++m_waits;
+    Finally done{[this] { --m_waits; }};
+    std::optional<TDeletionHold> hold;
+    if (m_waits == 1 && OnGuiThread())
+        hold.emplace(*this);
+    for (;;) {
+        if (m_doomed)
+            Canceled = true;
+        if (Canceled)
+            return false;
+        const TPass pass = Pass();
+        if (pass == TPass::Done)
+            return !Canceled;
+        Pump(pass);
+    }
+}
+
+void TPowersock::Pump(TPass Pass)
+{
+    if (Pass == TPass::Partial)
+        // The socket stays readable while part of a block is pending: nap
+        // instead of spinning until the rest arrives.
+        QThread::msleep(2);
+    const bool idle = Pass == TPass::Nothing || Pass == TPass::NoRoom;
     if (OnGuiThread()) {
-        if (Idle)
+        if (idle)
             WaitMessage();
         else
             ProcessMessages();
-    } else if (Idle) {
+    } else if (idle) {
         // No event loop here: wait on the socket itself, waking often
         // enough to see a cancel.
-        WaitForSocket(SocketHandle, false, 20);
+        WaitForSocket(SocketHandle, Pass == TPass::NoRoom, 20);
     }
 }
 
@@ -307,16 +377,15 @@ void TPowersock::ResolveRemoteHost()
         EventSucceeded = false;
         AsyncDone = true;
     }
-    while (!AsyncDone && !TimedOut && !Canceled)
-        Pump(true);
+    WaitFor([this] { return AsyncDone || TimedOut ? TPass::Done : TPass::Nothing; });
     // A lookup given up on must never deliver later.
     if (m_lookup)
         WSACancelAsyncRequest(std::exchange(m_lookup, 0));
     TimerOff();
     if (TimedOut)
-        throw ESockError("Host Lookup Timed Out");
+        throw ELookupAborted("Host Lookup Timed Out");
     if (Canceled)
-        throw ESockError("Host Lookup Canceled");
+        throw ELookupAborted("Host Lookup Canceled");
     if (!EventSucceeded)
         throw ESockError("Host Lookup Failed");
     const auto *entry = reinterpret_cast<const hostent *>(HostEntryBuffer.get());
@@ -335,10 +404,10 @@ void TPowersock::Connect()
     for (;;) {
         try {
             ResolveRemoteHost();
-        } catch (const ESockError &e) {
-            const std::string text = e.what();
-            if (text == "Host Lookup Timed Out" || text == "Host Lookup Canceled")
-                throw;
+        } catch (const ELookupAborted &) {
+            throw;
+        } catch (const ESockError &) {
+            // No address: OnInvalidHost may mend the name.
         }
         if (RemoteAddress.sin_addr.s_addr != 0)
             break;
@@ -357,8 +426,7 @@ void TPowersock::Connect()
     if (Winsock::connect(SocketHandle, reinterpret_cast<const sockaddr *>(&RemoteAddress), 16) == SOCKET_ERROR)
         ErrorManager(WSAEWOULDBLOCK);
     TimerOn();
-    while (!Connected && !TimedOut && !Canceled && EventSucceeded)
-        Pump(true);
+    WaitFor([this] { return Connected || TimedOut || !EventSucceeded ? TPass::Done : TPass::Nothing; });
     TimerOff();
     if (!TimedOut && !Canceled && EventSucceeded)
         return;
@@ -543,9 +611,7 @@ void TPowersock::Wndproc(TMessage &Message)
         case FD_CLOSE:
             // A reset ends the data as well: the captures raise its error.
             m_closeError = WSAGETSELECTERROR(Message.LParam);
-            // Unread data stays for the reader, which ends at the close itself.
-            if (!DataAvailable())
-                RequestCloseSocket();
+            PeerClosed();
             break;
         default:
             break;
@@ -557,6 +623,13 @@ void TPowersock::Wndproc(TMessage &Message)
         AsyncDone = true;
     }
     Message.Result = 0;
+}
+
+void TPowersock::PeerClosed()
+{
+    // Unread data stays for the reader, which ends at the close itself.
+    if (!DataAvailable())
+        RequestCloseSocket();
 }
 
 QString TPowersock::GetHostText() const
@@ -594,20 +667,26 @@ SOCKET TPowersock::Accept()
     StatusMessage(4, "Accepting");
     sockaddr_in peer{};
     SOCKET s = INVALID_SOCKET;
-    while (s == INVALID_SOCKET) {
-        while (!AsyncDone && !Canceled)
-            Pump(true);
-        if (Canceled)
-            throw ESockError("Accepting Canceled");
+    const bool done = WaitFor([&] {
+        if (!AsyncDone)
+            return TPass::Nothing;
         if (!EventSucceeded)
-            throw ESockError("Error creating Data Connection");
+            return TPass::Done; // the listen failed: nothing to accept
         int length = sizeof peer;
         s = Winsock::accept(SocketHandle, reinterpret_cast<sockaddr *>(&peer), &length);
-        if (s == INVALID_SOCKET) {
-            ErrorManager(WSAEWOULDBLOCK);
-            AsyncDone = false; // nobody waiting after all: wait for the next
-        }
+        if (s != INVALID_SOCKET)
+            return TPass::Done;
+        ErrorManager(WSAEWOULDBLOCK);
+        AsyncDone = false; // nobody waiting after all: wait for the next
+        return TPass::Nothing;
+    });
+    if (!done) {
+        if (s != INVALID_SOCKET)
+            closesocket(s);
+        throw ESockError("Accepting Canceled");
     }
+    if (s == INVALID_SOCKET)
+        throw ESockError("Error creating Data Connection");
     if (s >= NoSocket) {
         closesocket(s);
         throw ERangeError("Socket handle " + std::to_string(s) + " does not fit 16 bits");
@@ -679,22 +758,25 @@ void TPowersock::Writeln(const std::string &Text)
 bool TPowersock::SendChunk(const char *Buf, std::size_t Len)
 {
     std::size_t remaining = Len;
-    while (remaining > 0 && !Canceled) {
+    bool taken = true;
+    WaitFor([&] {
+        if (remaining == 0)
+            return TPass::Done;
         const int n = Winsock::send(SocketHandle, Buf + (Len - remaining), int(remaining), 0);
-        if (n == 0)
-            return false;
-        bool idle = false;
-        if (n > 0) {
-            remaining -= std::size_t(n);
-            SentBytes += n;
-            Fire(OnPacketSent);
-        } else {
-            ErrorManager(WSAEWOULDBLOCK);
-            idle = true;
+        if (n == 0) {
+            taken = false;
+            return TPass::Done;
         }
-        Pump(idle);
-    }
-    return true;
+        if (n < 0) {
+            ErrorManager(WSAEWOULDBLOCK);
+            return TPass::NoRoom;
+        }
+        remaining -= std::size_t(n);
+        SentBytes += n;
+        Fire(OnPacketSent);
+        return TPass::Progress;
+    });
+    return taken;
 }
 
 void TPowersock::SendFile(const std::string &FileName)
@@ -751,29 +833,28 @@ std::string TPowersock::Read(std::size_t Size)
             throw ERangeError("Read: 65536 bytes pending, more than 65535");
         Size = std::size_t(n);
     } else {
+        bool closed = false;
         int last = -1;
-        while (!Canceled) {
+        const bool done = WaitFor([&] {
             const int n = Winsock::recv(SocketHandle, IOBuffer, kBufferSize, MSG_PEEK);
-            if (n == 0)
-                return std::string();
-            if (n >= int(Size))
-                break;
+            closed = n == 0;
+            if (closed || n >= int(Size))
+                return TPass::Done;
             if (n == SOCKET_ERROR) {
                 ErrorManager(WSAEWOULDBLOCK);
-                Pump(true);
-            } else if (n == last) {
-                // Part of the block is pending and the socket stays readable:
-                // nap instead of spinning until the rest arrives.
-                QThread::msleep(2);
-                Pump(false);
-            } else {
-                Pump(false);
+                return TPass::Nothing;
             }
-            last = n;
-        }
+            if (std::exchange(last, n) != n)
+                return TPass::Progress;
+            // The rest of the block never comes from a peer that has closed.
+            closed = PeerHasClosed(SocketHandle);
+            return closed ? TPass::Done : TPass::Partial;
+        });
+        if (closed)
+            return std::string();
+        if (!done)
+            RaiseAbort("Socket send aborted");
     }
-    if (Canceled)
-        RaiseAbort("Socket send aborted");
     if (Size == 0)
         return std::string();
     std::string result(Size, '\0');
@@ -782,58 +863,68 @@ std::string TPowersock::Read(std::size_t Size)
     return result;
 }
 
+void TPowersock::Take(std::string &Line, std::size_t &Taken, std::size_t Count)
+{
+    Line.resize(Taken + Count);
+    const int got = Winsock::recv(SocketHandle, Line.data() + Taken, int(Count), 0);
+    if (got == SOCKET_ERROR)
+        ErrorManager(WSAEWOULDBLOCK);
+    Taken += std::size_t(std::max(got, 0));
+    Line.resize(Taken);
+}
+
 std::string TPowersock::ReadLn()
 {
     StatusMessage(8, "ReadLn");
     TimerOn();
     Finally off{[this] { TimerOff(); }};
     std::string line;
-    std::size_t taken = 0;
-    std::size_t lineFeed = std::string::npos;
+    std::size_t taken = 0; // bytes of the line moved into `line`
+    std::size_t end = 0;   // bytes to return: through the line feed, or a piece
     bool ended = false;
-    // IOBuffer mirrors the line from its first byte; a full buffer without
-    // a line feed is returned as a piece.
-    while (taken < sizeof IOBuffer) {
-        const int n = Winsock::recv(SocketHandle, IOBuffer + taken, int(sizeof IOBuffer - taken), MSG_PEEK);
-        bool idle = false;
-        if (n == 0)
-            return std::string();
-        if (n > 0) {
-            const char *found = static_cast<const char *>(std::memchr(IOBuffer + taken, '\n', std::size_t(n)));
-            if (found) {
-                lineFeed = std::size_t(found - IOBuffer);
-                break;
-            }
-            line.resize(taken + std::size_t(n));
-            const int got = Winsock::recv(SocketHandle, line.data() + taken, n, 0);
-            if (got == SOCKET_ERROR)
-                ErrorManager(WSAEWOULDBLOCK);
-            taken += std::size_t(std::max(got, 0));
-            line.resize(taken);
-        } else {
-            LastErrorNo = WSAGetLastError();
-            if (LastErrorNo == WSAENOTCONN) {
-                ended = true;
-                break;
-            }
-            ErrorManager(WSAEWOULDBLOCK);
-            idle = true;
+    // IOBuffer mirrors the line from its first byte. The buffer's last two
+    // bytes stay pending until the buffer is full: they decide where a piece
+    // of an overlong line ends.
+    const bool done = WaitFor([&] {
+        const int n = Winsock::recv(SocketHandle, IOBuffer + taken, int(kBufferSize - taken), MSG_PEEK);
+        if (n == 0) {
+            ended = true; // the peer closed
+            return TPass::Done;
         }
-        Pump(idle);
-        if (Canceled)
-            break;
-    }
-    if (Canceled)
+        if (n < 0) {
+            LastErrorNo = WSAGetLastError();
+            ended = LastErrorNo == WSAENOTCONN;
+            if (ended)
+                return TPass::Done;
+            ErrorManager(WSAEWOULDBLOCK);
+            return TPass::Nothing;
+        }
+        if (const void *lineFeed = std::memchr(IOBuffer + taken, '\n', std::size_t(n))) {
+            end = std::size_t(static_cast<const char *>(lineFeed) - IOBuffer) + 1;
+            return TPass::Done;
+        }
+        const std::size_t pending = taken + std::size_t(n);
+        if (pending == kBufferSize) {
+            // The rest must not start with CR LF, or it would read as an
+            // empty line: the piece ends before a non-CR byte, or leaves two.
+            end = IOBuffer[kBufferSize - 1] != '\r' ? kBufferSize - 1 : kBufferSize - 2;
+            return TPass::Done;
+        }
+        const std::size_t keep = std::min(pending, std::size_t(kBufferSize - 2));
+        if (keep == taken) {
+            // Only the held-back bytes are pending: the line ends unfinished
+            // if the peer has closed.
+            ended = PeerHasClosed(SocketHandle);
+            return ended ? TPass::Done : TPass::Partial;
+        }
+        Take(line, taken, keep - taken);
+        return TPass::Progress;
+    });
+    if (!done)
         RaiseAbort("Socket readln aborted");
     if (ended)
-        return std::string(); // as when the peer closes mid-line
-    if (lineFeed == std::string::npos)
-        return line;
-    line.resize(lineFeed + 1);
-    const int got = Winsock::recv(SocketHandle, line.data() + taken, int(lineFeed + 1 - taken), 0);
-    if (got == SOCKET_ERROR)
-        ErrorManager(WSAEWOULDBLOCK);
-    line.resize(taken + std::size_t(std::max(got, 0)));
+        return std::string(); // also when bytes of the line were taken
+    Take(line, taken, end - taken);
     return line;
 }
 
@@ -873,7 +964,7 @@ void TPowersock::RaiseIfReset()
 {
     // The close notification that carries a reset may still be queued
     // behind the receive that found the end: let it arrive first.
-    Pump(false);
+    Pump(TPass::Progress);
     if (m_closeError == 0)
         return;
     WSASetLastError(m_closeError);
@@ -885,24 +976,27 @@ void TPowersock::CaptureInto(const TSink &Sink, std::int64_t Limit, const char *
     ReceivedBytes = 0;
     TimerOn();
     Finally off{[this] { TimerOff(); }};
-    for (bool passed = false; !Canceled && ReceivedBytes != Limit && !(OnePass && passed); passed = true) {
+    bool passed = false;
+    const bool done = WaitFor([&] {
+        if (ReceivedBytes == Limit || (OnePass && passed))
+            return TPass::Done;
+        passed = true;
         // Never more than asked for: what lies past the limit stays unread.
         const std::int64_t left = Limit < 0 ? kBufferSize : Limit - ReceivedBytes;
         const int n = Receive(int(std::min<std::int64_t>(left, kBufferSize)));
         if (n == 0 || (n < 0 && LastErrorNo == WSAENOTCONN)) {
             RaiseIfReset();
-            break;
+            return TPass::Done;
         }
-        if (n > 0) {
-            Sink(IOBuffer, n);
-            ReceivedBytes += n;
-            Fire(OnPacketRecvd);
-            TimerOn();
-        }
-        // The single pass takes what is there and does not wait.
-        Pump(n < 0 && !OnePass);
-    }
-    if (Canceled)
+        if (n < 0) // the single pass takes what is there and does not wait
+            return OnePass ? TPass::Progress : TPass::Nothing;
+        Sink(IOBuffer, n);
+        ReceivedBytes += n;
+        Fire(OnPacketRecvd);
+        TimerOn();
+        return TPass::Progress;
+    });
+    if (!done)
         RaiseAbort(AbortText);
 }
 
@@ -939,25 +1033,28 @@ void TPowersock::AppendFile(const std::string &FileName)
 {
     StatusMessage(8, "Append File");
     ReceivedBytes = 0;
+    bool done = false;
     {
         QFile file(QString::fromStdString(FileName));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly | QIODevice::Unbuffered))
             throw EFOpenError("Cannot open file \"" + FileName + "\". " + file.errorString().toStdString());
-        while (Connected && !Canceled) {
+        done = WaitFor([&] {
+            if (!Connected)
+                return TPass::Done;
             const int n = Winsock::recv(SocketHandle, IOBuffer, kBufferSize, 0);
-            if (n > 0) {
-                WriteOrFail(file, IOBuffer, n, FileName);
-                ReceivedBytes += n;
-                Fire(OnPacketRecvd);
-            } else if (n == SOCKET_ERROR) {
+            if (n == SOCKET_ERROR)
                 ErrorManager(WSAEWOULDBLOCK);
-            }
             // Without data (or after the peer's close) wait for the next
             // notification: the close clears Connected.
-            Pump(n <= 0);
-        }
+            if (n <= 0)
+                return TPass::Nothing;
+            WriteOrFail(file, IOBuffer, n, FileName);
+            ReceivedBytes += n;
+            Fire(OnPacketRecvd);
+            return TPass::Progress;
+        });
     }
-    if (Canceled)
+    if (!done)
         RaiseAbort("Socket send aborted");
 }
 

@@ -11,15 +11,26 @@
 // can therefore run in the middle of such a call, including this
 // component's own events (OnStatus, OnPacketRecvd, OnDisconnect, ...). Such
 // a handler may call Cancel or Abort, which is how a wait is stopped; it must
-// not start another operation on the same component, nor destroy it (use
-// deleteLater). A pass of a wait that finds nothing to do sleeps in the
-// event loop until the next event, so waiting costs no CPU. SendBuffer,
-// Write and Writeln do not pump: nothing interrupts them.
+// not start another operation on the same component. A pass of a wait that
+// finds nothing to do sleeps in the event loop until the next event, so
+// waiting costs no CPU. SendBuffer, Write and Writeln do not pump: nothing
+// interrupts them.
+//
+// Destruction during a wait: such a handler may call deleteLater on the
+// component or on any of its owners. The deletion is held back until the
+// wait is over, and the wait ends at once as if cancelled: the operation
+// raises its abort error (EAbortError, or "Connection Canceled" and the
+// like), every later wait of the doomed component does the same, and the
+// component is deleted once control is back in the event loop that ran the
+// handler which started the operation. Deleting the component (or an owner)
+// directly during one of its waits cannot be made safe and ends the program
+// with a message saying so.
 //
 // Threads: the component is created and notified on the GUI thread. A
 // connection instance of a listening server runs its transfers on a thread
-// of its own; the flags the notifications set are atomics for that reason,
-// and a wait off the GUI thread polls the socket instead of the event loop.
+// of its own, which owns the connection's socket until Serve returns; the
+// flags the notifications set are atomics for that reason, and a wait off
+// the GUI thread polls the socket instead of the event loop.
 
 #include "platform/Exceptions.h"
 #include "platform/StringList.h"
@@ -48,6 +59,13 @@ public:
 
 // A transfer ended by a cancel or a time-out.
 class EAbortError : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
+// The host lookup was given up on, by a time-out or a cancel. Connect passes
+// it on; a lookup that failed it takes as no address.
+class ELookupAborted : public ESockError {
 public:
     using ESockError::ESockError;
 };
@@ -147,7 +165,9 @@ public:
     std::string Read(std::size_t Size = 0);
     // The next line with its CR LF, or empty when the connection ended
     // before a line feed. A line longer than the 65536-byte buffer comes in
-    // pieces of 65536 bytes, the last one ending with the line feed.
+    // pieces of 65534 or 65535 bytes, the last one ending with the line
+    // feed; a piece never ends where the rest would be a bare CR LF or LF,
+    // so no piece looks like an empty line.
     std::string ReadLn();
     virtual std::string Transaction(const std::string &Command);
     void CaptureFile(const std::string &FileName);
@@ -214,13 +234,24 @@ public:
     std::atomic<bool> Connected{false};
 
 protected:
-    // Set first thing in the destructor: no more events, no new socket.
-    bool Destroying() const { return m_destroying; }
-    // One pass of a wait: pumps messages; when the pass found nothing to
-    // do, first sleeps until the next event.
-    void Pump(bool Idle);
+    // What one pass of a wait found.
+    enum class TPass {
+        Done,     // the wait is over
+        Progress, // something moved: pump and go on at once
+        Nothing,  // nothing to read or no event yet: sleep until the next event
+        NoRoom,   // a send would block: sleep until the socket takes more
+        Partial,  // part of what is awaited is pending: nap, then go on
+    };
+    // The one wait of the component: runs Pass, pumping the event loop
+    // between passes, until Pass reports Done (true) or a cancel, a fired
+    // time-out or a deletion of the component ends it (false; Canceled is
+    // set then). Off the GUI thread it polls the socket instead.
+    bool WaitFor(const std::function<TPass()> &Pass);
     // Calls a notify event when it is assigned.
     void Fire(const TNotifyEvent &Event);
+    // FD_CLOSE: closes the connection unless data is still pending for the
+    // reader, which then ends at the close by itself.
+    virtual void PeerClosed();
 
     // Where a capture puts each block it receives.
     using TSink = std::function<void(const char *Data, int Size)>;
@@ -236,6 +267,10 @@ private:
     void SetHostText(const QString &Value);
     Winsock::SOCKET NewSocket(int Protocol);
     void RaiseAbort(const char *Text);
+    // Pumps once, as a pass that found `Pass` asks for.
+    void Pump(TPass Pass);
+    // Moves Count pending bytes into Line at Taken; Taken counts them.
+    void Take(std::string &Line, std::size_t &Taken, std::size_t Count);
     // One recv of up to Size bytes into IOBuffer; a failure sets LastErrorNo
     // and, unless it is would-block or not-connected, raises through
     // ErrorManager.
@@ -245,10 +280,17 @@ private:
     void RaiseIfReset();
     bool SendChunk(const char *Buf, std::size_t Len);
 
+    friend class TDeletionHold;
+
     bool m_destroying = false;
     Winsock::HANDLE m_lookup = 0;
+    // Waits running now (nested ones included).
+    int m_waits = 0;
+    // A deletion of the component or an owner was held back during a wait.
+    bool m_doomed = false;
     // The error word of this connection's close notification: a reset.
-    int m_closeError = 0;
+    // Atomic: a connection instance reads it on Serve's thread.
+    std::atomic<int> m_closeError{0};
 };
 
 // A list shared between threads: lock it to walk it.

@@ -676,6 +676,12 @@ bool WaitForSocket(SOCKET s, bool forWrite, int timeoutMs)
     return rc > 0;
 }
 
+bool PeerHasClosed(SOCKET s)
+{
+    pollfd p{int(s), POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP)) != 0;
+}
+
 int WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events)
 {
     const int fd = int(s);

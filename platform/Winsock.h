@@ -145,6 +145,10 @@ int getsockname(SOCKET s, sockaddr *name, int *namelen);
 // an event loop.
 bool WaitForSocket(SOCKET s, bool forWrite, int timeoutMs);
 
+// Not Winsock: true when the peer has closed its side of the connection,
+// also while bytes it sent are still pending. Does not wait.
+bool PeerHasClosed(SOCKET s);
+
 // Makes the socket non-blocking and delivers the events of `events` to
 // `window` as message `msg` (wParam the socket, lParam the event and error).
 // A mask of 0 with no window cancels the notifications.

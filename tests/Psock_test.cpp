@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -320,10 +321,19 @@ TEST_F(PsockTest, ReadLnOfALineArrivingInPieces)
 
 TEST_F(PsockTest, ReadLnIsEmptyWhenThePeerClosesMidLine)
 {
-    Peer peer({Send("unfinished"), "sleep:100", "close"});
-    ConnectTo(peer.port);
-    EXPECT_EQ(sock.ReadLn(), "");
-    EXPECT_EQ(sock.ReadLn(), "");
+    // Short, and one byte short of the buffer, where the reader holds the
+    // last bytes back.
+    for (const QString &unfinished : {Send("unfinished"), QString("fill:61:65535")}) {
+        SCOPED_TRACE(unfinished.left(20).toStdString());
+        TPowersock client;
+        client.Host = "127.0.0.1";
+        client.TimeOut = 5000;
+        Peer peer({unfinished, "sleep:100", "close"});
+        client.Port = peer.port;
+        client.Connect();
+        EXPECT_EQ(client.ReadLn(), "");
+        EXPECT_EQ(client.ReadLn(), "");
+    }
 }
 
 TEST_F(PsockTest, ReadLnReturnsAnOverlongLineInPieces)
@@ -332,9 +342,9 @@ TEST_F(PsockTest, ReadLnReturnsAnOverlongLineInPieces)
     Peer peer({"fill:61:70000", Send("\nend\n"), "sleep:300"});
     ConnectTo(peer.port);
     const std::string first = sock.ReadLn();
-    EXPECT_EQ(first.size(), 65536u);
+    EXPECT_EQ(first.size(), 65535u);
     const std::string rest = sock.ReadLn();
-    EXPECT_EQ(rest.size(), 70001u - 65536u);
+    EXPECT_EQ(rest.size(), 70001u - 65535u);
     EXPECT_TRUE(first + rest == longLine + "\n");
     EXPECT_EQ(sock.ReadLn(), "end\n");
 }
@@ -560,12 +570,49 @@ TEST_F(PsockTest, FilterHeaderCopiesUpToTheBlankLine)
     EXPECT_EQ(body, "BODY");
 }
 
+TEST_F(PsockTest, FilterHeaderKeepsLinesLongerThanTheBufferWhole)
+{
+    // A header line around the buffer's size, its CR LF falling on every
+    // side of a piece's end, then a normal header, the blank line and a body.
+    struct Case {
+        const char *filler; // hex of the line's byte
+        int count;
+    };
+    for (const Case &c : {Case{"61", 65534}, Case{"61", 65535}, Case{"61", 65536}, Case{"61", 131071},
+                          Case{"0d", 65536}}) {
+        SCOPED_TRACE(std::string(c.filler) + " x " + std::to_string(c.count));
+        TPowersock client;
+        client.Host = "127.0.0.1";
+        client.TimeOut = 5000;
+        Peer peer({Send("HTTP/1.0 200 OK\r\n"), QString("fill:%1:%2").arg(c.filler).arg(c.count),
+                   Send("\r\nA: b\r\n\r\nBODY"), "close"});
+        client.Port = peer.port;
+        client.Connect();
+        QBuffer header;
+        header.open(QIODevice::ReadWrite);
+        client.FilterHeader(header);
+        const std::string line(std::size_t(c.count), char(QByteArray::fromHex(c.filler)[0]));
+        EXPECT_TRUE(header.data().toStdString() == "HTTP/1.0 200 OK\r\n" + line + "\r\nA: b\r\n\r\n")
+            << header.size() << " bytes of header";
+        std::string body;
+        client.CaptureString(body, -1);
+        EXPECT_EQ(body, "BODY");
+    }
+}
+
 TEST_F(PsockTest, ReadWaitsForTheWholeBlock)
 {
     Peer peer({Send("ab"), "sleep:200", Send("cdefg"), "sleep:300"});
     ConnectTo(peer.port);
     EXPECT_EQ(sock.Read(5), "abcde");
     EXPECT_EQ(sock.Read(0), "fg");
+}
+
+TEST_F(PsockTest, ReadOfABlockThatNeverComesEndsAtTheClose)
+{
+    Peer peer({Send("abc"), "sleep:100", "close"});
+    ConnectTo(peer.port);
+    EXPECT_EQ(sock.Read(5), "");
 }
 
 TEST_F(PsockTest, ClearInputDropsWhatIsPending)
@@ -632,6 +679,56 @@ TEST_F(PsockTest, SendingToAClosedPeerIsAnErrorNotASignal)
             sock.Write(std::string(60000, 'x'));
     });
     EXPECT_TRUE(error == "10057:Socket is not connected" || error == "10054:Connection reset by peer") << error;
+}
+
+// A component deleted later by a handler that runs during its own wait.
+TEST(PsockLifetime, DeferredDeleteDuringAWaitEndsTheWaitAndDeletesAfterIt)
+{
+    for (const bool byOwner : {false, true}) {
+        SCOPED_TRACE(byOwner ? "the owner's deleteLater" : "the component's own deleteLater");
+        Peer peer({"sleep:1000"});
+        auto *owner = new QObject;
+        QPointer<QObject> ownerLeft = owner;
+        QPointer<TPowersock> sock = new TPowersock(owner);
+        sock->Host = "127.0.0.1";
+        sock->Port = peer.port;
+        sock->TimeOut = 5000;
+        sock->Connect();
+        std::string outcome = "(not run)";
+        // The read starts from an event handler, as the program's do.
+        QTimer::singleShot(0, [&] {
+            try {
+                outcome = "line " + sock->ReadLn();
+            } catch (const EAbortError &e) {
+                outcome = e.what();
+            }
+            outcome += sock ? ", then still there" : ", then gone";
+        });
+        QTimer::singleShot(100, [&] {
+            if (byOwner)
+                owner->deleteLater();
+            else
+                sock->deleteLater();
+        });
+        EXPECT_TRUE(PumpUntil([&] { return !sock; }));
+        EXPECT_EQ(outcome, "Socket readln aborted, then still there");
+        EXPECT_EQ(ownerLeft.isNull(), byOwner);
+        delete ownerLeft.data();
+    }
+}
+
+TEST(PsockLifetime, DeletingDirectlyDuringAWaitEndsTheProgramWithAMessage)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto *listener = new TPowersock;
+            listener->Port = ClosedPort();
+            listener->Listen(true);
+            QTimer::singleShot(50, [listener] { delete listener; });
+            listener->Accept();
+        },
+        "deleted during one of its own waits");
 }
 
 // ------------------------------------------------------------ errors and status
