@@ -1162,6 +1162,7 @@ TNMGeneralServer::~TNMGeneralServer()
         for (TNMGeneralServer *instance : ClientThreads->Snapshot()) {
             InstantiateServethread *thread = instance->ServerThread;
             thread->wait();
+            instance->OnDisconnect = nullptr; // no events from a server being destroyed
             delete thread;
         }
     }
@@ -1191,12 +1192,25 @@ void TNMGeneralServer::Abort()
     ClientThreads->UnlockList();
 }
 
+void TNMGeneralServer::PeerClosed()
+{
+    if (!ServerThread) {
+        TPowersock::PeerClosed();
+        return;
+    }
+    // The socket is Serve's until it returns; it is closed then.
+    Connected = false;
+}
+
 void TNMGeneralServer::ServerAccept(QObject *)
 {
+    AsyncDone = true; // so Accept does not wait
+    // Accept may pump events, which may end a connection thread: the lock
+    // is taken after it.
+    const SOCKET socket = Accept();
     {
         std::lock_guard lock(ServerLock());
-        AsyncDone = true;
-        new InstantiateServethread(this, Accept());
+        new InstantiateServethread(this, socket);
     }
     Fire(OnClientContact);
 }
@@ -1246,9 +1260,19 @@ InstantiateServethread::~InstantiateServethread()
 {
     if (!m_instance)
         return;
-    std::lock_guard lock(ServerLock());
-    if (m_server->ClientThreads)
-        m_server->ClientThreads->Remove(m_instance);
+    {
+        std::lock_guard lock(ServerLock());
+        if (m_server->ClientThreads)
+            m_server->ClientThreads->Remove(m_instance);
+    }
+    // Serve has returned: the socket is the GUI thread's again.
+    m_instance->ShuttingDown = true;
+    try {
+        m_instance->RequestCloseSocket(); // fires OnDisconnect
+    } catch (...) {
+        if (Application())
+            HandleException(std::current_exception());
+    }
     delete m_instance;
 }
 

@@ -333,7 +333,11 @@ class InstantiateServethread;
 // A descendant declares Q_OBJECT and a Q_INVOKABLE constructor taking the
 // owner, overrides Serve, and talks to its client with the transfers of
 // TPowersock (ReadLn, Writeln, ...), which in Serve block that thread only.
-// Notifications are still handled on the GUI thread.
+// Notifications are still handled on the GUI thread, which leaves the
+// connection's socket alone while Serve runs: the client's close shows in
+// Serve as an empty ReadLn. When Serve has returned, the connection closes
+// gracefully (everything written is delivered) and the server's
+// OnDisconnect fires on the GUI thread.
 class TNMGeneralServer : public TPowersock {
     Q_OBJECT
 public:
@@ -348,6 +352,9 @@ public:
     void Connect() override;
     // Cancels every running connection; the server's own waits go on.
     void Abort() override;
+    // In a connection instance the socket belongs to Serve's thread: the
+    // peer's close only clears Connected, and Serve's ReadLn sees it.
+    void PeerClosed() override;
     void ServerAccept(QObject *Sender);
     // The work done for one connection, on its own thread.
     virtual void Serve();
@@ -360,8 +367,8 @@ public:
 };
 
 // Runs one connection instance's Serve. It frees itself (on the GUI thread)
-// when Serve has returned, freeing the instance and so closing the
-// connection.
+// when Serve has returned: then the connection is closed, OnDisconnect
+// fired, and the instance freed.
 class InstantiateServethread : public QThread {
     Q_OBJECT
 public:

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -954,6 +955,38 @@ public:
     }
 };
 
+// Echoes every line until the client closes.
+class EchoServer : public TNMGeneralServer {
+    Q_OBJECT
+public:
+    Q_INVOKABLE explicit EchoServer(QObject *owner = nullptr) : TNMGeneralServer(owner) {}
+    void Serve() override
+    {
+        TimeOut = 10000;
+        const Winsock::SOCKET socket = SocketHandle;
+        try {
+            for (;;) {
+                const std::string line = ReadLn();
+                if (line.empty())
+                    break;
+                Write(line);
+                QThread::msleep(1); // the client's close comes meanwhile
+            }
+            ++closed;
+        } catch (const std::exception &e) {
+            std::lock_guard lock(mutex);
+            errors.push_back(e.what());
+        }
+        if (SocketHandle != socket) {
+            std::lock_guard lock(mutex);
+            errors.push_back("the socket was replaced under Serve");
+        }
+    }
+    static inline std::atomic<int> closed{0};
+    static inline std::mutex mutex;
+    static inline std::vector<std::string> errors;
+};
+
 // Runs tests/servers/sock_clients.py against a server of this process; the
 // GUI thread, where the server accepts, runs its event loop meanwhile.
 std::string RunClients(const QStringList &args)
@@ -1004,6 +1037,25 @@ TEST(GeneralServer, ConnectionsCloseGracefullyAfterAllTheirData)
     server.Loaded();
     EXPECT_EQ(RunClients({"drain", QString::number(ListeningPort(server)), "3", QString::number(BulkServer::kSize)}),
               "ok 3\n");
+}
+
+TEST(GeneralServer, ServeSeesTheClientsCloseAsAnEmptyLine)
+{
+    EchoServer::closed = 0;
+    EchoServer::errors.clear();
+    EchoServer server;
+    int disconnects = 0;
+    server.OnDisconnect = [&](QObject *) {
+        ++disconnects;
+        QThread::msleep(2); // a handler that shows the news takes a while
+    };
+    server.Loaded();
+    EXPECT_EQ(RunClients({"echo", QString::number(ListeningPort(server)), "200"}), "ok 200\n");
+    EXPECT_TRUE(PumpUntil([&] { return server.ClientThreads->Snapshot().empty(); }));
+    EXPECT_EQ(EchoServer::closed, 200);
+    EXPECT_EQ(disconnects, 200);
+    std::lock_guard lock(EchoServer::mutex);
+    EXPECT_EQ(EchoServer::errors, std::vector<std::string>{});
 }
 
 TEST(GeneralServer, DescendantAnswersSeveralClientsAtOnce)
