@@ -80,8 +80,8 @@ int Idle(int runs)
         }
     }
     std::sort(cpu.begin(), cpu.end());
-    std::printf("ReadLn waiting 2 s on a silent peer: median CPU %.2f ms (limit 20 ms)\n", cpu[cpu.size() / 2] * 1000);
-    std::printf("FIGURE readln_idle_2s_cpu %.2f ms max=20\n", cpu[cpu.size() / 2] * 1000);
+    std::printf("ReadLn waiting 2 s on a silent peer: median CPU %.2f ms (limit 1 ms)\n", cpu[cpu.size() / 2] * 1000);
+    std::printf("FIGURE readln_idle_2s_cpu %.2f ms max=1\n", cpu[cpu.size() / 2] * 1000);
     ::close(listener);
     return 0;
 }

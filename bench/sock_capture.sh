@@ -98,9 +98,9 @@ rows = [tuple(map(float, l.split())) for l in sys.stdin if l.strip()]
 plain = statistics.median(r[0] for r in rows)
 big = statistics.median(r[1] for r in rows)
 capture = statistics.median(r[2] for r in rows)
-ratio = statistics.median(r[2] / max(r[0], r[1]) for r in rows)
+ratio = statistics.median(r[2] / r[1] for r in rows)
 print(f"1 GiB over 127.0.0.1 (medians): socat {plain:.0f} MB/s, socat -b 65536 {big:.0f} MB/s, "
-      f"CaptureFile {capture:.0f} MB/s; ratio to the faster socat {ratio:.2f} (target >= 0.80)")
-print(f"FIGURE sock_capture_1GiB {capture:.0f} MB/s peer={max(plain, big):.0f} minratio=0.8")'
+      f"CaptureFile {capture:.0f} MB/s; ratio to socat -b 65536 {ratio:.2f} (target >= 0.90)")
+print(f"FIGURE sock_capture_1GiB {capture:.0f} MB/s peer={big:.0f} minratio=0.9")'
 
 "$bin" idle "$runs"
