@@ -26,6 +26,7 @@ declare -A command=(
   [collection]="$build/bench/collection"
   [sock_capture]="bench/sock_capture.sh $build $runs"
   [http_get]="bench/http_get.sh $build $runs"
+  [update_check]="$build/bench/update_check"
   [scale]="$build/bench/scale"
 )
 order=(startup textfile grid_load grid_sort grid_paint collection sock_capture http_get scale)
