@@ -36,8 +36,9 @@ for name in "${order[@]}"; do
 done
 
 scripts/deps.sh bench
-# -O2: at -O3 g++ 12 warns falsely (-Wrestrict) in string concatenations, and
-# warnings are errors.
+# -O2, the level of the program's own RelWithDebInfo build, so the figures
+# are those of the code users run (at -O3 g++ 12 also warns falsely,
+# -Wrestrict, in string concatenations).
 scripts/configure.sh "$build" -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
   -DTIRMO_BUILD_TESTS=OFF
 cmake --build "$build"

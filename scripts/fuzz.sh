@@ -20,7 +20,7 @@ shift $(( $# < 2 ? $# : 2 ))
 scripts/deps.sh fuzz
 scripts/configure.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link \
-  -DTIRMO_SANITIZE=ON -DTIRMO_FUZZ=ON -DTIRMO_BUILD_TESTS=OFF -DTIRMO_BUILD_BENCH=OFF
+  -DTIRMO_SANITIZE=ON -DTIRMO_FUZZ=ON -DTIRMO_BUILD_TESTS=OFF -DTIRMO_BUILD_BENCH=OFF -DTIRMO_WERROR=ON
 cmake --build build-fuzz --target "fuzz_$target"
 
 mkdir -p "build-fuzz/corpus/$target" "build-fuzz/artifacts/$target"

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: once in a normal build, once with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer. Warnings are errors here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
 export CCACHE_BASEDIR="$(cd .. && pwd)" CCACHE_NOHASHDIR=true
 
-scripts/configure.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+scripts/configure.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIRMO_WERROR=ON
 cmake --build build
 ctest --test-dir build --output-on-failure -j2 --timeout 300
 
-scripts/configure.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTIRMO_SANITIZE=ON -DTIRMO_BUILD_BENCH=OFF
+scripts/configure.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTIRMO_SANITIZE=ON -DTIRMO_BUILD_BENCH=OFF -DTIRMO_WERROR=ON
 cmake --build build-asan
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
