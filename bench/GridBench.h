@@ -1,92 +1,29 @@
 #pragma once
 
 // Shared pieces of the grid benchmarks: the generated game database, the
-// game list as the main window sets it up and loads it, and the figures.
+// game list loaded as the main window loads it, and the figures. The list
+// itself is the program's (TDesignedForm).
 
 #include "grid/Advcgrid.h"
-
-#include <QFont>
-#include <QWidget>
+#include "tests/support/GameDatabase.h"
+#include "tests/support/GameGrid.h"
 
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <cstdio>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 namespace bench {
 
-// A game database without its first line: the header line, then `rows`
-// games in 8 columns with the key column last, about 90 bytes a game.
-inline void GenerateGameList(const std::string &path, int rows)
+// The list the grid benchmarks load: the game list's file without the
+// system's line, 8 columns with the key last.
+inline void WriteGameList(const std::string &path, int rows)
 {
-    std::mt19937 random(20261209);
-    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
-    const char *words[] = {"Dragon", "Quest", "Star", "Legend", "of", "the", "Night", "Racer", "Fighter", "Space",
-                           "Battle", "Zone", "Super", "Mega", "Dark", "Soul", "Blade", "Kingdom", "Hearts", "Final",
-                           "Saga", "Tales", "Myst", "Ridge", "Tekken", "Puzzle", "World", "Wars", "Knight", "Chrono"};
-    const char *countries[] = {"US", "JP", "EU", "KR", "BR", "AU", "DE", "FR"};
-    const char *publishers[] = {"Velmar Soft", "Orbis Games Ltd.", "Kitsune Interactive", "Nordlicht Spiele",
-                                "Bluefin Entertainment", "Hyperion Works", "Sakura Denki", "Pixel Forge Studios"};
-    const char *genres[] = {"Action", "Role-Playing", "Racing", "Puzzle", "Shoot 'em up", "Sports",
-                            "Action Adventure", "Fighting"};
-    const char *prefixes[] = {"SLUS", "SLES", "SLPS", "SCUS", "SCES", "T", "MK", "GD"};
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << "Game Name\tCountry\tPublisher\tGenre\tYear\tDiscs\tSerial\tGID\r\n";
-    std::string line;
-    for (int r = 0; r < rows; ++r) {
-        std::string name;
-        const int wordCount = pick(3, 7);
-        for (int w = 0; w < wordCount; ++w) {
-            if (w)
-                name += ' ';
-            name += words[pick(0, 29)];
-        }
-        if (pick(0, 3) == 0)
-            name += " " + std::to_string(pick(2, 9));
-        char serial[32];
-        std::snprintf(serial, sizeof serial, "%s-%05d", prefixes[pick(0, 7)], pick(0, 99999));
-        char gid[32];
-        std::snprintf(gid, sizeof gid, "G%07d", r + 1);
-        line = name + '\t' + countries[pick(0, 7)] + '\t' + publishers[pick(0, 7)] + '\t' + genres[pick(0, 7)] +
-               '\t' + std::to_string(pick(1985, 2005)) + '\t' + std::to_string(pick(1, 4)) + '\t' + serial + '\t' +
-               gid + "\r\n";
-        out << line;
-    }
-}
-
-inline QFont GridFont()
-{
-    QFont font("MS Sans Serif");
-    font.setPixelSize(11);
-    return font;
-}
-
-// The game list with its design settings, in a shown window of the main
-// window's size.
-inline TAdvColumnGrid *MakeGameGrid(QWidget &window)
-{
-    window.resize(687, 468);
-    auto *grid = new TAdvColumnGrid(&window);
-    grid->setGeometry(0, 0, 687, 468);
-    grid->SetFixedCols(0);
-    grid->SetColCount(1);
-    grid->SetDefaultRowHeight(21);
-    grid->SetOptions(TStringGrid::goFixedVertLine | TStringGrid::goFixedHorzLine | TStringGrid::goVertLine |
-                     TStringGrid::goHorzLine | TStringGrid::goColSizing);
-    grid->SetColumnSizeStretch(true);
-    grid->SetSortShow(true);
-    grid->SetSortColumn(1);
-    grid->SetFixedAsButtons(true);
-    grid->SetAutoGotoWhenSorted(true);
-    grid->SetAutoGotoIncremental(true);
-    grid->setFont(GridFont());
-    grid->SetFixedFont(GridFont());
-    window.show();
-    return grid;
+    using F = TGameField;
+    WriteGameDatabase(path, rows,
+                      {.fields = {F::Name, F::Country, F::Publisher, F::Genre, F::Year, F::Discs, F::Serial, F::Gid}});
 }
 
 struct LoadTimes {

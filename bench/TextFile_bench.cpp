@@ -3,11 +3,12 @@
 // it with the C library copying the same file with fgets/fputs in binary mode.
 // Also times the catalogue scan of a cdl folder holding that database.
 //
-// Usage: TextFile_bench [DATABASE.cdl]   (default: 100,000 rows made by
-// scripts/make-bench-cdl.py in a temporary folder)
+// Usage: TextFile_bench [DATABASE.cdl]   (default: 100,000 generated games
+// in a temporary folder)
 
 #include "app/Catalogue.h"
 #include "platform/TextFile.h"
+#include "tests/support/GameDatabase.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -67,12 +68,10 @@ int main(int argc, char **argv)
     if (argc > 1) {
         QFile::copy(argv[1], QString::fromStdString(db));
     } else {
-        const std::string make
-            = "python3 " TIRMO_SOURCE_DIR "/scripts/make-bench-cdl.py " + db + " >/dev/null";
-        if (std::system(make.c_str()) != 0) {
-            std::cerr << "could not make the benchmark database with scripts/make-bench-cdl.py\n";
-            return 1;
-        }
+        using F = TGameField;
+        WriteGameDatabase(db, 100000,
+                          {.fields = {F::Name, F::Country, F::Year, F::Publisher, F::Serial, F::Gid},
+                           .systemLine = "Benchmark\t100000 games"});
     }
     const std::string copy = dir + "/copy.tmp";
     // Interleaved rounds, best of each, so that a busy machine hurts both alike.

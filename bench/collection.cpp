@@ -13,6 +13,7 @@
 #include "app/Unit1.h"
 #include "platform/Application.h"
 #include "platform/AtomicFile.h"
+#include "tests/support/GameDatabase.h"
 
 #include <QTemporaryDir>
 #include <QCoreApplication>
@@ -24,7 +25,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -35,39 +35,10 @@ constexpr int kRuns = 7;
 
 void WriteDatabase(const std::string &path, const std::string &name, int games)
 {
-    std::mt19937 random(20261209);
-    auto pick = [&](int n) { return int(random() % unsigned(n)); };
-    const char *words[] = {"Dragon", "Quest", "Star", "Legend", "of", "the", "Night", "Racer", "Fighter", "Space",
-                           "Battle", "Zone", "Super", "Mega", "Dark", "Soul", "Blade", "Kingdom", "Tales", "Chrono"};
-    const char *countries[] = {"USA", "Japan", "Europe", "Korea", "Brazil", "Australia", "Germany", "France"};
-    const char *publishers[] = {"Velmar Soft", "Orbis Games Ltd.", "Kitsune Interactive", "Nordlicht Spiele"};
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << name << "\tCD-ROMs\r\nGame Name\tCountry\tPublisher\tYear\tDiscs\tSerial\tGID\r\n";
-    for (int g = 1; g <= games; ++g) {
-        std::string title;
-        for (int w = 0, n = 3 + pick(4); w < n; ++w)
-            title += (w ? " " : "") + std::string(words[pick(20)]);
-        char serial[16], gid[16];
-        std::snprintf(serial, sizeof serial, "SLUS-%05d", pick(100000));
-        std::snprintf(gid, sizeof gid, "G%07d", g);
-        out << title << '\t' << countries[pick(8)] << '\t' << publishers[pick(4)] << '\t' << 1985 + pick(20) << '\t'
-            << 1 + pick(4) << '\t' << serial << '\t' << gid << "\r\n";
-    }
-}
-
-// Every other game, in a shuffled order: the file of a list sorted by hand.
-void WriteOwnership(const std::string &path, int games, int ticks)
-{
-    std::vector<int> owned;
-    for (int g = 1; g <= games && int(owned.size()) < ticks; g += std::max(1, games / ticks))
-        owned.push_back(g);
-    std::shuffle(owned.begin(), owned.end(), std::mt19937(7));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    for (int g : owned) {
-        char gid[16];
-        std::snprintf(gid, sizeof gid, "G%07d", g);
-        out << gid << "\r\n";
-    }
+    using F = TGameField;
+    WriteGameDatabase(path, games,
+                      {.fields = {F::Name, F::Country, F::Publisher, F::Year, F::Discs, F::Serial, F::Gid},
+                       .systemLine = name + "\tCD-ROMs"});
 }
 
 double CpuMs()
@@ -146,7 +117,8 @@ int main(int argc, char **argv)
     std::filesystem::create_directories(appDir + "/cdl/data");
     WriteDatabase(appDir + "/cdl/big.cdl", "Big System", games);
     WriteDatabase(appDir + "/cdl/tiny.cdl", "Tiny System", 1);
-    WriteOwnership(appDir + "/cdl/data/Big System.dat", games, ticks);
+    // Evenly spread ticks: the file of a list ticked by hand.
+    WriteOwnership(appDir + "/cdl/data/Big System.dat", games, std::max(1, games / ticks), ticks);
     const std::string exportPath = appDir + "/export.txt";
 
     TForm1 form(appDir);

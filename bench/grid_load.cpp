@@ -70,12 +70,15 @@ std::pair<double, double> LoadPeer(QTableView &view, const std::string &path)
     return {bench::MsSince(start), bench::CpuMs() - startCpu};
 }
 
+// The peer in a window of its own, at the game list's size and in its font.
 QTableView *MakePeerView(QWidget &window)
 {
-    window.resize(687, 468);
+    const TDesignedForm form;
+    const TAdvColumnGrid &list = form.GameList();
+    window.resize(list.size());
     auto *view = new QTableView(&window);
-    view->setGeometry(0, 0, 687, 468);
-    view->setFont(bench::GridFont());
+    view->setGeometry(QRect(QPoint(0, 0), list.size()));
+    view->setFont(list.font());
     view->verticalHeader()->setDefaultSectionSize(21);
     view->verticalHeader()->hide();
     view->setSortingEnabled(false);
@@ -87,15 +90,16 @@ QTableView *MakePeerView(QWidget &window)
 // Child process: prints "rss_kb hwm_kb" above the baseline.
 int MeasureMemory(const std::string &which, const std::string &path)
 {
-    QWidget window;
     if (which == "grid") {
-        TAdvColumnGrid *grid = bench::MakeGameGrid(window);
+        TDesignedForm form;
+        TAdvColumnGrid *grid = &form.GameList();
         ProcessMessages();
         const long base = bench::StatusKb("VmRSS");
         bench::LoadLikeGameList(*grid, path);
         ProcessMessages();
         std::cout << bench::StatusKb("VmRSS") - base << " " << bench::StatusKb("VmHWM") - base << "\n";
     } else {
+        QWidget window;
         QTableView *view = MakePeerView(window);
         ProcessMessages();
         const long base = bench::StatusKb("VmRSS");
@@ -121,15 +125,15 @@ int RunAll(int rows, bool gridOnly)
 {
     QTemporaryDir dir;
     const std::string path = dir.filePath("games.cdl").toStdString();
-    bench::GenerateGameList(path, rows);
+    bench::WriteGameList(path, rows);
     const double fileMb = double(std::filesystem::file_size(path)) / (1024 * 1024);
     std::printf("Game database: %d games, 8 columns, %.2f MB (%s)\n\n", rows, fileMb, path.c_str());
 
     std::vector<double> whole, csv, peer, wholeCpu, csvCpu, peerCpu;
     std::vector<double> stages[6];
     {
-        QWidget window;
-        TAdvColumnGrid *grid = bench::MakeGameGrid(window);
+        TDesignedForm form;
+        TAdvColumnGrid *grid = &form.GameList();
         bench::LoadLikeGameList(*grid, path); // warm-up
         for (int i = 0; i < kRuns; ++i) {
             const bench::LoadTimes t = bench::LoadLikeGameList(*grid, path);

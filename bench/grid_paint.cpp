@@ -41,9 +41,9 @@ struct Figures {
 Figures Measure(const QTemporaryDir &dir, int rows)
 {
     const std::string path = dir.filePath("list" + QString::number(rows) + ".cdl").toStdString();
-    bench::GenerateGameList(path, rows);
-    QWidget window;
-    TAdvColumnGrid *grid = bench::MakeGameGrid(window);
+    bench::WriteGameList(path, rows);
+    TDesignedForm form;
+    TAdvColumnGrid *grid = &form.GameList();
     bench::LoadLikeGameList(*grid, path);
     grid->show();
     QCoreApplication::processEvents();

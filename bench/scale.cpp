@@ -14,7 +14,6 @@
 // step as figures (the median of each run's own growth).
 
 #include "app/Collection.h"
-#include "bench/BenchData.h"
 #include "bench/GridBench.h"
 #include "platform/Application.h"
 
@@ -78,8 +77,8 @@ const char *const kCounts[] = {"compares_ascending", "swaps_ascending"};
 struct TSize {
     explicit TSize(int games) : Games(games)
     {
-        bench::GenerateGameList(List, games);
-        bench::WriteOwnership(Ownership, games);
+        bench::WriteGameList(List, games);
+        WriteOwnership(Ownership, games, 2);
     }
 
     // One run of every step, in the order a user takes them.
@@ -92,7 +91,8 @@ struct TSize {
         // the sort column sorts ascending, a second one descending.
         Grid.SetSortColumn(0);
         const double ascending = CpuMsOf([&] { ClickHeader(Grid, 1); });
-        const double compares = double(Grid.SortCompares), swaps = double(Grid.SortSwaps);
+        const TSortCounts counts = LastSortCounts(Grid);
+        const double compares = double(counts.compares), swaps = double(counts.swaps);
         const double descending = CpuMsOf([&] { ClickHeader(Grid, 1); });
         if (Grid.SortColumn() != 1 || Grid.SortDirection() != TAdvStringGrid::sdDescending)
             throw std::runtime_error("the header clicks did not sort by Game Name");
@@ -127,8 +127,8 @@ struct TSize {
     QTemporaryDir Dir;
     const std::string List = Dir.path().toStdString() + "/list.txt";
     const std::string Ownership = Dir.path().toStdString() + "/list.dat";
-    QWidget Window;
-    TAdvColumnGrid &Grid = *bench::MakeGameGrid(Window);
+    TDesignedForm Form;
+    TAdvColumnGrid &Grid = Form.GameList();
     std::map<std::string, std::vector<double>> Times;
 };
 

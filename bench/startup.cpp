@@ -9,7 +9,7 @@
 //
 //   build/bench/startup [RUNS]     (RUNS defaults to 7)
 
-#include "bench/BenchData.h"
+#include "tests/support/GameDatabase.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -61,7 +61,11 @@ void LayOutAppFolder(const fs::path &dir)
         const std::string system = std::string(makers[i % 8]) + " CD System " + std::to_string(1000 - i);
         char file[32];
         std::snprintf(file, sizeof file, "sys%03d.cdl", (i * 37) % kDatabases);
-        bench::WriteGameDatabase((dir / "cdl" / file).string(), system, kGames, unsigned(i));
+        using F = TGameField;
+        WriteGameDatabase((dir / "cdl" / file).string(), kGames,
+                          {.fields = {F::Name, F::Country, F::Year, F::Publisher, F::Serial, F::Gid},
+                           .systemLine = system + "\tCD-ROM games, generated for benchmarks",
+                           .seed = unsigned(i)});
     }
 }
 

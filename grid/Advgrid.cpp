@@ -976,10 +976,7 @@ void TAdvStringGrid::MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift
     } else {
         m_sortDirection = m_sortDirection == sdAscending ? sdDescending : sdAscending;
     }
-    QElapsedTimer timer;
-    timer.start();
     QSort();
-    SortTime = timer.elapsed();
     if (OnClickSort)
         OnClickSort(this, m_sortColumn);
 }
@@ -1089,8 +1086,7 @@ void TAdvStringGrid::QSort()
     if (m_sortNormalCellsOnly && GetFixedColsEx() > 0)
         savedCol0 = std::make_unique<TCellList>(Cols(0));
     BeginUpdate();
-    SortCompares = 0;
-    SortSwaps = 0;
+    m_sortCounts = {};
     m_sortFormat = {};
     RefreshNumberFormat();
     SetRowCountEx(RowCount() + 3);
@@ -1135,8 +1131,7 @@ void TAdvStringGrid::SortByCheckBoxes()
 {
     BeginUpdate();
     const auto endUpdate = qScopeGuard([this] { EndUpdate(); });
-    SortCompares = 0;
-    SortSwaps = 0;
+    m_sortCounts = {};
     const int first = GetFixedRowsEx();
     const int nameCol = RemapCol(RemapCol(0) == m_sortColumn ? 1 : 0);
     struct Key {
@@ -1153,7 +1148,7 @@ void TAdvStringGrid::SortByCheckBoxes()
     }
     const bool tickedFirst = m_sortDirection == sdAscending;
     std::stable_sort(keys.begin(), keys.end(), [&](const Key &a, const Key &b) {
-        ++SortCompares;
+        ++m_sortCounts.compares;
         if (a.ticked != b.ticked)
             return a.ticked == tickedFirst;
         return a.name < b.name;
@@ -1205,7 +1200,7 @@ void TAdvStringGrid::QuickSortRows(int col, int left, int right)
 
 void TAdvStringGrid::SortSwapRows(int row1, int row2)
 {
-    ++SortSwaps;
+    ++m_sortCounts.swaps;
     Store().SwapRows(row1, row2);
     if (size_t(std::max(row1, row2)) < m_sortKeys.size())
         std::swap(m_sortKeys[size_t(row1)], m_sortKeys[size_t(row2)]);
@@ -1408,7 +1403,7 @@ void TAdvStringGrid::RefreshNumberFormat()
 
 int TAdvStringGrid::Compare(int col, int row1, int row2)
 {
-    ++SortCompares;
+    ++m_sortCounts.compares;
     // The common case of a sort by keys, once the column's format is known.
     if (m_sorting && col == m_sortColumn && col == m_sortFormat.col && SortsByKeysOnly() &&
         size_t(std::max(row1, row2)) < m_sortKeys.size()) {

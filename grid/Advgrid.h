@@ -41,6 +41,13 @@ public:
 // sizing. Cell access (Cells, Objects, check boxes) takes real column
 // indices; drawing, the mouse, sorting and searching map display columns to
 // real ones.
+// The work of a grid's last sort, for benchmarks and tests: they read it with
+// LastSortCounts (tests/support/GameGrid.h); the program has no use for it.
+struct TSortCounts {
+    qint64 compares = 0;
+    qint64 swaps = 0;
+};
+
 class TAdvStringGrid : public TStringGrid {
     Q_OBJECT
     Q_PROPERTY(bool EnableGraphics READ EnableGraphics WRITE SetEnableGraphics)
@@ -157,9 +164,6 @@ public:
     std::string IncrementalSearchText;
     std::string SortPrefix;
     std::string SortSuffix;
-    qint64 SortTime = 0;
-    qint64 SortCompares = 0;
-    qint64 SortSwaps = 0;
     QPixmap SortUpGlyph;
     QPixmap SortDownGlyph;
 
@@ -293,6 +297,8 @@ private:
     bool m_sortNormalCellsOnly = false;
     bool m_autoGotoWhenSorted = false;
     bool m_autoGotoIncremental = false;
+    TSortCounts m_sortCounts;
+    friend TSortCounts LastSortCounts(const TAdvStringGrid &grid);
 
     std::array<bool, kMaxHidden> m_visibleCol;
     std::array<uint16_t, kMaxHidden> m_hiddenColWidths{};

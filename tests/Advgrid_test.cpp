@@ -1,5 +1,6 @@
 #include "grid/Advcgrid.h"
 #include "grid/Advutil.h"
+#include "tests/support/GameGrid.h"
 #include "tests/support/TestSupport.h"
 
 #include <QFontMetrics>
@@ -12,32 +13,13 @@
 
 namespace {
 
-// A game list as the main window sets it up, in a window of its own.
+// The program's game list, in its form as designed.
 class GameGrid : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        m_window.resize(500, 300);
-        grid = new TAdvColumnGrid(&m_window);
-        grid->setGeometry(0, 0, 500, 300);
-        grid->SetFixedCols(0);
-        grid->SetColCount(1);
-        grid->SetDefaultRowHeight(21);
-        grid->SetOptions(TStringGrid::goFixedVertLine | TStringGrid::goFixedHorzLine | TStringGrid::goVertLine |
-                         TStringGrid::goHorzLine | TStringGrid::goColSizing);
-        grid->SetColumnSizeStretch(true);
-        grid->SetSortShow(true);
-        grid->SetSortColumn(1);
-        grid->SetFixedAsButtons(true);
-        grid->SetAutoGotoWhenSorted(true);
-        grid->SetAutoGotoIncremental(true);
-        QFont font("MS Sans Serif");
-        font.setPixelSize(11);
-        grid->setFont(font);
-        grid->SetFixedFont(font);
-        m_window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_window));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_form.Window()));
     }
 
     std::string Path(const std::string &name) const { return m_dir.filePath(QString::fromStdString(name)).toStdString(); }
@@ -80,8 +62,8 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    QWidget m_window;
-    TAdvColumnGrid *grid = nullptr;
+    TDesignedForm m_form;
+    TAdvColumnGrid *grid = &m_form.GameList();
 };
 
 const char kGames[] =
@@ -558,7 +540,7 @@ TEST_F(GameGrid, HeaderClicksSortAscendingThenDescending)
     EXPECT_EQ(grid->SortDirection(), TAdvStringGrid::sdDescending);
     EXPECT_EQ(Column(*grid, 2), (std::vector<std::string>{"US", "US", "JP", "JP", "EU"}));
     EXPECT_EQ(sorted, (std::vector<int>{2, 2}));
-    EXPECT_GT(grid->SortCompares, 0);
+    EXPECT_GT(LastSortCounts(*grid).compares, 0);
     EXPECT_EQ(grid->RowCount(), 6); // the scratch rows are gone
 }
 

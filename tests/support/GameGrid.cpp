@@ -1,0 +1,22 @@
+#include "tests/support/GameGrid.h"
+
+#include "ui_Unit1.h"
+
+TDesignedForm::TDesignedForm() : m_form(std::make_unique<Ui::TForm1>())
+{
+    m_form->setupUi(&m_window);
+    m_form->acg_GameList->show();
+    m_window.show();
+}
+
+TDesignedForm::~TDesignedForm() = default;
+
+TAdvColumnGrid &TDesignedForm::GameList() const
+{
+    return *m_form->acg_GameList;
+}
+
+TSortCounts LastSortCounts(const TAdvStringGrid &grid)
+{
+    return grid.m_sortCounts;
+}
