@@ -29,7 +29,7 @@ declare -A command=(
   [update_check]="$build/bench/update_check"
   [scale]="$build/bench/scale"
 )
-order=(startup textfile grid_load grid_sort grid_paint collection sock_capture http_get scale)
+order=(startup textfile grid_load grid_sort grid_paint collection update_check sock_capture http_get scale)
 [ $# -gt 0 ] && order=("$@")
 for name in "${order[@]}"; do
   [ -n "${command[$name]:-}" ] || { echo "no benchmark named $name; known: ${!command[*]}" >&2; exit 2; }

@@ -10,7 +10,6 @@
 
 #include <QCloseEvent>
 #include <QCryptographicHash>
-#include <QFile>
 #include <QProgressBar>
 
 #include <cstdio>
@@ -61,31 +60,61 @@ std::string SizeText(std::int64_t bytes)
     return std::to_string(bytes) + " bytes";
 }
 
-// Empty when the file has the size and the SHA-256 digest promised, else
-// what it has instead.
-std::string Unverified(const std::string &path, const TFileDigest &digest)
+// Passes a body on to its file and hashes it on the way, so that checking
+// costs no second read of the file and runs while the next bytes are still
+// on the network. The file's writer checks every write, its flush and its
+// close, so what is hashed is what the file holds.
+class THashingDevice : public QIODevice {
+public:
+    explicit THashingDevice(QIODevice &target) : m_target(target)
+    {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+    std::int64_t Written() const { return m_written; }
+    std::string Sha256() const { return m_hash.result().toHex().toStdString(); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        const qint64 n = m_target.write(data, size);
+        if (n > 0) {
+            m_hash.addData(QByteArrayView(data, n));
+            m_written += n;
+        }
+        return n;
+    }
+
+private:
+    QIODevice &m_target;
+    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    std::int64_t m_written = 0;
+};
+
+// Empty when the body had the size and the SHA-256 digest promised, else
+// what it had instead.
+std::string Unverified(const THashingDevice &body, const TFileDigest &digest)
 {
-    QFile file(QString::fromStdString(path));
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return "it can't be read back from " + path + ": " + file.errorString().toStdString();
-    const std::string sha256 = hash.result().toHex().toStdString();
-    if (file.size() == digest.Size && sha256 == digest.Sha256)
+    const std::string sha256 = body.Sha256();
+    if (body.Written() == digest.Size && sha256 == digest.Sha256)
         return {};
     return "expected " + std::to_string(digest.Size) + " bytes (SHA-256 " + digest.Sha256.substr(0, 12)
-        + "...), received " + std::to_string(file.size()) + " bytes (SHA-256 " + sha256.substr(0, 12) + "...)";
+        + "...), received " + std::to_string(body.Written()) + " bytes (SHA-256 " + sha256.substr(0, 12)
+        + "...)";
 }
 
 // A download that arrived, flushed to disk (where a full disk shows) and,
-// with a digest, read back and checked; empty when it keeps its promise.
-std::string Finished(TAtomicFile &file, const std::optional<TFileDigest> &digest)
+// with a digest, checked; empty when it keeps its promise.
+std::string Finished(TAtomicFile &file, const std::optional<TFileDigest> &digest,
+                     const std::optional<THashingDevice> &body)
 {
     try {
         file.Finish();
     } catch (const std::exception &e) {
         return e.what();
     }
-    return digest ? Unverified(file.TemporaryPath(), *digest) : std::string();
+    return digest ? Unverified(*body, *digest) : std::string();
 }
 
 } // namespace
@@ -166,7 +195,10 @@ std::string TUpdateForm::Fetch(const std::string &url, TAtomicFile &file, std::i
 {
     std::string why;
     bool tooLong = false;
-    UpdateProt->BodyStream = &file.Device();
+    std::optional<THashingDevice> body;
+    if (digest)
+        body.emplace(file.Device());
+    UpdateProt->BodyStream = body ? static_cast<QIODevice *>(&*body) : &file.Device();
     UpdateProt->MaxBodySize = digest ? digest->Size : limit;
     try {
         UpdateProt->Get(url);
@@ -183,7 +215,7 @@ std::string TUpdateForm::Fetch(const std::string &url, TAtomicFile &file, std::i
         why = digest ? "expected " + std::to_string(digest->Size) + " bytes, received more"
                      : "it is longer than " + SizeText(limit) + ", the most accepted";
     else if (why.empty())
-        why = Finished(file, digest);
+        why = Finished(file, digest, body);
     if (m_closeRequested)
         why = "the update was cancelled";
     if (!why.empty())
