@@ -18,8 +18,8 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <unistd.h>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -55,7 +55,7 @@ public:
         size_t size = 16;
         while (size < 2 * m_count)
             size *= 2;
-        m_slots.assign(size, Slot{});
+        m_slots.assign(size, Slot {});
         size_t next = 0;
         EachAhead(
             [&]() -> std::optional<std::string_view> {
@@ -69,8 +69,8 @@ public:
             [&](std::string_view gid, size_t hash) {
                 Slot &slot = m_slots[Probe(gid, hash)];
                 if (slot.size == kEmpty) { // a GID the file names twice ticks once
-                    slot = {IsShort(gid) ? ShortBytes(gid) : uint64_t(gid.data() - m_text.data()),
-                            uint32_t(gid.size()), TagOf(hash)};
+                    slot = { IsShort(gid) ? ShortBytes(gid) : uint64_t(gid.data() - m_text.data()),
+                             uint32_t(gid.size()), TagOf(hash) };
                     ++m_distinct;
                 }
             });
@@ -110,8 +110,7 @@ public:
     // Calls visit(gid, hash) for each GID next() gives until it gives none,
     // the slot of each asked for a few GIDs before its visit. A GID's bytes
     // must stay valid until its visit.
-    template <class Next, class Visit>
-    void EachAhead(Next next, Visit visit) const
+    template<class Next, class Visit> void EachAhead(Next next, Visit visit) const
     {
         struct Ahead {
             std::string_view gid;
@@ -124,12 +123,11 @@ public:
             if (!gid)
                 return false;
             Ahead &a = ring[asked++ % ring.size()];
-            a = {*gid, Hash(*gid)};
+            a = { *gid, Hash(*gid) };
             __builtin_prefetch(&m_slots[a.hash & (m_slots.size() - 1)]);
             return true;
         };
-        while (asked < ring.size() && ask()) {
-        }
+        while (asked < ring.size() && ask()) { }
         while (visited < asked) {
             const Ahead a = ring[visited++ % ring.size()];
             ask(); // into the place just read
@@ -257,7 +255,8 @@ private:
         if (in.Error())
             throw EInOutError("Cannot read file " + databasePath);
         if (!out.Close())
-            throw EInOutError("Cannot write file " + m_path + ": " + std::strerror(errno ? errno : EIO));
+            throw EInOutError("Cannot write file " + m_path + ": "
+                              + std::strerror(errno ? errno : EIO));
     }
 
     // The copy in the temporary folder removes itself.
@@ -275,8 +274,8 @@ private:
         // A read-only cdl folder must not keep the user from their list.
         m_temporary = std::make_unique<QTemporaryFile>(QDir::tempPath() + "/tirmo-XXXXXX.cdltmp");
         if (!m_temporary->open())
-            throw EFCreateError("Cannot create a temporary copy of " + databasePath + ": " +
-                                m_temporary->errorString().toStdString());
+            throw EFCreateError("Cannot create a temporary copy of " + databasePath + ": "
+                                + m_temporary->errorString().toStdString());
         m_path = QFile::encodeName(m_temporary->fileName()).toStdString();
         m_temporary->close();
         errno = 0;
@@ -320,8 +319,7 @@ bool IsTicked(const TAdvStringGrid &grid, int have, int row)
 
 // Calls visit(row) for each game row, top to bottom, with the rows a little
 // further down already asked for.
-template <class Visit>
-void ForEachGame(const TAdvStringGrid &grid, Visit visit)
+template<class Visit> void ForEachGame(const TAdvStringGrid &grid, Visit visit)
 {
     for (int r = 1; r < grid.RowCount(); ++r) {
         grid.PrefetchRow(r + TStringGrid::kRowsAhead);
@@ -360,10 +358,10 @@ void CreateFolderOf(const std::string &path)
 {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     std::error_code error;
-    if (!folder.empty() && !std::filesystem::is_directory(folder, error) &&
-        !std::filesystem::create_directories(folder, error) && error)
-        throw EFCreateError("Cannot create file " + path + ": the folder " + folder.string() +
-                            " can't be made: " + error.message());
+    if (!folder.empty() && !std::filesystem::is_directory(folder, error)
+        && !std::filesystem::create_directories(folder, error) && error)
+        throw EFCreateError("Cannot create file " + path + ": the folder " + folder.string()
+                            + " can't be made: " + error.message());
 }
 
 } // namespace
@@ -431,8 +429,8 @@ std::string SafeFileName(const std::string &name, size_t room)
 std::string OwnershipPath(const std::string &databasePath, const std::string &name)
 {
     const std::string folder = std::filesystem::path(databasePath).parent_path().string();
-    return folder + "/data/" + SafeFileName(name, kMaxFileName - (sizeof kOwnershipExtension - 1)) +
-           kOwnershipExtension;
+    return folder + "/data/" + SafeFileName(name, kMaxFileName - (sizeof kOwnershipExtension - 1))
+        + kOwnershipExtension;
 }
 
 std::vector<std::string> LoadOwnership(TAdvStringGrid &grid, const std::string &path)
@@ -488,7 +486,8 @@ std::string OwnershipText(const TAdvStringGrid &grid, const std::vector<std::str
     return text;
 }
 
-void SaveOwnership(const TAdvStringGrid &grid, const std::string &path, const std::vector<std::string> &unlisted)
+void SaveOwnership(const TAdvStringGrid &grid, const std::string &path,
+                   const std::vector<std::string> &unlisted)
 {
     CreateFolderOf(path);
     RemoveTemporaryFiles(std::filesystem::path(path).parent_path().string());
@@ -513,7 +512,8 @@ std::string ExportText(const TAdvStringGrid &grid, const std::string &name, TExp
             lines.Add(CellOrEmpty(grid, gameName, r) + " (" + CellOrEmpty(grid, country, r) + ")");
     });
     lines.Sort();
-    const char *format = wanted ? " You Have %d of %d known %s Games" : " You are missing %d of %d known %s Games";
+    const char *format
+        = wanted ? " You Have %d of %d known %s Games" : " You are missing %d of %d known %s Games";
     lines.Insert(0, Format(format, lines.Count(), GameCount(grid), name));
     lines.Insert(1, "");
     return lines.Text();

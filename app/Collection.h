@@ -44,7 +44,8 @@ std::vector<std::string> LoadOwnership(TAdvStringGrid &grid, const std::string &
 
 // The GIDs of the ticked rows, top to bottom, then the `unlisted` ones, each
 // followed by CR LF.
-std::string OwnershipText(const TAdvStringGrid &grid, const std::vector<std::string> &unlisted = {});
+std::string OwnershipText(const TAdvStringGrid &grid,
+                          const std::vector<std::string> &unlisted = {});
 
 // Replaces the ownership file at `path` with the ticks and the `unlisted`
 // GIDs, creating its folder when it is missing. A failure throws, naming the

@@ -117,21 +117,23 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
     m_quitSignals->OnQuitSignal = Guarded([this](int signal) {
         const std::string failure = FormEndSession();
         if (!failure.empty())
-            std::fprintf(stderr, "TIRMO: ended by SIG%s without saving the ticks: %s\n", sigabbrev_np(signal),
-                         failure.c_str());
+            std::fprintf(stderr, "TIRMO: ended by SIG%s without saving the ticks: %s\n",
+                         sigabbrev_np(signal), failure.c_str());
         QCoreApplication::exit(failure.empty() ? 0 : 1);
     });
-    connect(qApp, &QGuiApplication::commitDataRequest, this, Guarded([this] { SaveOwnership(CurSys); }));
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            Guarded([this] { SaveOwnership(CurSys); }));
     connect(qApp, &QCoreApplication::aboutToQuit, this, Guarded([this] {
-        if (!isVisible())
-            return;
-        if (const std::string failure = FormEndSession(); !failure.empty())
-            std::fprintf(stderr, "TIRMO: ended without saving the ticks: %s\n", failure.c_str());
-    }));
+                if (!isVisible())
+                    return;
+                if (const std::string failure = FormEndSession(); !failure.empty())
+                    std::fprintf(stderr, "TIRMO: ended without saving the ticks: %s\n",
+                                 failure.c_str());
+            }));
     AskCloseAnyway = [this](const std::string &failure) { return AskCloseAnywayBox(failure); };
 
     // What a killed save or update left behind; never a file of the user's.
-    for (const std::string &folder : {AppDir + "/cdl/data", AppDir + "/cdl", AppDir})
+    for (const std::string &folder : { AppDir + "/cdl/data", AppDir + "/cdl", AppDir })
         RemoveTemporaryFiles(folder);
     ScanDatabases(SysHead, AppDir);
     FormCreate();
@@ -166,8 +168,9 @@ void TForm1::FormResize()
 void TForm1::sb_UpdateClick()
 {
     const int selected = cbo_SysList->currentIndex();
-    const std::string remembered =
-        selected >= 0 ? cbo_SysList->itemData(selected).toByteArray().toStdString() : std::string();
+    const std::string remembered = selected >= 0
+        ? cbo_SysList->itemData(selected).toByteArray().toStdString()
+        : std::string();
     if (UpdateForm)
         UpdateForm->exec();
     // The catalogue is the one scanned at start: a database the update added
@@ -177,7 +180,8 @@ void TForm1::sb_UpdateClick()
     if (selected < 0)
         return;
     for (int i = 0; i < cbo_SysList->count(); ++i) {
-        if (AnsiCompareText(cbo_SysList->itemData(i).toByteArray().toStdString(), remembered) == 0) {
+        if (AnsiCompareText(cbo_SysList->itemData(i).toByteArray().toStdString(), remembered)
+            == 0) {
             cbo_SysList->setCurrentIndex(i);
             return;
         }
@@ -213,10 +217,11 @@ std::string TForm1::FormEndSession()
 
 bool TForm1::AskCloseAnywayBox(const std::string &failure)
 {
-    QMessageBox box(QMessageBox::Warning, "TIRMO",
-                    ToDisplay("The ticks of " + CurSys->Name + " could not be saved.\n\n" + failure +
-                              "\n\nClose anyway and lose the ticks set since the last save, or stay?"),
-                    QMessageBox::NoButton, this);
+    QMessageBox box(
+        QMessageBox::Warning, "TIRMO",
+        ToDisplay("The ticks of " + CurSys->Name + " could not be saved.\n\n" + failure
+                  + "\n\nClose anyway and lose the ticks set since the last save, or stay?"),
+        QMessageBox::NoButton, this);
     QPushButton *close = box.addButton("Close Anyway", QMessageBox::DestructiveRole);
     QPushButton *stay = box.addButton("Stay", QMessageBox::RejectRole);
     box.setDefaultButton(stay);
@@ -239,7 +244,8 @@ void TForm1::cbo_SysListChange()
         SelectSysEntry(CurSys);
         return;
     }
-    SysRecord *chosen = FindSysRecord(SysHead, cbo_SysList->currentData().toByteArray().toStdString());
+    SysRecord *chosen
+        = FindSysRecord(SysHead, cbo_SysList->currentData().toByteArray().toStdString());
     // Until the chosen system's games and ticks are in the list no system is
     // shown, so nothing can write an ownership file from a list that doesn't
     // hold its games (the load lets events in).
@@ -327,7 +333,8 @@ std::string TForm1::OwnershipSaveFailure(const SysRecord *record)
 
 void TForm1::SelectSysEntry(const SysRecord *record)
 {
-    cbo_SysList->setCurrentIndex(record ? cbo_SysList->findData(QByteArray::fromStdString(record->Name)) : -1);
+    cbo_SysList->setCurrentIndex(
+        record ? cbo_SysList->findData(QByteArray::fromStdString(record->Name)) : -1);
 }
 
 void TForm1::ShowNoSystem()

@@ -2,8 +2,8 @@
 
 #include "app/Catalogue.h"
 #include "platform/AppDir.h"
-#include "updater/Unit2.h"
 #include "ui_Unit1.h"
+#include "updater/Unit2.h"
 
 #include <QMainWindow>
 

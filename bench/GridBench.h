@@ -23,7 +23,8 @@ inline void WriteGameList(const std::string &path, int rows)
 {
     using F = TGameField;
     WriteGameDatabase(path, rows,
-                      {.fields = {F::Name, F::Country, F::Publisher, F::Genre, F::Year, F::Discs, F::Serial, F::Gid}});
+                      { .fields = { F::Name, F::Country, F::Publisher, F::Genre, F::Year, F::Discs,
+                                    F::Serial, F::Gid } });
 }
 
 struct LoadTimes {
@@ -37,14 +38,15 @@ struct LoadTimes {
 
 inline double MsSince(std::chrono::steady_clock::time_point start)
 {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 // CPU time of this thread: on a machine shared with other work it shows what
 // the wall time would be on an idle one.
 inline double CpuMs()
 {
-    timespec ts{};
+    timespec ts {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) * 1000 + double(ts.tv_nsec) / 1e6;
 }

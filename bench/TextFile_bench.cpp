@@ -69,9 +69,10 @@ int main(int argc, char **argv)
         QFile::copy(argv[1], QString::fromStdString(db));
     } else {
         using F = TGameField;
-        WriteGameDatabase(db, 100000,
-                          {.fields = {F::Name, F::Country, F::Year, F::Publisher, F::Serial, F::Gid},
-                           .systemLine = "Benchmark\t100000 games"});
+        WriteGameDatabase(
+            db, 100000,
+            { .fields = { F::Name, F::Country, F::Year, F::Publisher, F::Serial, F::Gid },
+              .systemLine = "Benchmark\t100000 games" });
     }
     const std::string copy = dir + "/copy.tmp";
     // Interleaved rounds, best of each, so that a busy machine hurts both alike.

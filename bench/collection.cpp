@@ -15,13 +15,13 @@
 #include "platform/AtomicFile.h"
 #include "tests/support/GameDatabase.h"
 
-#include <QTemporaryDir>
 #include <QCoreApplication>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -36,14 +36,15 @@ constexpr int kRuns = 7;
 void WriteDatabase(const std::string &path, const std::string &name, int games)
 {
     using F = TGameField;
-    WriteGameDatabase(path, games,
-                      {.fields = {F::Name, F::Country, F::Publisher, F::Year, F::Discs, F::Serial, F::Gid},
-                       .systemLine = name + "\tCD-ROMs"});
+    WriteGameDatabase(
+        path, games,
+        { .fields = { F::Name, F::Country, F::Publisher, F::Year, F::Discs, F::Serial, F::Gid },
+          .systemLine = name + "\tCD-ROMs" });
 }
 
 double CpuMs()
 {
-    timespec t{};
+    timespec t {};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
@@ -59,8 +60,10 @@ TTime Ms(const std::function<void()> &f)
     const double cpu = CpuMs();
     const auto start = std::chrono::steady_clock::now();
     f();
-    return {std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count(),
-            CpuMs() - cpu};
+    return {
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count(),
+        CpuMs() - cpu
+    };
 }
 
 double Median(std::vector<double> v)
@@ -158,20 +161,25 @@ int main(int argc, char **argv)
         write.push_back(Ms([&] { WriteFileAtomically(ownership, bytes); }));
     }
 
-    std::printf("collection: %d games, %d ticked; medians of %d runs after a warm-up\n", games, ticks, kRuns);
+    std::printf("collection: %d games, %d ticked; medians of %d runs after a warm-up\n", games,
+                ticks, kRuns);
     std::printf("  status after choosing: %s\n", shown.c_str());
-    std::printf("  choose the system (load, ticks, status): %s   target < 250 ms\n", Figures(choose).c_str());
-    std::printf("  save the ownership file:                 %s   target < 50 ms\n", Figures(save).c_str());
+    std::printf("  choose the system (load, ticks, status): %s   target < 250 ms\n",
+                Figures(choose).c_str());
+    std::printf("  save the ownership file:                 %s   target < 50 ms\n",
+                Figures(save).c_str());
     std::printf("  Have export without the dialog:          %s\n", Figures(exportHave).c_str());
-    std::printf("  status text after a check-box click:     %s   one frame: < 16 ms\n", Figures(status).c_str());
-    std::printf("  parts of choosing: game list %s, ticks %s, status text %s\n", Figures(load).c_str(),
-                Figures(tick).c_str(), Figures(count).c_str());
+    std::printf("  status text after a check-box click:     %s   one frame: < 16 ms\n",
+                Figures(status).c_str());
+    std::printf("  parts of choosing: game list %s, ticks %s, status text %s\n",
+                Figures(load).c_str(), Figures(tick).c_str(), Figures(count).c_str());
     std::printf("  parts of saving: ownership text %s, atomic write %s\n", Figures(text).c_str(),
                 Figures(write).c_str());
     std::printf("  peak memory (VmHWM):                     %8.1f MB\n", PeakKb() / 1024.0);
-    for (const auto &[name, times, target] : {std::tuple {"collection_choose_cpu", &choose, " max=250"},
-                                               std::tuple {"collection_save_ticks_cpu", &save, " max=50"},
-                                               std::tuple {"collection_have_export_cpu", &exportHave, ""}}) {
+    for (const auto &[name, times, target] :
+         { std::tuple { "collection_choose_cpu", &choose, " max=250" },
+           std::tuple { "collection_save_ticks_cpu", &save, " max=50" },
+           std::tuple { "collection_have_export_cpu", &exportHave, "" } }) {
         std::vector<double> cpu;
         for (const TTime &t : *times)
             cpu.push_back(t.cpu);

@@ -35,7 +35,7 @@ std::pair<double, double> LoadPeer(QTableView &view, const std::string &path)
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly))
         throw std::runtime_error("cannot open " + path);
-    QStringList headers{"Have"};
+    QStringList headers { "Have" };
     int gid = -1;
     bool first = true;
     while (!file.atEnd()) {
@@ -67,7 +67,7 @@ std::pair<double, double> LoadPeer(QTableView &view, const std::string &path)
         view.setColumnHidden(gid, true);
     view.resizeColumnsToContents();
     view.horizontalHeader()->setStretchLastSection(true);
-    return {bench::MsSince(start), bench::CpuMs() - startCpu};
+    return { bench::MsSince(start), bench::CpuMs() - startCpu };
 }
 
 // The peer in a window of its own, at the game list's size and in its font.
@@ -97,7 +97,8 @@ int MeasureMemory(const std::string &which, const std::string &path)
         const long base = bench::StatusKb("VmRSS");
         bench::LoadLikeGameList(*grid, path);
         ProcessMessages();
-        std::cout << bench::StatusKb("VmRSS") - base << " " << bench::StatusKb("VmHWM") - base << "\n";
+        std::cout << bench::StatusKb("VmRSS") - base << " " << bench::StatusKb("VmHWM") - base
+                  << "\n";
     } else {
         QWidget window;
         QTableView *view = MakePeerView(window);
@@ -105,7 +106,8 @@ int MeasureMemory(const std::string &which, const std::string &path)
         const long base = bench::StatusKb("VmRSS");
         LoadPeer(*view, path);
         ProcessMessages();
-        std::cout << bench::StatusKb("VmRSS") - base << " " << bench::StatusKb("VmHWM") - base << "\n";
+        std::cout << bench::StatusKb("VmRSS") - base << " " << bench::StatusKb("VmHWM") - base
+                  << "\n";
     }
     return 0;
 }
@@ -118,7 +120,7 @@ std::pair<long, long> ChildMemory(const std::string &which, const std::string &p
     long rss = -1, hwm = -1;
     if (!pipe || std::fscanf(pipe.get(), "%ld %ld", &rss, &hwm) != 2)
         throw std::runtime_error("memory child failed: " + command);
-    return {rss, hwm};
+    return { rss, hwm };
 }
 
 int RunAll(int rows, bool gridOnly)
@@ -150,8 +152,8 @@ int RunAll(int rows, bool gridOnly)
         std::printf("\n");
     }
     if (gridOnly) {
-        std::printf("grid, Clear .. SetAutoSize(true): %.1f ms wall, %.1f ms CPU; stages", bench::Median(whole),
-                    bench::Median(wholeCpu));
+        std::printf("grid, Clear .. SetAutoSize(true): %.1f ms wall, %.1f ms CPU; stages",
+                    bench::Median(whole), bench::Median(wholeCpu));
         for (auto &stage : stages)
             std::printf(" %.1f", bench::Median(stage));
         std::printf("\n");
@@ -170,34 +172,37 @@ int RunAll(int rows, bool gridOnly)
     const auto [gridRss, gridHwm] = ChildMemory("grid", path);
     const auto [peerRss, peerHwm] = ChildMemory("peer", path);
 
-    std::printf("\nLoad, median of %d runs after a warm-up: wall time, and the thread's CPU time\n", kRuns);
+    std::printf("\nLoad, median of %d runs after a warm-up: wall time, and the thread's CPU time\n",
+                kRuns);
     std::printf("(the CPU time is what an idle machine shows as wall time)\n");
-    std::printf("  grid, Clear .. SetAutoSize(true):     %8.1f ms wall %8.1f ms CPU   (goal < 150 ms)\n",
-                bench::Median(whole), bench::Median(wholeCpu));
-    std::printf("  grid, LoadFromCSV alone:              %8.1f ms wall %8.1f ms CPU\n", bench::Median(csv),
-                bench::Median(csvCpu));
-    const char *names[6] = {"Clear+RemoveCols", "LoadFromCSV", "InsertCols", "HideColumn", "AddCheckBox",
-                            "SetAutoSize"};
+    std::printf(
+        "  grid, Clear .. SetAutoSize(true):     %8.1f ms wall %8.1f ms CPU   (goal < 150 ms)\n",
+        bench::Median(whole), bench::Median(wholeCpu));
+    std::printf("  grid, LoadFromCSV alone:              %8.1f ms wall %8.1f ms CPU\n",
+                bench::Median(csv), bench::Median(csvCpu));
+    const char *names[6] = { "Clear+RemoveCols", "LoadFromCSV", "InsertCols",
+                             "HideColumn",       "AddCheckBox", "SetAutoSize" };
     std::printf("  grid stages (wall):");
     for (int s = 0; s < 6; ++s)
         std::printf(" %s %.1f", names[s], bench::Median(stages[s]));
     std::printf(" ms\n");
-    std::printf("  peer, QStandardItemModel + QTableView: %8.1f ms wall %8.1f ms CPU\n", bench::Median(peer),
-                bench::Median(peerCpu));
+    std::printf("  peer, QStandardItemModel + QTableView: %8.1f ms wall %8.1f ms CPU\n",
+                bench::Median(peer), bench::Median(peerCpu));
     std::printf("  peer / grid:                           %8.2f x wall %8.2f x CPU   (goal >= 3)\n",
-                bench::Median(peer) / bench::Median(whole), bench::Median(peerCpu) / bench::Median(wholeCpu));
+                bench::Median(peer) / bench::Median(whole),
+                bench::Median(peerCpu) / bench::Median(wholeCpu));
     std::printf("\nMemory above the empty widget (fresh process each, /proc/self/status)\n");
-    std::printf("  grid: RSS %7.1f MB, peak %7.1f MB = %.2f x file (goal <= 3)\n", gridRss / 1024.0, gridHwm / 1024.0,
-                gridRss / 1024.0 / fileMb);
+    std::printf("  grid: RSS %7.1f MB, peak %7.1f MB = %.2f x file (goal <= 3)\n", gridRss / 1024.0,
+                gridHwm / 1024.0, gridRss / 1024.0 / fileMb);
     std::printf("  peer: RSS %7.1f MB, peak %7.1f MB\n", peerRss / 1024.0, peerHwm / 1024.0);
     std::printf("  grid / peer: %.2f   (goal < 0.5)\n", double(gridRss) / double(peerRss));
-    std::printf("FIGURE grid_load_%d_rows %.1f ms peer=%.1f max=150 maxratio=0.333\n", rows, bench::Median(whole),
-                bench::Median(peer));
+    std::printf("FIGURE grid_load_%d_rows %.1f ms peer=%.1f max=150 maxratio=0.333\n", rows,
+                bench::Median(whole), bench::Median(peer));
     std::printf("FIGURE grid_load_%d_rows_cpu %.1f ms peer=%.1f max=150 maxratio=0.333\n", rows,
                 bench::Median(wholeCpu), bench::Median(peerCpu));
     std::printf("FIGURE grid_LoadFromCSV_%d_rows %.1f ms\n", rows, bench::Median(csv));
-    std::printf("FIGURE grid_memory_%d_rows %.1f MB peer=%.1f max=%.1f maxratio=0.5\n", rows, gridRss / 1024.0,
-                peerRss / 1024.0, 3 * fileMb);
+    std::printf("FIGURE grid_memory_%d_rows %.1f MB peer=%.1f max=%.1f maxratio=0.5\n", rows,
+                gridRss / 1024.0, peerRss / 1024.0, 3 * fileMb);
     return 0;
 }
 
@@ -211,7 +216,8 @@ int main(int argc, char **argv)
         if (argc == 4 && std::string(argv[1]) == "mem")
             return MeasureMemory(argv[2], argv[3]);
         // "grid_load ROWS grid" times the grid alone, for profiling.
-        return RunAll(argc > 1 ? std::atoi(argv[1]) : 100000, argc > 2 && std::string(argv[2]) == "grid");
+        return RunAll(argc > 1 ? std::atoi(argv[1]) : 100000,
+                      argc > 2 && std::string(argv[2]) == "grid");
     } catch (const std::exception &e) {
         std::fprintf(stderr, "grid_load: %s\n", e.what());
         return 1;

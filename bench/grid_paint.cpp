@@ -47,7 +47,7 @@ Figures Measure(const QTemporaryDir &dir, int rows)
     bench::LoadLikeGameList(*grid, path);
     grid->show();
     QCoreApplication::processEvents();
-    return {PaintMs(*grid, 1), PaintMs(*grid, rows / 2), PaintMs(*grid, rows)};
+    return { PaintMs(*grid, 1), PaintMs(*grid, rows / 2), PaintMs(*grid, rows) };
 }
 
 } // namespace
@@ -62,8 +62,11 @@ int main(int argc, char **argv)
     std::printf("grid_paint: one repaint, CPU ms, median of %d: 1,000 games %.3f / %.3f / %.3f, "
                 "%d games %.3f / %.3f / %.3f (top / middle / end)\n",
                 kRepaints, small.top, small.middle, small.end, large, big.top, big.middle, big.end);
-    std::printf("FIGURE paint_top_%dk %.3f ms peer=%.3f maxratio=1.25\n", large / 1000, big.top, small.top);
-    std::printf("FIGURE paint_middle_%dk %.3f ms peer=%.3f maxratio=1.25\n", large / 1000, big.middle, small.middle);
-    std::printf("FIGURE paint_end_%dk %.3f ms peer=%.3f maxratio=1.25\n", large / 1000, big.end, small.end);
+    std::printf("FIGURE paint_top_%dk %.3f ms peer=%.3f maxratio=1.25\n", large / 1000, big.top,
+                small.top);
+    std::printf("FIGURE paint_middle_%dk %.3f ms peer=%.3f maxratio=1.25\n", large / 1000,
+                big.middle, small.middle);
+    std::printf("FIGURE paint_end_%dk %.3f ms peer=%.3f maxratio=1.25\n", large / 1000, big.end,
+                small.end);
     return 0;
 }

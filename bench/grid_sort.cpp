@@ -28,13 +28,12 @@ struct Timed {
     double cpuMs;
 };
 
-template <typename F>
-Timed Time(F f)
+template<typename F> Timed Time(F f)
 {
     const double cpu = bench::CpuMs();
     const auto start = std::chrono::steady_clock::now();
     f();
-    return {bench::MsSince(start), bench::CpuMs() - cpu};
+    return { bench::MsSince(start), bench::CpuMs() - cpu };
 }
 
 // A real click on a header cell: press and release through the widget.
@@ -140,9 +139,10 @@ int Run(int rows)
     std::printf("Sort by \"Game Name\", median of %d runs after a warm-up\n", kRuns);
     std::printf("  grid, first click (ascending):   %8.1f ms wall %8.1f ms CPU   (goal < 80 ms)\n",
                 Median(ascending, &Timed::wallMs), Median(ascending, &Timed::cpuMs));
-    std::printf("  grid, second click (descending): %8.1f ms wall %8.1f ms CPU\n", Median(descending, &Timed::wallMs),
-                Median(descending, &Timed::cpuMs));
-    std::printf("  grid, last ascending sort: %lld comparisons, %lld swaps\n", (long long)compares, (long long)swaps);
+    std::printf("  grid, second click (descending): %8.1f ms wall %8.1f ms CPU\n",
+                Median(descending, &Timed::wallMs), Median(descending, &Timed::cpuMs));
+    std::printf("  grid, last ascending sort: %lld comparisons, %lld swaps\n", (long long)compares,
+                (long long)swaps);
     std::printf("  peer, QStandardItemModel::sort ascending:  %8.1f ms wall %8.1f ms CPU\n",
                 Median(peerAscending, &Timed::wallMs), Median(peerAscending, &Timed::cpuMs));
     std::printf("  peer, QStandardItemModel::sort descending: %8.1f ms wall %8.1f ms CPU\n",
@@ -153,7 +153,8 @@ int Run(int rows)
     std::printf("  peer / grid, descending: %6.2f x wall %6.2f x CPU\n",
                 Median(peerDescending, &Timed::wallMs) / Median(descending, &Timed::wallMs),
                 Median(peerDescending, &Timed::cpuMs) / Median(descending, &Timed::cpuMs));
-    std::printf("\nTyped goto over %d rows: key median %.2f ms wall %.2f ms CPU, slowest key %.2f ms wall   (goal < 16 ms)\n",
+    std::printf("\nTyped goto over %d rows: key median %.2f ms wall %.2f ms CPU, slowest key %.2f "
+                "ms wall   (goal < 16 ms)\n",
                 rows, Median(keys, &Timed::wallMs), Median(keys, &Timed::cpuMs), slowestKey);
     std::printf("FIGURE sort_%d_rows_ascending_cpu %.1f ms peer=%.1f max=80 maxratio=0.2\n", rows,
                 Median(ascending, &Timed::cpuMs), Median(peerAscending, &Timed::cpuMs));

@@ -30,7 +30,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "httpget: %s\n", e.what());
         return 1;
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds
+        = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("ReplyCode %d\nTotalBytes %lld\nReceivedBytes %lld\nPackets %ld\nSeconds %.6f\n",
                 int(http.ReplyCode), static_cast<long long>(http.TotalBytes),
                 static_cast<long long>(http.ReceivedBytes), packets, seconds);

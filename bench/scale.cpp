@@ -63,15 +63,18 @@ void ClickHeader(TAdvColumnGrid &grid, int col)
 {
     const QPointF at = grid.CellRect(col, 0).center();
     const QPointF global = grid.viewport()->mapToGlobal(at);
-    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QCoreApplication::sendEvent(grid.viewport(), &press);
     QCoreApplication::sendEvent(grid.viewport(), &release);
 }
 
-const char *const kFigures[] = {"load", "ticks", "sort_ascending", "sort_descending", "save_ticks"};
+const char *const kFigures[]
+    = { "load", "ticks", "sort_ascending", "sort_descending", "save_ticks" };
 // Counts, not times: they tell a worse algorithm from a costlier step.
-const char *const kCounts[] = {"compares_ascending", "swaps_ascending"};
+const char *const kCounts[] = { "compares_ascending", "swaps_ascending" };
 
 // One list size: its files, its grid, and the figures of each run.
 struct TSize {
@@ -150,7 +153,8 @@ int main(int argc, char **argv)
                 size->Run(run == 0);
             std::fprintf(stderr, "scale: run %d of %d done\n", run, kRuns);
         }
-        std::printf("SCALE | games | load | ticks | sort ascending | sort descending | save ticks | compares "
+        std::printf("SCALE | games | load | ticks | sort ascending | sort descending | save ticks "
+                    "| compares "
                     "(ascending) | swaps |\n");
         std::printf("SCALE |---:|---:|---:|---:|---:|---:|---:|---:|\n");
         for (size_t i = 0; i < sizes.size(); ++i) {
@@ -177,8 +181,9 @@ int main(int argc, char **argv)
             const double nlogn = 10 * std::log(double(large.Games)) / std::log(double(small.Games));
             for (const char *figure : kFigures) {
                 const bool sort = std::string(figure).starts_with("sort");
-                std::printf("FIGURE growth_%s_%d_to_%d %.1f x max=%.1f\n", figure, small.Games, large.Games,
-                            large.MedianGrowthOver(small, figure), 1.4 * (sort ? nlogn : 10));
+                std::printf("FIGURE growth_%s_%d_to_%d %.1f x max=%.1f\n", figure, small.Games,
+                            large.Games, large.MedianGrowthOver(small, figure),
+                            1.4 * (sort ? nlogn : 10));
             }
         }
     } catch (const std::exception &e) {

@@ -25,12 +25,13 @@ namespace {
 
 double Now()
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 double CpuSeconds()
 {
-    timespec t{};
+    timespec t {};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
@@ -52,7 +53,7 @@ int Idle(int runs)
 {
     // A peer that accepts (through the backlog) and never says a word.
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
+    sockaddr_in a {};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a);
@@ -76,11 +77,13 @@ int Idle(int runs)
         const double used = CpuSeconds() - before;
         if (run > 0) {
             cpu.push_back(used);
-            std::printf("idle run %d: waited %.3f s, cpu %.2f ms\n", run, Now() - start, used * 1000);
+            std::printf("idle run %d: waited %.3f s, cpu %.2f ms\n", run, Now() - start,
+                        used * 1000);
         }
     }
     std::sort(cpu.begin(), cpu.end());
-    std::printf("ReadLn waiting 2 s on a silent peer: median CPU %.2f ms (limit 1 ms)\n", cpu[cpu.size() / 2] * 1000);
+    std::printf("ReadLn waiting 2 s on a silent peer: median CPU %.2f ms (limit 1 ms)\n",
+                cpu[cpu.size() / 2] * 1000);
     std::printf("FIGURE readln_idle_2s_cpu %.2f ms max=1\n", cpu[cpu.size() / 2] * 1000);
     ::close(listener);
     return 0;

@@ -56,16 +56,19 @@ void LayOutAppFolder(const fs::path &dir)
 {
     fs::create_directories(dir / "cdl" / "data");
     fs::copy_file(TIRMO_EXE, dir / "tirmo");
-    const char *makers[] = {"Velmar", "Orbis", "Kitsune", "Nordlicht", "Bluefin", "Hyperion", "Sakura", "Pixel"};
+    const char *makers[]
+        = { "Velmar", "Orbis", "Kitsune", "Nordlicht", "Bluefin", "Hyperion", "Sakura", "Pixel" };
     for (int i = 0; i < kDatabases; ++i) {
-        const std::string system = std::string(makers[i % 8]) + " CD System " + std::to_string(1000 - i);
+        const std::string system
+            = std::string(makers[i % 8]) + " CD System " + std::to_string(1000 - i);
         char file[32];
         std::snprintf(file, sizeof file, "sys%03d.cdl", (i * 37) % kDatabases);
         using F = TGameField;
-        WriteGameDatabase((dir / "cdl" / file).string(), kGames,
-                          {.fields = {F::Name, F::Country, F::Year, F::Publisher, F::Serial, F::Gid},
-                           .systemLine = system + "\tCD-ROM games, generated for benchmarks",
-                           .seed = unsigned(i)});
+        WriteGameDatabase(
+            (dir / "cdl" / file).string(), kGames,
+            { .fields = { F::Name, F::Country, F::Year, F::Publisher, F::Serial, F::Gid },
+              .systemLine = system + "\tCD-ROM games, generated for benchmarks",
+              .seed = unsigned(i) });
     }
 }
 
@@ -78,7 +81,8 @@ struct Start {
 };
 
 // Starts the program with the hook and waits for its report.
-Start TimeStart(const std::string &program, const fs::path &errors, const std::vector<std::string> &args = {})
+Start TimeStart(const std::string &program, const fs::path &errors,
+                const std::vector<std::string> &args = {})
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
@@ -86,10 +90,11 @@ Start TimeStart(const std::string &program, const fs::path &errors, const std::v
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
 
-    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "TIRMO_SHOWN_FD=3",
-                                    std::string("LD_PRELOAD=") + SHOWN_HOOK};
+    std::vector<std::string> env = { "QT_QPA_PLATFORM=offscreen", "TIRMO_SHOWN_FD=3",
+                                     std::string("LD_PRELOAD=") + SHOWN_HOOK };
     for (char **e = environ; *e; ++e)
         if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) && std::strncmp(*e, "LD_PRELOAD=", 11))
             env.push_back(*e);
@@ -97,7 +102,7 @@ Start TimeStart(const std::string &program, const fs::path &errors, const std::v
     for (std::string &e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::vector<std::string> words = {program};
+    std::vector<std::string> words = { program };
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &w : words)
@@ -106,7 +111,8 @@ Start TimeStart(const std::string &program, const fs::path &errors, const std::v
 
     pid_t pid = 0;
     const long long start = MonotonicNs();
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int spawned
+        = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (spawned != 0) {
@@ -127,15 +133,16 @@ Start TimeStart(const std::string &program, const fs::path &errors, const std::v
 
     long long shownAt = 0;
     Start result;
-    if (std::sscanf(report.c_str(), "shown %lld %d %lld %dx%d", &shownAt, &result.entries, &result.bytesRead,
-                    &result.width, &result.height) != 5) {
+    if (std::sscanf(report.c_str(), "shown %lld %d %lld %dx%d", &shownAt, &result.entries,
+                    &result.bytesRead, &result.width, &result.height)
+        != 5) {
         std::ifstream in(errors);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         throw std::runtime_error(program + " ended without showing a window:\n" + text);
     }
     result.ms = double(shownAt - start) / 1e6;
-    result.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    result.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     return result;
 }
 
@@ -159,11 +166,11 @@ int main(int argc, char **argv)
         fs::create_directories(dir / "bare" / "cdl" / "data");
         fs::copy_file(TIRMO_EXE, dir / "bare" / "tirmo");
         const std::string bare = (dir / "bare" / "tirmo").string();
-        std::vector<double> tirmoMs, emptyMs, tirmoCpu, emptyCpu, tirmoRead, emptyRead, bareMs, bareCpu, labelMs,
-            labelCpu;
+        std::vector<double> tirmoMs, emptyMs, tirmoCpu, emptyCpu, tirmoRead, emptyRead, bareMs,
+            bareCpu, labelMs, labelCpu;
         // The empty window is shown at the size of the program's.
         Start t = TimeStart(tirmo, dir / "tirmo.err"), e, b, l;
-        const std::vector<std::string> size = {std::to_string(t.width), std::to_string(t.height)};
+        const std::vector<std::string> size = { std::to_string(t.width), std::to_string(t.height) };
         std::vector<std::string> sizeAndText = size;
         sizeAndText.push_back("Game Name");
         for (int run = 0; run <= runs; ++run) {
@@ -172,8 +179,8 @@ int main(int argc, char **argv)
             t = TimeStart(tirmo, dir / "tirmo.err");
             b = TimeStart(bare, dir / "bare.err");
             if (t.entries != kDatabases)
-                throw std::runtime_error("tirmo showed " + std::to_string(t.entries) + " systems, not " +
-                                         std::to_string(kDatabases));
+                throw std::runtime_error("tirmo showed " + std::to_string(t.entries)
+                                         + " systems, not " + std::to_string(kDatabases));
             if (run == 0)
                 continue; // warm-up
             tirmoMs.push_back(t.ms);
@@ -190,24 +197,32 @@ int main(int argc, char **argv)
         const double tirmoMedian = Median(tirmoMs), emptyMedian = Median(emptyMs);
         const double tirmoCpuMedian = Median(tirmoCpu), emptyCpuMedian = Median(emptyCpu);
         const double readPerDb = (Median(tirmoRead) - Median(emptyRead)) / kDatabases;
-        std::printf("start-up until the main window is shown, offscreen; median of %d runs after a warm-up\n", runs);
-        std::printf("(wall time, and the process's CPU time: what an idle machine shows as wall time)\n");
-        std::printf("  tirmo, %d databases of %d games: %7.1f ms wall %7.1f ms CPU (%d systems listed, %dx%d)\n",
+        std::printf("start-up until the main window is shown, offscreen; median of %d runs after a "
+                    "warm-up\n",
+                    runs);
+        std::printf(
+            "(wall time, and the process's CPU time: what an idle machine shows as wall time)\n");
+        std::printf("  tirmo, %d databases of %d games: %7.1f ms wall %7.1f ms CPU (%d systems "
+                    "listed, %dx%d)\n",
                     kDatabases, kGames, tirmoMedian, tirmoCpuMedian, t.entries, t.width, t.height);
-        std::printf("  tirmo, no databases:               %7.1f ms wall %7.1f ms CPU\n", Median(bareMs),
-                    Median(bareCpu));
-        std::printf("  empty Qt main window, same size:   %7.1f ms wall %7.1f ms CPU (%dx%d)\n", emptyMedian,
-                    emptyCpuMedian, e.width, e.height);
-        std::printf("  that window with one label:        %7.1f ms wall %7.1f ms CPU\n", Median(labelMs),
-                    Median(labelCpu));
-        std::printf("  ratio:                             %7.2f x wall %7.2f x CPU   (target <= 1.5)\n",
-                    tirmoMedian / emptyMedian, tirmoCpuMedian / emptyCpuMedian);
+        std::printf("  tirmo, no databases:               %7.1f ms wall %7.1f ms CPU\n",
+                    Median(bareMs), Median(bareCpu));
+        std::printf("  empty Qt main window, same size:   %7.1f ms wall %7.1f ms CPU (%dx%d)\n",
+                    emptyMedian, emptyCpuMedian, e.width, e.height);
+        std::printf("  that window with one label:        %7.1f ms wall %7.1f ms CPU\n",
+                    Median(labelMs), Median(labelCpu));
+        std::printf(
+            "  ratio:                             %7.2f x wall %7.2f x CPU   (target <= 1.5)\n",
+            tirmoMedian / emptyMedian, tirmoCpuMedian / emptyCpuMedian);
         std::printf("  bytes read per database:           %7.0f\n", readPerDb);
-        std::printf("FIGURE startup_200_databases %.1f ms peer=%.1f maxratio=1.5\n", tirmoMedian, emptyMedian);
-        std::printf("FIGURE startup_200_databases_cpu %.1f ms peer=%.1f maxratio=1.5\n", tirmoCpuMedian,
+        std::printf("FIGURE startup_200_databases %.1f ms peer=%.1f maxratio=1.5\n", tirmoMedian,
+                    emptyMedian);
+        std::printf("FIGURE startup_200_databases_cpu %.1f ms peer=%.1f maxratio=1.5\n",
+                    tirmoCpuMedian, emptyCpuMedian);
+        std::printf("FIGURE startup_no_databases_cpu %.1f ms peer=%.1f\n", Median(bareCpu),
                     emptyCpuMedian);
-        std::printf("FIGURE startup_no_databases_cpu %.1f ms peer=%.1f\n", Median(bareCpu), emptyCpuMedian);
-        std::printf("FIGURE startup_one_label_window_cpu %.1f ms peer=%.1f\n", Median(labelCpu), emptyCpuMedian);
+        std::printf("FIGURE startup_one_label_window_cpu %.1f ms peer=%.1f\n", Median(labelCpu),
+                    emptyCpuMedian);
         std::printf("FIGURE startup_bytes_read_per_database %.0f B max=8192\n", readPerDb);
     } catch (const std::exception &ex) {
         std::fprintf(stderr, "startup: %s\n", ex.what());

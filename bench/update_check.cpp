@@ -47,8 +47,7 @@ void Write(const fs::path &path, const std::string &bytes)
 
 // A site under `root`/`name`, holding the sample databases and a manifest
 // whose lines `line` writes.
-template <typename Line>
-void MakeSite(const fs::path &root, const std::string &name, Line line)
+template<typename Line> void MakeSite(const fs::path &root, const std::string &name, Line line)
 {
     const fs::path cdl = root / name / "tirmo" / "cdl";
     fs::create_directories(cdl);
@@ -71,7 +70,7 @@ double Median(std::vector<double> v)
 
 double CpuMs()
 {
-    timespec t{};
+    timespec t {};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
@@ -92,13 +91,16 @@ TTime UpdateOnce(const fs::path &app, const std::string &site, size_t databases)
     const double cpu = CpuMs();
     const auto start = std::chrono::steady_clock::now();
     form.bt_StartUpdateClick();
-    const TTime time{std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count(),
-                     CpuMs() - cpu};
+    const TTime time {
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count(),
+        CpuMs() - cpu
+    };
     size_t arrived = 0;
     for (const auto &entry : fs::directory_iterator(app / "cdl"))
         arrived += entry.path().extension() == ".cdl";
     if (arrived != databases || Read(app / "version.ini").empty()) {
-        std::fprintf(stderr, "update from %s: %zu of %zu databases\n", site.c_str(), arrived, databases);
+        std::fprintf(stderr, "update from %s: %zu of %zu databases\n", site.c_str(), arrived,
+                     databases);
         std::exit(1);
     }
     return time;
@@ -120,7 +122,8 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     const fs::path root = dir.filePath("site").toStdString();
     MakeSite(root, "digests", [](const std::string &name, const std::string &bytes) {
-        const QByteArray sha = QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256);
+        const QByteArray sha = QCryptographicHash::hash(QByteArray::fromStdString(bytes),
+                                                        QCryptographicHash::Sha256);
         return name + ";" + std::to_string(bytes.size()) + "-" + sha.toHex().toStdString();
     });
     MakeSite(root, "plain", [](const std::string &name, const std::string &bytes) {
@@ -133,8 +136,9 @@ int main(int argc, char **argv)
     }
 
     QProcess server;
-    server.start("python3", {"-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory",
-                             QString::fromStdString(root.string())});
+    server.start("python3",
+                 { "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory",
+                   QString::fromStdString(root.string()) });
     QByteArray out;
     QRegularExpressionMatch port;
     while (!(port = QRegularExpression("port (\\d+)").match(QString::fromLatin1(out))).hasMatch()) {
@@ -151,7 +155,7 @@ int main(int argc, char **argv)
     for (int run = 0; run <= runs; ++run) { // run 0 warms up
         // Each goes first every other run, so that neither inherits the
         // other's disk work more often.
-        TTime withDigests{}, without{};
+        TTime withDigests {}, without {};
         if (run % 2) {
             withDigests = UpdateOnce(app, base + "/digests", databases);
             without = UpdateOnce(app, base + "/plain", databases);
@@ -167,8 +171,8 @@ int main(int argc, char **argv)
         }
     }
     const double a = Median(checked), b = Median(unchecked);
-    std::printf("%zu sample databases, %zu KiB, %d runs of each after a warm-up, medians\n", databases,
-                bytes / 1024, runs);
+    std::printf("%zu sample databases, %zu KiB, %d runs of each after a warm-up, medians\n",
+                databases, bytes / 1024, runs);
     std::printf("with digests checked  %8.1f ms (cpu %6.1f ms)\n", a, Median(checkedCpu));
     std::printf("without checking      %8.1f ms (cpu %6.1f ms)\n", b, Median(uncheckedCpu));
     std::printf("ratio                 %8.3f\n", a / b);

@@ -61,10 +61,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     static int argc = 1;
     static char name[] = "tirmo-fuzz";
-    static char *argv[] = {name, nullptr};
+    static char *argv[] = { name, nullptr };
     static TApplication app(argc, argv);
-    SetMessageBoxHook([](const std::string &text, const std::string &) {
-        ShownMessages().push_back(text);
-    });
+    SetMessageBoxHook(
+        [](const std::string &text, const std::string &) { ShownMessages().push_back(text); });
     return 0;
 }

@@ -35,8 +35,8 @@ private:
 
 // A violated property: prints what and aborts, so the fuzzer keeps the input.
 [[noreturn]] void FuzzFail(const std::string &what);
-#define FUZZ_CHECK(condition, what)                                                           \
-    do {                                                                                      \
-        if (!(condition))                                                                     \
-            FuzzFail(std::string(#condition) + ": " + (what));                                \
+#define FUZZ_CHECK(condition, what)                                                                \
+    do {                                                                                           \
+        if (!(condition))                                                                          \
+            FuzzFail(std::string(#condition) + ": " + (what));                                     \
     } while (0)

@@ -38,9 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(end != std::string::npos, "line without CR LF");
         const std::string line = encoded.substr(start, end - start);
         const size_t chunk = std::min<size_t>(45, input.size() - decoded.size());
-        FUZZ_CHECK(line.size() == (chunk + 2) / 3 * 4, "line length " + std::to_string(line.size()));
-        const auto reference = QByteArray::fromBase64Encoding(QByteArray::fromStdString(line),
-                                                              QByteArray::AbortOnBase64DecodingErrors);
+        FUZZ_CHECK(line.size() == (chunk + 2) / 3 * 4,
+                   "line length " + std::to_string(line.size()));
+        const auto reference = QByteArray::fromBase64Encoding(
+            QByteArray::fromStdString(line), QByteArray::AbortOnBase64DecodingErrors);
         FUZZ_CHECK(bool(reference), "not base64: " + line);
         decoded += reference.decoded.toStdString();
         oneLine += line;

@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 2)
         return 0;
     const char delimiter = char(data[0]);
-    const bool tilde = data[1] & 1, oem = data[1] & 2, fixedInFile = !(data[1] & 4), insert = data[1] & 8;
+    const bool tilde = data[1] & 1, oem = data[1] & 2, fixedInFile = !(data[1] & 4),
+               insert = data[1] & 8;
     const std::string file(reinterpret_cast<const char *>(data + 2), size - 2);
     std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << file;
 
@@ -85,8 +86,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::vector<std::string> lines = Lines(file);
     const int rowOffset = insert ? rowsBefore : fixedInFile ? 0 : 1;
     FUZZ_CHECK(grid.RowCount() >= 1, "no row");
-    FUZZ_CHECK(grid.RowCount() == std::max(1, rowOffset + int(lines.size())) || (!fixedInFile && !insert),
-               "row count " + std::to_string(grid.RowCount()) + " for " + std::to_string(lines.size()) + " lines");
+    FUZZ_CHECK(grid.RowCount() == std::max(1, rowOffset + int(lines.size()))
+                   || (!fixedInFile && !insert),
+               "row count " + std::to_string(grid.RowCount()) + " for "
+                   + std::to_string(lines.size()) + " lines");
 
     if (delimiter == '\0' || oem || insert || !fixedInFile || file.find('"') != std::string::npos)
         return 0;

@@ -28,13 +28,13 @@ public:
     TReplyPeer()
     {
         m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
+        sockaddr_in address {};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-            ::listen(m_listener, 8) != 0 ||
-            ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0
+            || ::listen(m_listener, 8) != 0
+            || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
             FuzzFail("cannot listen on 127.0.0.1");
         m_port = ntohs(address.sin_port);
         std::thread([this] { Serve(); }).detach();
@@ -61,17 +61,16 @@ private:
                 reply = m_reply;
             }
             std::string request;
-            while (request.find("\r\n\r\n") == std::string::npos && Receive(peer, request)) {
-            }
+            while (request.find("\r\n\r\n") == std::string::npos && Receive(peer, request)) { }
             for (size_t sent = 0; sent < reply.size();) {
-                const ssize_t n = ::send(peer, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
+                const ssize_t n
+                    = ::send(peer, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
                 if (n <= 0)
                     break;
                 sent += size_t(n);
             }
             ::shutdown(peer, SHUT_WR);
-            while (Receive(peer, request)) {
-            }
+            while (Receive(peer, request)) { }
             ::close(peer);
         }
     }
@@ -79,7 +78,7 @@ private:
     // False at the client's close, an error or five silent seconds.
     static bool Receive(int fd, std::string &into)
     {
-        pollfd p{fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         if (::poll(&p, 1, 5000) != 1)
             return false;
         char buffer[4096];
@@ -135,7 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     http.Body = dir.Path("body");
     http.Header = dir.Path("header");
     http.OnRedirect = [](bool &handled) { handled = true; };
-    const std::string url = "http://127.0.0.1:" + std::to_string(peer.Port()) + "/tirmo/version.ini";
+    const std::string url
+        = "http://127.0.0.1:" + std::to_string(peer.Port()) + "/tirmo/version.ini";
     try {
         head ? http.Head(url) : http.Get(url);
     } catch (const Exception &) {

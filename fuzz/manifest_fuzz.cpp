@@ -46,9 +46,9 @@ void CheckLines(const std::string &bytes, const TStringList &lines)
 
 bool Sorted(const std::vector<std::string> &lines)
 {
-    return std::is_sorted(lines.begin(), lines.end(), [](const std::string &a, const std::string &b) {
-        return AnsiCompareText(a, b) < 0;
-    });
+    return std::is_sorted(
+        lines.begin(), lines.end(),
+        [](const std::string &a, const std::string &b) { return AnsiCompareText(a, b) < 0; });
 }
 
 size_t CountEqual(const std::vector<std::string> &lines, const std::string &line)
@@ -81,9 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(EntryName(line).find(';') == std::string::npos, line);
         const std::string quoted = Quoted(line);
         FUZZ_CHECK(quoted.size() <= 4 * 80 + 40, "a long quote");
-        FUZZ_CHECK(std::none_of(quoted.begin(), quoted.end(),
-                                [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; }),
-                   quoted);
+        FUZZ_CHECK(
+            std::none_of(quoted.begin(), quoted.end(),
+                         [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; }),
+            quoted);
         if (const auto digest = FileDigest(line))
             FUZZ_CHECK(digest->Size >= 0 && digest->Sha256.size() == 64, line);
     }

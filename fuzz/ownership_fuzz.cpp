@@ -13,20 +13,20 @@ namespace {
 
 // Real GIDs and awkward ones: shared by two rows, with blanks, with bytes
 // that are not UTF-8, with the characters a text-mode read treats apart.
-const char kDatabase[] =
-    "Fuzz System\tCD-ROMs\r\n"
-    "Game Name\tCountry\tGID\r\n"
-    "2020 Super Baseball\tJapan, USA\t2020bb\r\n"
-    "Art of Fighting\tJapan\taof\r\n"
-    "Shared One\tUSA\tshared\r\n"
-    "Shared Two\tEurope\tshared\r\n"
-    "Blank Tail\tUSA\tblank \r\n"
-    "Blank Inside\tUSA\ta b\r\n"
-    "Latin\tEurope\t\xe9t\xe9\r\n"
-    "Utf\tEurope\t\xc3\xa9t\xc3\xa9\r\n"
-    "Zero\tJapan\t0\r\n"
-    "Semicolon\tJapan\tx;1\r\n"
-    "Long\tUSA\tGID-0123456789-0123456789-0123456789-0123456789-0123456789\r\n";
+const char kDatabase[]
+    = "Fuzz System\tCD-ROMs\r\n"
+      "Game Name\tCountry\tGID\r\n"
+      "2020 Super Baseball\tJapan, USA\t2020bb\r\n"
+      "Art of Fighting\tJapan\taof\r\n"
+      "Shared One\tUSA\tshared\r\n"
+      "Shared Two\tEurope\tshared\r\n"
+      "Blank Tail\tUSA\tblank \r\n"
+      "Blank Inside\tUSA\ta b\r\n"
+      "Latin\tEurope\t\xe9t\xe9\r\n"
+      "Utf\tEurope\t\xc3\xa9t\xc3\xa9\r\n"
+      "Zero\tJapan\t0\r\n"
+      "Semicolon\tJapan\tx;1\r\n"
+      "Long\tUSA\tGID-0123456789-0123456789-0123456789-0123456789-0123456789\r\n";
 
 struct TList {
     TScratchDir dir;
@@ -90,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (int r = 1; r < list.grid.RowCount(); ++r) {
         const std::string id = list.grid.Cells(gid, r);
         const bool first = seen.insert(id).second; // a shared GID ticks its first row
-        FUZZ_CHECK(ticked.count(r) == (first && lines.count(id)), "row " + std::to_string(r) + " GID " + id);
+        FUZZ_CHECK(ticked.count(r) == (first && lines.count(id)),
+                   "row " + std::to_string(r) + " GID " + id);
     }
 
     SaveOwnership(list.grid, list.saved);

@@ -3,8 +3,8 @@
 #include "platform/AnsiText.h"
 
 TGridColumnItem::TGridColumnItem(TAdvColumnGrid *grid, int index)
-    : m_grid(grid), m_index(index), m_color(grid->palette().color(QPalette::Base)), m_font(grid->font()),
-      m_width(grid->ColWidths(index))
+    : m_grid(grid), m_index(index), m_color(grid->palette().color(QPalette::Base)),
+      m_font(grid->font()), m_width(grid->ColWidths(index))
 {
     PrintFont = m_font;
 }
@@ -122,7 +122,8 @@ bool TAdvColumnGrid::IsFixedCell(int col, int row) const
 
 void TAdvColumnGrid::GetCellReadOnly(int col, int row, bool &canEdit)
 {
-    if (const TGridColumnItem *item = ItemFor(col); item && col >= FixedCols() && row >= FixedRows())
+    if (const TGridColumnItem *item = ItemFor(col);
+        item && col >= FixedCols() && row >= FixedRows())
         canEdit = !item->ReadOnly && !item->Fixed();
     TAdvStringGrid::GetCellReadOnly(col, row, canEdit);
 }
@@ -132,9 +133,15 @@ Qt::Alignment TAdvColumnGrid::GetCellAlignment(int col, int row)
     Qt::Alignment alignment = Qt::AlignLeft;
     if (const TGridColumnItem *item = ItemFor(col)) {
         switch (item->Alignment()) {
-        case TGridColumnItem::taLeftJustify: alignment = Qt::AlignLeft; break;
-        case TGridColumnItem::taRightJustify: alignment = Qt::AlignRight; break;
-        case TGridColumnItem::taCenter: alignment = Qt::AlignHCenter; break;
+        case TGridColumnItem::taLeftJustify:
+            alignment = Qt::AlignLeft;
+            break;
+        case TGridColumnItem::taRightJustify:
+            alignment = Qt::AlignRight;
+            break;
+        case TGridColumnItem::taCenter:
+            alignment = Qt::AlignHCenter;
+            break;
         }
     }
     if (OnGetAlignment)
@@ -142,16 +149,19 @@ Qt::Alignment TAdvColumnGrid::GetCellAlignment(int col, int row)
     return alignment;
 }
 
-void TAdvColumnGrid::GetCellColor(int col, int row, TGridDrawState state, QColor &brush, QFont &font)
+void TAdvColumnGrid::GetCellColor(int col, int row, TGridDrawState state, QColor &brush,
+                                  QFont &font)
 {
-    if (const TGridColumnItem *item = ItemFor(col); item && !(state & gdFixed) && row >= FixedRows()) {
+    if (const TGridColumnItem *item = ItemFor(col);
+        item && !(state & gdFixed) && row >= FixedRows()) {
         brush = item->Fixed() ? FixedColor() : item->Color();
         font = item->Font();
     }
     TAdvStringGrid::GetCellColor(col, row, state, brush, font);
 }
 
-void TAdvColumnGrid::GetColumnFormat(int col, TSortStyle &style, std::string &prefix, std::string &suffix)
+void TAdvColumnGrid::GetColumnFormat(int col, TSortStyle &style, std::string &prefix,
+                                     std::string &suffix)
 {
     if (const TGridColumnItem *item = ItemFor(col); item && col >= GetFixedColsEx()) {
         style = item->SortStyle;

@@ -45,7 +45,15 @@ class TGridColumnItem : public QObject {
 public:
     enum TAlignment { taLeftJustify, taRightJustify, taCenter };
     Q_ENUM(TAlignment)
-    enum TEditorType { edNormal, edSpinEdit, edComboEdit, edComboList, edEditBtn, edCheckBox, edDateEdit };
+    enum TEditorType {
+        edNormal,
+        edSpinEdit,
+        edComboEdit,
+        edComboList,
+        edEditBtn,
+        edCheckBox,
+        edDateEdit
+    };
     Q_ENUM(TEditorType)
 
     TGridColumnItem(TAdvColumnGrid *grid, int index);
@@ -70,7 +78,7 @@ public:
     void SetSortSuffixText(const QString &value);
 
     int Borders = 0;
-    QPen BorderPen{QColor(192, 192, 192)};
+    QPen BorderPen { QColor(192, 192, 192) };
     QStringList ComboItems;
     int EditLength = 0;
     QObject *EditLink = nullptr;
@@ -79,7 +87,7 @@ public:
     bool Password = false;
     int PrintBorders = 0;
     QPen PrintBorderPen;
-    QColor PrintColor{255, 255, 255};
+    QColor PrintColor { 255, 255, 255 };
     QFont PrintFont;
     bool ReadOnly = false;
     TAdvStringGrid::TSortStyle SortStyle = TAdvStringGrid::ssAutomatic;
@@ -106,7 +114,7 @@ private:
 // The column settings of a TAdvColumnGrid, item i for column i.
 class TGridColumnCollection {
 public:
-    explicit TGridColumnCollection(TAdvColumnGrid *grid) : m_grid(grid) {}
+    explicit TGridColumnCollection(TAdvColumnGrid *grid) : m_grid(grid) { }
 
     int Count() const { return int(m_items.size()); }
     TGridColumnItem *Items(int index) const;
@@ -139,7 +147,8 @@ public:
 protected:
     Qt::Alignment GetCellAlignment(int col, int row) override;
     void GetCellColor(int col, int row, TGridDrawState state, QColor &brush, QFont &font) override;
-    void GetColumnFormat(int col, TSortStyle &style, std::string &prefix, std::string &suffix) override;
+    void GetColumnFormat(int col, TSortStyle &style, std::string &prefix,
+                         std::string &suffix) override;
     void ColumnWidthsCopied() override;
     bool IsFixedCell(int col, int row) const override;
 

@@ -44,7 +44,8 @@ public:
         while (m_firstFree < m_slabs.size() && m_slabs[m_firstFree]->freeCount == 0)
             ++m_firstFree;
         if (m_firstFree == m_slabs.size()) {
-            m_slabs.reserve(std::max<size_t>(1, 2 * m_slabs.size())); // so that the slab can't be lost
+            m_slabs.reserve(
+                std::max<size_t>(1, 2 * m_slabs.size())); // so that the slab can't be lost
             m_slabs.push_back(NewSlab(m_slabs.size()));
         }
         Slab &slab = *m_slabs[m_firstFree];
@@ -88,11 +89,15 @@ private:
         uint64_t freeBits[kWords]; // a set bit: that slot is free
         size_t index, freeCount, firstWord;
     };
-    static constexpr size_t kSlotsAt = (sizeof(Slab) + alignof(Slot) - 1) / alignof(Slot) * alignof(Slot);
+    static constexpr size_t kSlotsAt
+        = (sizeof(Slab) + alignof(Slot) - 1) / alignof(Slot) * alignof(Slot);
     static constexpr size_t kSlots = (kSlabSize - kSlotsAt) / sizeof(Slot);
     static_assert(kSlots <= kWords * 64);
 
-    static Slot *Slots(Slab &slab) { return reinterpret_cast<Slot *>(reinterpret_cast<char *>(&slab) + kSlotsAt); }
+    static Slot *Slots(Slab &slab)
+    {
+        return reinterpret_cast<Slot *>(reinterpret_cast<char *>(&slab) + kSlotsAt);
+    }
 
     static Slab *NewSlab(size_t index)
     {
@@ -146,13 +151,13 @@ void CheckNotNegative(int value, const char *what)
 }
 
 // The lines of a cell text as it is shown: CR LF (or a lone LF) breaks it.
-template <typename F>
-void ForEachLine(std::string_view text, F f)
+template<typename F> void ForEachLine(std::string_view text, F f)
 {
     size_t start = 0;
     for (;;) {
         const size_t lf = text.find('\n', start);
-        std::string_view line = text.substr(start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
+        std::string_view line = text.substr(
+            start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         f(line);
@@ -211,7 +216,8 @@ void DropLastCharacter(std::string &s)
 class TWidestFinder {
 public:
     explicit TWidestFinder(const QFont &font)
-        : m_metrics(font), m_metricsF(font), m_pairs(128 * 128, std::numeric_limits<float>::quiet_NaN())
+        : m_metrics(font), m_metricsF(font),
+          m_pairs(128 * 128, std::numeric_limits<float>::quiet_NaN())
     {
         for (int c = 0; c < 128; ++c) {
             m_ascii[c] = m_metricsF.horizontalAdvance(QChar(c));
@@ -224,17 +230,19 @@ public:
     // Adds one line of text that comes with `extra` pixels beside it.
     void Add(std::string_view line, int extra)
     {
-        if (!m_candidates.empty() && m_candidates.back().extra == extra && m_candidates.back().text == line)
+        if (!m_candidates.empty() && m_candidates.back().extra == extra
+            && m_candidates.back().text == line)
             return; // a run of one value, as in a column of check boxes
-        m_candidates.push_back({line, extra, Advances(line) + extra});
+        m_candidates.push_back({ line, extra, Advances(line) + extra });
     }
 
     int Widest()
     {
         if (m_candidates.empty())
             return 0;
-        const auto top = std::max_element(m_candidates.begin(), m_candidates.end(),
-                                          [](const Candidate &a, const Candidate &b) { return a.advances < b.advances; });
+        const auto top = std::max_element(
+            m_candidates.begin(), m_candidates.end(),
+            [](const Candidate &a, const Candidate &b) { return a.advances < b.advances; });
         int best = Measure(*top, Kerned(*top));
         for (;;) {
             const double widen = m_widen;
@@ -251,8 +259,10 @@ public:
                 else
                     distinct.emplace(kerned, &c);
             }
-            std::vector<std::pair<double, const Candidate *>> order(distinct.begin(), distinct.end());
-            std::sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+            std::vector<std::pair<double, const Candidate *>> order(distinct.begin(),
+                                                                    distinct.end());
+            std::sort(order.begin(), order.end(),
+                      [](const auto &a, const auto &b) { return a.first > b.first; });
             for (const auto &[kerned, c] : order) {
                 if (kerned + stray < best)
                     break;
@@ -272,7 +282,8 @@ private:
 
     static QString Shown(std::string_view line)
     {
-        return IsAscii(line) ? QString::fromLatin1(line.data(), qsizetype(line.size())) : ToDisplay(std::string(line));
+        return IsAscii(line) ? QString::fromLatin1(line.data(), qsizetype(line.size()))
+                             : ToDisplay(std::string(line));
     }
 
     double Advance(QChar c)
@@ -295,7 +306,7 @@ private:
             kern = &m_widePairs.emplace(key, std::numeric_limits<float>::quiet_NaN()).first->second;
         }
         if (std::isnan(*kern)) {
-            const QChar pair[2] = {a, b};
+            const QChar pair[2] = { a, b };
             *kern = float(m_metricsF.horizontalAdvance(QString(pair, 2)) - Advance(a) - Advance(b));
         }
         return *kern;
@@ -348,7 +359,7 @@ private:
     std::unordered_map<uint32_t, float> m_widePairs;
     std::vector<Candidate> m_candidates;
     double m_widen = 0.05; // how much kerning may widen a text, relative
-    double m_stray = 1.0;  // how far a measured width may lie from its sum
+    double m_stray = 1.0; // how far a measured width may lie from its sum
 };
 
 } // namespace
@@ -438,8 +449,8 @@ void TAdvStringGrid::HideColumns(int from, int to)
 {
     for (int c = from; c <= to; ++c) {
         // Indices outside the flags or past the columns in use name nothing to hide.
-        if (c < 0 || c >= kMaxHidden || !m_visibleCol[size_t(c)] || c >= ColCount() + m_numHidden ||
-            ColCount() < 2)
+        if (c < 0 || c >= kMaxHidden || !m_visibleCol[size_t(c)] || c >= ColCount() + m_numHidden
+            || ColCount() < 2)
             continue;
         const int d = RemapColInv(c);
         m_hiddenColWidths[size_t(c)] = uint16_t(std::clamp(ColWidths(d), 0, 0xFFFF));
@@ -554,7 +565,8 @@ void TAdvStringGrid::InputFromCSV(const std::string &fileName, bool insert)
 {
     const int colOffset = FixedCellsInFiles ? 0 : GetFixedColsEx();
     int rowOffset = FixedCellsInFiles ? 0 : GetFixedRowsEx();
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(fileName.c_str(), "rb"), &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(fileName.c_str(), "rb"),
+                                                          &std::fclose);
     if (!file)
         throw EAdvGridError("Cannot open file " + fileName);
     int firstRow = 0;
@@ -568,7 +580,7 @@ void TAdvStringGrid::InputFromCSV(const std::string &fileName, bool insert)
         TAdvStringGrid *grid;
         char delimiter;
         ~Restore() { grid->CSVDelimiter = delimiter; }
-    } restore{this, savedDelimiter};
+    } restore { this, savedDelimiter };
 
     TCSVLineReader reader(file.get(), fileName);
     std::string line;
@@ -644,7 +656,9 @@ void TAdvStringGrid::AddCheckBox(int col, int row, bool state, bool data)
     graphic->CellType = data ? ctDataCheckBox : ctCheckBox;
     graphic->CellBoolean = state;
     graphic->CellHAlign = haBeforeText;
-    graphic->CellVAlign = m_vAlignment == vtaCenter ? vaCenter : m_vAlignment == vtaBottom ? vaBottom : vaTop;
+    graphic->CellVAlign = m_vAlignment == vtaCenter ? vaCenter
+        : m_vAlignment == vtaBottom                 ? vaBottom
+                                                    : vaTop;
     TCellGraphic *old = CellGraphic(col, row);
     SetObjects(col, row, graphic.release());
     delete old;
@@ -666,7 +680,9 @@ const TCellGraphic *TAdvStringGrid::CheckBoxOf(int col, int row) const
     if (!m_enableGraphics)
         return nullptr;
     const TCellGraphic *graphic = CellGraphic(col, row);
-    return graphic && (graphic->CellType == ctCheckBox || graphic->CellType == ctDataCheckBox) ? graphic : nullptr;
+    return graphic && (graphic->CellType == ctCheckBox || graphic->CellType == ctDataCheckBox)
+        ? graphic
+        : nullptr;
 }
 
 bool TAdvStringGrid::HasCheckBox(int col, int row) const
@@ -679,7 +695,8 @@ bool TAdvStringGrid::GetCheckBoxState(int col, int row, bool &state) const
     const TCellGraphic *graphic = CheckBoxOf(col, row);
     if (!graphic)
         return false;
-    state = graphic->CellType == ctCheckBox ? graphic->CellBoolean : Store().Text(col, row) == CheckTrueText;
+    state = graphic->CellType == ctCheckBox ? graphic->CellBoolean
+                                            : Store().Text(col, row) == CheckTrueText;
     return true;
 }
 
@@ -711,7 +728,8 @@ bool TAdvStringGrid::ToggleCheck(int col, int row, bool checkEditable)
     if (graphic->CellType == ctCheckBox)
         graphic->CellBoolean = !graphic->CellBoolean;
     else
-        Store().SetText(col, row, Store().Text(col, row) == CheckTrueText ? CheckFalseText : CheckTrueText);
+        Store().SetText(col, row,
+                        Store().Text(col, row) == CheckTrueText ? CheckFalseText : CheckTrueText);
     InvalidateCell(RemapColInv(col), row);
     AnnounceCheckBoxState(*this, RemapColInv(col), row);
     return true;
@@ -800,7 +818,8 @@ int TAdvStringGrid::WidestText(int displayCol, int realCol)
         return widest;
     QColor brush;
     QFont font = fixedCol ? m_fixedFont : this->font();
-    GetCellColor(displayCol, std::min(std::max(FixedRows(), 0), RowCount() - 1), fixedCol ? gdFixed : 0, brush, font);
+    GetCellColor(displayCol, std::min(std::max(FixedRows(), 0), RowCount() - 1),
+                 fixedCol ? gdFixed : 0, brush, font);
     TWidestFinder finder(font);
     finder.Reserve(size_t(RowCount()));
     for (int r = fixedCol ? FixedRows() : firstNormal; r < RowCount(); ++r) {
@@ -905,11 +924,12 @@ void TAdvStringGrid::MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shi
 {
     if (button == Qt::LeftButton)
         IncrementalSearchText.clear();
-    m_pressPoint = {x, y};
+    m_pressPoint = { x, y };
     const QPoint cell = MouseCoord(x, y);
     const int c = cell.x(), r = cell.y();
     if (button == Qt::LeftButton && c >= 0 && (c < FixedCols() || r < FixedRows())) {
-        if (m_fixedAsButtons && (Options() & goFixedVertLine) && (Options() & goFixedHorzLine) && Ctl3D()) {
+        if (m_fixedAsButtons && (Options() & goFixedVertLine) && (Options() & goFixedHorzLine)
+            && Ctl3D()) {
             m_pressedCell = cell;
             InvalidateCell(c, r);
         }
@@ -921,7 +941,8 @@ void TAdvStringGrid::MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shi
     TStringGrid::MouseDown(button, shift, x, y);
     if (button != Qt::LeftButton || ColSizingActive())
         return;
-    if (c >= 0 && c < ColCount() && r < RowCount() && c >= GetFixedColsEx() && r >= GetFixedRowsEx())
+    if (c >= 0 && c < ColCount() && r < RowCount() && c >= GetFixedColsEx()
+        && r >= GetFixedRowsEx())
         UserToggle(c, r);
     if (c >= 0 && OnClickCell)
         OnClickCell(this, r, c);
@@ -931,7 +952,7 @@ void TAdvStringGrid::MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift
 {
     if (m_pressedCell.x() >= 0) {
         const QPoint pressed = m_pressedCell;
-        m_pressedCell = {-1, -1};
+        m_pressedCell = { -1, -1 };
         InvalidateCell(pressed.x(), pressed.y());
     }
     TStringGrid::MouseUp(button, shift, x, y);
@@ -1030,9 +1051,16 @@ void TAdvStringGrid::KeyPress(char &key)
 void TAdvStringGrid::KeyUp(int &key, Qt::KeyboardModifiers shift)
 {
     switch (key) {
-    case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_End: case Qt::Key_Home:
-    case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Up: case Qt::Key_Down:
-    case Qt::Key_Insert: case Qt::Key_Delete:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_End:
+    case Qt::Key_Home:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Insert:
+    case Qt::Key_Delete:
         IncrementalSearchText.clear();
         break;
     default:
@@ -1052,7 +1080,8 @@ int TAdvStringGrid::Search(const std::string &text) const
     // in UTF-8 where the cell is UTF-8, else in Windows-1252.
     const bool ascii = IsAscii(text);
     std::string ansi;
-    const bool hasAnsi = !ascii && ToWindows1252(QString::fromUtf8(text.data(), qsizetype(text.size())), ansi);
+    const bool hasAnsi
+        = !ascii && ToWindows1252(QString::fromUtf8(text.data(), qsizetype(text.size())), ansi);
     for (int r = GetFixedRowsEx(); r < RowCount(); ++r) {
         const std::string_view cell = Store().Text(col, r);
         const bool utf8 = ascii || IsUtf8(cell);
@@ -1105,7 +1134,7 @@ void TAdvStringGrid::QSort()
             grid->SetRowCountEx(grid->RowCount() - 3);
             grid->EndUpdate();
         }
-    } finish{this};
+    } finish { this };
     MakeSortKeys();
     m_sorting = true;
     QuickSortRows(m_sortColumn, GetFixedRowsEx(), RowCount() - 4);
@@ -1120,7 +1149,8 @@ void TAdvStringGrid::QSort()
 // A column of check boxes sorts by their state, not by its empty texts.
 bool TAdvStringGrid::SortsByCheckBoxes() const
 {
-    return m_sortColumn >= 0 && GetFixedRowsEx() < RowCount() && HasCheckBox(m_sortColumn, GetFixedRowsEx());
+    return m_sortColumn >= 0 && GetFixedRowsEx() < RowCount()
+        && HasCheckBox(m_sortColumn, GetFixedRowsEx());
 }
 
 // Ticked rows first (missing first when descending); within each group by
@@ -1144,7 +1174,7 @@ void TAdvStringGrid::SortByCheckBoxes()
     for (int r = first; r < RowCount(); ++r) {
         bool ticked = false;
         GetCheckBoxState(m_sortColumn, r, ticked);
-        keys.push_back({ticked, Store().Text(nameCol, r), r});
+        keys.push_back({ ticked, Store().Text(nameCol, r), r });
     }
     const bool tickedFirst = m_sortDirection == sdAscending;
     std::stable_sort(keys.begin(), keys.end(), [&](const Key &a, const Key &b) {
@@ -1233,8 +1263,10 @@ TNumberFormat SystemNumberFormat()
     TNumberFormat format;
     const QString group = locale.groupSeparator();
     const QString decimal = locale.decimalPoint();
-    format.thousand = group.size() == 1 && group[0].unicode() < 0x80 ? char(group[0].unicode()) : '\0';
-    format.decimal = decimal.size() == 1 && decimal[0].unicode() < 0x80 ? char(decimal[0].unicode()) : '.';
+    format.thousand
+        = group.size() == 1 && group[0].unicode() < 0x80 ? char(group[0].unicode()) : '\0';
+    format.decimal
+        = decimal.size() == 1 && decimal[0].unicode() < 0x80 ? char(decimal[0].unicode()) : '.';
     return format;
 }
 
@@ -1294,7 +1326,7 @@ bool ToNumber(std::string_view cell, TAdvStringGrid::TSortStyle style, const std
 // order; a two-digit year is taken in 1950..2049.
 qint64 DateValue(std::string_view s, bool dayFirst)
 {
-    int parts[3] = {0, 0, 0};
+    int parts[3] = { 0, 0, 0 };
     int n = 0;
     bool digits = false;
     for (char c : s) {
@@ -1334,9 +1366,12 @@ bool LocaleIsDayFirst()
 TAdvStringGrid::TSortStyle DetectedStyle(std::string_view s, const TNumberFormat &format)
 {
     switch (DetectTextKind(s, format.thousand, format.decimal)) {
-    case TTextKind::Number: return TAdvStringGrid::ssNumeric;
-    case TTextKind::Date: return TAdvStringGrid::ssDate;
-    case TTextKind::Text: break;
+    case TTextKind::Number:
+        return TAdvStringGrid::ssNumeric;
+    case TTextKind::Date:
+        return TAdvStringGrid::ssDate;
+    case TTextKind::Text:
+        break;
     }
     return TAdvStringGrid::ssAlphabetic;
 }
@@ -1353,7 +1388,8 @@ uint64_t BigEndianWord(std::string_view s, size_t offset)
 } // namespace
 
 TAdvStringGrid::SortKey::SortKey(std::string_view text, TSortStyle detected)
-    : head{BigEndianWord(text, 0), BigEndianWord(text, 8), BigEndianWord(text, 16), BigEndianWord(text, 24)},
+    : head { BigEndianWord(text, 0), BigEndianWord(text, 8), BigEndianWord(text, 16),
+             BigEndianWord(text, 24) },
       text(text), detected(detected)
 {
 }
@@ -1383,7 +1419,7 @@ void TAdvStringGrid::MakeSortKeys()
         Store().Prefetch(r + kRowsAhead);
         m_sortKeys[size_t(r)].text = Store().Text(m_sortColumn, r);
     }
-    const TNumberFormat format{m_thousandSeparator, m_decimalSeparator};
+    const TNumberFormat format { m_thousandSeparator, m_decimalSeparator };
     for (size_t r = 0; r < m_sortKeys.size(); ++r) {
         if (r + kRowsAhead < m_sortKeys.size())
             __builtin_prefetch(m_sortKeys[r + kRowsAhead].text.data());
@@ -1392,7 +1428,9 @@ void TAdvStringGrid::MakeSortKeys()
     }
 }
 
-void TAdvStringGrid::GetColumnFormat(int, TSortStyle &, std::string &, std::string &) {}
+void TAdvStringGrid::GetColumnFormat(int, TSortStyle &, std::string &, std::string &)
+{
+}
 
 void TAdvStringGrid::RefreshNumberFormat()
 {
@@ -1405,10 +1443,11 @@ int TAdvStringGrid::Compare(int col, int row1, int row2)
 {
     ++m_sortCounts.compares;
     // The common case of a sort by keys, once the column's format is known.
-    if (m_sorting && col == m_sortColumn && col == m_sortFormat.col && SortsByKeysOnly() &&
-        size_t(std::max(row1, row2)) < m_sortKeys.size()) {
+    if (m_sorting && col == m_sortColumn && col == m_sortFormat.col && SortsByKeysOnly()
+        && size_t(std::max(row1, row2)) < m_sortKeys.size()) {
         const SortKey &a = m_sortKeys[size_t(row1)];
-        const TSortStyle style = m_sortFormat.style == ssAutomatic ? a.detected : m_sortFormat.style;
+        const TSortStyle style
+            = m_sortFormat.style == ssAutomatic ? a.detected : m_sortFormat.style;
         if (style == ssAlphabetic || style == ssAlphaCase)
             return a.CompareBytes(m_sortKeys[size_t(row2)]);
     }
@@ -1416,7 +1455,7 @@ int TAdvStringGrid::Compare(int col, int row1, int row2)
     SortFormat asked;
     const bool known = m_sorting && !OnGetFormat && col == m_sortFormat.col;
     if (!known) {
-        asked = {col, m_sortAutoFormat ? ssAutomatic : ssAlphabetic, {}, {}};
+        asked = { col, m_sortAutoFormat ? ssAutomatic : ssAlphabetic, {}, {} };
         GetColumnFormat(col, asked.style, asked.prefix, asked.suffix);
         if (OnGetFormat)
             OnGetFormat(this, col, asked.style, asked.prefix, asked.suffix);
@@ -1429,13 +1468,13 @@ int TAdvStringGrid::Compare(int col, int row1, int row2)
     TSortStyle style = columnFormat.style;
     // Without handlers that might change cells mid-sort, the texts can come
     // from the sort's own keys.
-    const bool keyed = m_sorting && col == m_sortColumn && size_t(std::max(row1, row2)) < m_sortKeys.size() &&
-                       !HasCompareHandlers();
+    const bool keyed = m_sorting && col == m_sortColumn
+        && size_t(std::max(row1, row2)) < m_sortKeys.size() && !HasCompareHandlers();
     const std::string_view a = keyed ? m_sortKeys[size_t(row1)].text : Store().Text(col, row1);
     const std::string_view b = keyed ? m_sortKeys[size_t(row2)].text : Store().Text(col, row2);
     if (!m_sorting)
         RefreshNumberFormat();
-    const TNumberFormat format{m_thousandSeparator, m_decimalSeparator};
+    const TNumberFormat format { m_thousandSeparator, m_decimalSeparator };
     // The first text alone decides the automatic style.
     if (style == ssAutomatic)
         style = keyed ? m_sortKeys[size_t(row1)].detected : DetectedStyle(a, format);
@@ -1455,7 +1494,8 @@ int TAdvStringGrid::Compare(int col, int row1, int row2)
     case ssNumeric:
     case ssFinancial: {
         double x = 0, y = 0;
-        if (!ToNumber(a, style, prefix, suffix, format, x) || !ToNumber(b, style, prefix, suffix, format, y))
+        if (!ToNumber(a, style, prefix, suffix, format, x)
+            || !ToNumber(b, style, prefix, suffix, format, y))
             return 0;
         return Sign(x - y);
     }
@@ -1584,12 +1624,12 @@ void TAdvStringGrid::GetCellColor(int col, int row, TGridDrawState, QColor &brus
 
 bool TAdvStringGrid::ShowsSortIndicator(int col, int row) const
 {
-    return m_sortShow && row == 0 && RowCount() > 2 && GetFixedRowsEx() > 0 &&
-           RemapCol(col) == m_sortColumn && (col >= FixedCols() || m_sortFixedCols);
+    return m_sortShow && row == 0 && RowCount() > 2 && GetFixedRowsEx() > 0
+        && RemapCol(col) == m_sortColumn && (col >= FixedCols() || m_sortFixedCols);
 }
 
-void TAdvStringGrid::DrawCheckBox(QPainter &painter, const QRect &rect, const TCellGraphic &graphic, bool checked,
-                                  Qt::Alignment alignment)
+void TAdvStringGrid::DrawCheckBox(QPainter &painter, const QRect &rect, const TCellGraphic &graphic,
+                                  bool checked, Qt::Alignment alignment)
 {
     int top = rect.top() + 1;
     if (graphic.CellVAlign == vaBottom)
@@ -1609,7 +1649,8 @@ void TAdvStringGrid::DrawCheckBox(QPainter &painter, const QRect &rect, const TC
     style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter, this);
 }
 
-void TAdvStringGrid::DrawSortIndicator(QPainter &painter, const QRect &rect, int textWidth, Qt::Alignment alignment)
+void TAdvStringGrid::DrawSortIndicator(QPainter &painter, const QRect &rect, int textWidth,
+                                       Qt::Alignment alignment)
 {
     int x = rect.left() + textWidth + 10;
     if (alignment & Qt::AlignRight)
@@ -1622,7 +1663,8 @@ void TAdvStringGrid::DrawSortIndicator(QPainter &painter, const QRect &rect, int
     else if (m_vAlignment == vtaCenter)
         y = rect.top() + rect.height() / 2;
     if (!SortUpGlyph.isNull() && !SortDownGlyph.isNull()) {
-        painter.drawPixmap(x - 4, y - 4, m_sortDirection == sdAscending ? SortUpGlyph : SortDownGlyph);
+        painter.drawPixmap(x - 4, y - 4,
+                           m_sortDirection == sdAscending ? SortUpGlyph : SortDownGlyph);
         return;
     }
     const QColor white(255, 255, 255), grey(128, 128, 128);
@@ -1653,7 +1695,8 @@ void TAdvStringGrid::DrawFixedCell(QPainter &painter, int col, int row, const QR
         option.rect = rect;
         option.palette.setColor(QPalette::Button, brush);
         option.state = QStyle::State_Enabled | QStyle::State_Horizontal;
-        option.state |= m_pressedCell == QPoint(col, row) ? QStyle::State_Sunken : QStyle::State_Raised;
+        option.state
+            |= m_pressedCell == QPoint(col, row) ? QStyle::State_Sunken : QStyle::State_Raised;
         style()->drawControl(QStyle::CE_HeaderSection, &option, &painter, this);
     } else {
         painter.fillRect(rect, brush);
@@ -1678,7 +1721,8 @@ void TAdvStringGrid::DrawFixedCell(QPainter &painter, int col, int row, const QR
         DrawSortIndicator(painter, rect, text.empty() ? 0 : drawn.width(), alignment);
 }
 
-void TAdvStringGrid::DrawCell(QPainter &painter, int col, int row, const QRect &rect, TGridDrawState state)
+void TAdvStringGrid::DrawCell(QPainter &painter, int col, int row, const QRect &rect,
+                              TGridDrawState state)
 {
     if (state & gdFixed) {
         DrawFixedCell(painter, col, row, rect);
@@ -1700,8 +1744,9 @@ void TAdvStringGrid::DrawCell(QPainter &painter, int col, int row, const QRect &
     QRect textRect = rect.adjusted(2, 2, -2, 0);
     if (HasCheckBox(real, row)) {
         const TCellGraphic &graphic = *CellGraphic(real, row);
-        const bool checked =
-            graphic.CellType == ctCheckBox ? graphic.CellBoolean : Store().Text(real, row) == CheckTrueText;
+        const bool checked = graphic.CellType == ctCheckBox
+            ? graphic.CellBoolean
+            : Store().Text(real, row) == CheckTrueText;
         DrawCheckBox(painter, rect, graphic, checked, alignment);
         if (graphic.CellType == ctDataCheckBox)
             return; // its text is its state

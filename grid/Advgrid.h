@@ -80,8 +80,21 @@ public:
     enum TSortDirection { sdAscending, sdDescending };
     Q_ENUM(TSortDirection)
     enum TSortStyle {
-        ssAutomatic, ssAlphabetic, ssNumeric, ssDate, ssAlphaNoCase, ssAlphaCase, ssShortDateEU,
-        ssShortDateUS, ssCustom, ssFinancial, ssAnsiAlphaCase, ssAnsiAlphaNoCase, ssRaw, ssHTML, ssImages
+        ssAutomatic,
+        ssAlphabetic,
+        ssNumeric,
+        ssDate,
+        ssAlphaNoCase,
+        ssAlphaCase,
+        ssShortDateEU,
+        ssShortDateUS,
+        ssCustom,
+        ssFinancial,
+        ssAnsiAlphaCase,
+        ssAnsiAlphaNoCase,
+        ssRaw,
+        ssHTML,
+        ssImages
     };
     Q_ENUM(TSortStyle)
 
@@ -177,12 +190,14 @@ public:
     std::function<void(QObject *sender, char &key)> OnKeyPress;
     std::function<void(QObject *sender, int col, bool &doSort)> OnCanSort;
     std::function<void(QObject *sender, int col)> OnClickSort;
-    std::function<void(QObject *sender, int col, TSortStyle &style, std::string &prefix, std::string &suffix)>
+    std::function<void(QObject *sender, int col, TSortStyle &style, std::string &prefix,
+                       std::string &suffix)>
         OnGetFormat;
     std::function<void(QObject *sender, int col, int row1, int row2, int &result)> OnCustomCompare;
     std::function<void(QObject *sender, int col, int row1, int row2, int &result)> OnRawCompare;
     std::function<void(QObject *sender, int row, int col, Qt::Alignment &alignment)> OnGetAlignment;
-    std::function<void(QObject *sender, int row, int col, QColor &brush, QFont &font)> OnGetCellColor;
+    std::function<void(QObject *sender, int row, int col, QColor &brush, QFont &font)>
+        OnGetCellColor;
 
     // A cell's text as it is drawn (display column).
     QString ShownText(int displayCol, int row) const;
@@ -239,11 +254,13 @@ protected:
     virtual Qt::Alignment GetCellAlignment(int col, int row);
     virtual void GetCellColor(int col, int row, TGridDrawState state, QColor &brush, QFont &font);
     // The sort style of a real column before the OnGetFormat event.
-    virtual void GetColumnFormat(int col, TSortStyle &style, std::string &prefix, std::string &suffix);
+    virtual void GetColumnFormat(int col, TSortStyle &style, std::string &prefix,
+                                 std::string &suffix);
     // Copies the widths into per-column settings; nothing here.
-    virtual void ColumnWidthsCopied() {}
+    virtual void ColumnWidthsCopied() { }
 
-    void DrawCell(QPainter &painter, int col, int row, const QRect &rect, TGridDrawState state) override;
+    void DrawCell(QPainter &painter, int col, int row, const QRect &rect,
+                  TGridDrawState state) override;
     void ColWidthsChanged() override;
     void SizeChanged(int oldColCount, int oldRowCount) override;
     void Resized() override;
@@ -258,10 +275,11 @@ protected:
 private:
     static bool FreeGraphic(TObject *object);
     void ProcessDuringLoad(QElapsedTimer &pump);
-    void DrawCheckBox(QPainter &painter, const QRect &rect, const TCellGraphic &graphic, bool checked,
-                      Qt::Alignment alignment);
+    void DrawCheckBox(QPainter &painter, const QRect &rect, const TCellGraphic &graphic,
+                      bool checked, Qt::Alignment alignment);
     void DrawFixedCell(QPainter &painter, int col, int row, const QRect &rect);
-    void DrawSortIndicator(QPainter &painter, const QRect &rect, int textWidth, Qt::Alignment alignment);
+    void DrawSortIndicator(QPainter &painter, const QRect &rect, int textWidth,
+                           Qt::Alignment alignment);
     bool ShowsSortIndicator(int col, int row) const;
     int TextWidth(const QFont &font, std::string_view text) const;
     int WidestText(int displayCol, int realCol);
@@ -269,7 +287,10 @@ private:
     bool SortsByCheckBoxes() const;
     void SortByCheckBoxes();
     bool HasCompareHandlers() const { return OnGetFormat || OnCustomCompare || OnRawCompare; }
-    bool SortsByKeysOnly() const { return !m_sortFull && m_sortColumn >= 0 && !HasCompareHandlers(); }
+    bool SortsByKeysOnly() const
+    {
+        return !m_sortFull && m_sortColumn >= 0 && !HasCompareHandlers();
+    }
     const TCellGraphic *CheckBoxOf(int col, int row) const;
     void RefreshNumberFormat();
 
@@ -301,7 +322,7 @@ private:
     friend TSortCounts LastSortCounts(const TAdvStringGrid &grid);
 
     std::array<bool, kMaxHidden> m_visibleCol;
-    std::array<uint16_t, kMaxHidden> m_hiddenColWidths{};
+    std::array<uint16_t, kMaxHidden> m_hiddenColWidths {};
     int m_numHidden = 0;
 
     // The system's number separators, read once per sort.
@@ -330,6 +351,6 @@ private:
 
     bool m_colSized = false;
     bool m_suppressNextSort = false;
-    QPoint m_pressPoint{-1, -1};
-    QPoint m_pressedCell{-1, -1};
+    QPoint m_pressPoint { -1, -1 };
+    QPoint m_pressedCell { -1, -1 };
 };

@@ -33,17 +33,23 @@ class TGridCellAccessible : public QAccessibleInterface,
                             public QAccessibleTableCellInterface,
                             public QAccessibleActionInterface {
 public:
-    TGridCellAccessible(TAdvStringGrid *grid, int row, int col) : m_grid(grid), m_row(row), m_col(col) {}
+    TGridCellAccessible(TAdvStringGrid *grid, int row, int col)
+        : m_grid(grid), m_row(row), m_col(col)
+    {
+    }
 
     bool isValid() const override
     {
-        return m_grid && m_col < m_grid->ColCount() &&
-               (m_row < 0 ? m_grid->FixedRows() > 0 : GridRow() < m_grid->RowCount());
+        return m_grid && m_col < m_grid->ColCount()
+            && (m_row < 0 ? m_grid->FixedRows() > 0 : GridRow() < m_grid->RowCount());
     }
     QObject *object() const override { return nullptr; }
     QWindow *window() const override { return m_grid ? m_grid->window()->windowHandle() : nullptr; }
     QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-    QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(m_grid); }
+    QAccessibleInterface *parent() const override
+    {
+        return QAccessible::queryAccessibleInterface(m_grid);
+    }
     QAccessibleInterface *child(int) const override { return nullptr; }
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface *) const override { return -1; }
@@ -54,17 +60,21 @@ public:
             return {};
         return m_grid->ShownText(m_col, GridRow());
     }
-    void setText(QAccessible::Text, const QString &) override {}
+    void setText(QAccessible::Text, const QString &) override { }
 
     QRect rect() const override
     {
         if (!isValid())
             return {};
         const QRect cell = m_grid->CellRect(m_col, GridRow());
-        return cell.isEmpty() ? QRect() : QRect(m_grid->viewport()->mapToGlobal(cell.topLeft()), cell.size());
+        return cell.isEmpty() ? QRect()
+                              : QRect(m_grid->viewport()->mapToGlobal(cell.topLeft()), cell.size());
     }
 
-    QAccessible::Role role() const override { return m_row < 0 ? QAccessible::ColumnHeader : QAccessible::Cell; }
+    QAccessible::Role role() const override
+    {
+        return m_row < 0 ? QAccessible::ColumnHeader : QAccessible::Cell;
+    }
 
     QAccessible::State state() const override
     {
@@ -111,8 +121,9 @@ public:
     // The actions: a check box toggles as a click on it does.
     QStringList actionNames() const override
     {
-        return isValid() && m_grid->HasCheckBox(m_grid->RemapCol(m_col), GridRow()) ? QStringList{toggleAction()}
-                                                                                    : QStringList{};
+        return isValid() && m_grid->HasCheckBox(m_grid->RemapCol(m_col), GridRow())
+            ? QStringList { toggleAction() }
+            : QStringList {};
     }
     void doAction(const QString &name) override
     {
@@ -133,7 +144,7 @@ private:
 // the grid's cells change all at once.
 class TGridAccessible : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
-    explicit TGridAccessible(TAdvStringGrid *grid) : QAccessibleWidget(grid, QAccessible::Table) {}
+    explicit TGridAccessible(TAdvStringGrid *grid) : QAccessibleWidget(grid, QAccessible::Table) { }
     ~TGridAccessible() override { Forget(); }
 
     TAdvStringGrid *Grid() const { return static_cast<TAdvStringGrid *>(widget()); }
@@ -141,13 +152,17 @@ public:
     // A cell of the table, or with row -1 a header cell.
     QAccessibleInterface *Cell(int row, int col) const
     {
-        if (col < 0 || col >= columnCount() || row < -1 || row >= rowCount() || (row < 0 && Grid()->FixedRows() == 0))
+        if (col < 0 || col >= columnCount() || row < -1 || row >= rowCount()
+            || (row < 0 && Grid()->FixedRows() == 0))
             return nullptr;
         const uint64_t key = uint64_t(uint32_t(row + 1)) << 32 | uint32_t(col);
         auto it = m_cells.find(key);
         if (it == m_cells.end())
-            it = m_cells.emplace(key, QAccessible::registerAccessibleInterface(
-                                          new TGridCellAccessible(Grid(), row, col))).first;
+            it = m_cells
+                     .emplace(key,
+                              QAccessible::registerAccessibleInterface(
+                                  new TGridCellAccessible(Grid(), row, col)))
+                     .first;
         return QAccessible::accessibleInterface(it->second);
     }
 
@@ -175,8 +190,8 @@ public:
     }
     int indexOfChild(const QAccessibleInterface *iface) const override
     {
-        const QAccessibleTableCellInterface *cell =
-            iface ? const_cast<QAccessibleInterface *>(iface)->tableCellInterface() : nullptr;
+        const QAccessibleTableCellInterface *cell
+            = iface ? const_cast<QAccessibleInterface *>(iface)->tableCellInterface() : nullptr;
         if (!cell || cell->table() != this)
             return -1;
         if (cell->rowIndex() < 0)
@@ -196,23 +211,30 @@ public:
         return Grid()->hasFocus() ? CurrentCell() : nullptr;
     }
 
-    QAccessibleInterface *CurrentCell() const { return Cell(Grid()->Row() - Grid()->FixedRows(), Grid()->Col()); }
+    QAccessibleInterface *CurrentCell() const
+    {
+        return Cell(Grid()->Row() - Grid()->FixedRows(), Grid()->Col());
+    }
 
     // The table.
     QAccessibleInterface *caption() const override { return nullptr; }
     QAccessibleInterface *summary() const override { return nullptr; }
-    QAccessibleInterface *cellAt(int row, int column) const override { return row < 0 ? nullptr : Cell(row, column); }
+    QAccessibleInterface *cellAt(int row, int column) const override
+    {
+        return row < 0 ? nullptr : Cell(row, column);
+    }
     int selectedCellCount() const override { return CurrentCell() ? 1 : 0; }
     QList<QAccessibleInterface *> selectedCells() const override
     {
         if (QAccessibleInterface *current = CurrentCell())
-            return {current};
+            return { current };
         return {};
     }
     QString columnDescription(int column) const override
     {
-        return Grid()->FixedRows() > 0 && column >= 0 && column < columnCount() ? Grid()->ShownText(column, 0)
-                                                                              : QString();
+        return Grid()->FixedRows() > 0 && column >= 0 && column < columnCount()
+            ? Grid()->ShownText(column, 0)
+            : QString();
     }
     QString rowDescription(int) const override { return {}; }
     int selectedColumnCount() const override { return 0; }
@@ -248,7 +270,7 @@ QList<QAccessibleInterface *> TGridCellAccessible::columnHeaderCells() const
     if (m_row < 0 || !table)
         return {};
     if (QAccessibleInterface *header = table->Cell(-1, m_col))
-        return {header};
+        return { header };
     return {};
 }
 
@@ -276,7 +298,8 @@ void AnnounceCurrentCell(TAdvStringGrid &grid)
 {
     if (!Listening() || !grid.hasFocus())
         return;
-    if (TGridAccessible *table = TableOf(grid); QAccessibleInterface *cell = table ? table->CurrentCell() : nullptr) {
+    if (TGridAccessible *table = TableOf(grid);
+        QAccessibleInterface *cell = table ? table->CurrentCell() : nullptr) {
         QAccessibleEvent event(cell, QAccessible::Focus);
         Announce(event);
     }
@@ -287,7 +310,8 @@ void AnnounceCheckBoxState(TAdvStringGrid &grid, int displayCol, int row)
     if (!Listening())
         return;
     TGridAccessible *table = TableOf(grid);
-    if (QAccessibleInterface *cell = table ? table->Cell(row - grid.FixedRows(), displayCol) : nullptr) {
+    if (QAccessibleInterface *cell
+        = table ? table->Cell(row - grid.FixedRows(), displayCol) : nullptr) {
         QAccessible::State changed;
         changed.checked = true;
         QAccessibleStateChangeEvent event(cell, changed);

@@ -7,7 +7,7 @@
 // A list of header lines: a line's name is its text before the first ':'.
 class TExStringList : public TStringList {
 public:
-    TExStringList() : TStringList(':') {}
+    TExStringList() : TStringList(':') { }
 
     using TStringList::IndexOfName;
 

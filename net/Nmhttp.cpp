@@ -1,7 +1,7 @@
 #include "net/Nmhttp.h"
 
-#include "net/Nmuue.h"
 #include "net/Nmurl.h"
+#include "net/Nmuue.h"
 #include "platform/Collate.h"
 #include "platform/Exceptions.h"
 
@@ -16,13 +16,14 @@
 
 namespace {
 
-constexpr const char *RequestWords[] = {"GET ",  "OPTIONS ", "HEAD ",   "POST ", "PUT ",
-                                        "PATCH ", "COPY ",   "MOVE ",   "DELETE ", "LINK ",
-                                        "UNLINK ", "TRACE ", "WRAPPED "};
+constexpr const char *RequestWords[]
+    = { "GET ",  "OPTIONS ", "HEAD ", "POST ",   "PUT ",   "PATCH ",  "COPY ",
+        "MOVE ", "DELETE ",  "LINK ", "UNLINK ", "TRACE ", "WRAPPED " };
 
 bool SendsBody(CmdType cmd)
 {
-    return cmd == CmdPOST || cmd == CmdPUT || cmd == CmdPATCH || cmd == CmdTRACE || cmd == CmdWRAPPED;
+    return cmd == CmdPOST || cmd == CmdPUT || cmd == CmdPATCH || cmd == CmdTRACE
+        || cmd == CmdWRAPPED;
 }
 
 bool IsDigit(char c)
@@ -49,14 +50,16 @@ bool IsSchemeName(const std::string &s)
 {
     if (s.empty() || !IsAlpha(s[0]))
         return false;
-    return std::all_of(s.begin(), s.end(),
-                       [](char c) { return IsAlpha(c) || IsDigit(c) || c == '+' || c == '-' || c == '.'; });
+    return std::all_of(s.begin(), s.end(), [](char c) {
+        return IsAlpha(c) || IsDigit(c) || c == '+' || c == '-' || c == '.';
+    });
 }
 
 int PortNumber(const std::string &text, const std::string &url)
 {
     if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), IsDigit))
-        throw EConvertError("'" + text + "' is not a valid integer value (the port of " + url + ")");
+        throw EConvertError("'" + text + "' is not a valid integer value (the port of " + url
+                            + ")");
     const int port = std::stoi(text);
     if (port < 1 || port > 65535)
         throw EConvertError("Port " + text + " of " + url + " is out of range");
@@ -88,15 +91,15 @@ std::string WithoutLineEnd(std::string line)
 void CreateFile(QFile &file, QIODevice::OpenMode mode = QIODevice::WriteOnly)
 {
     if (!file.open(mode | QIODevice::Truncate))
-        throw EFCreateError("Cannot create file \"" + file.fileName().toStdString() +
-                            "\": " + file.errorString().toStdString());
+        throw EFCreateError("Cannot create file \"" + file.fileName().toStdString()
+                            + "\": " + file.errorString().toStdString());
 }
 
 void WriteFile(QFile &file, const char *data, qint64 size)
 {
     if (file.write(data, size) != size)
-        throw EInOutError("Cannot write file \"" + file.fileName().toStdString() +
-                          "\": " + file.errorString().toStdString());
+        throw EInOutError("Cannot write file \"" + file.fileName().toStdString()
+                          + "\": " + file.errorString().toStdString());
 }
 
 // A short, printable excerpt of bytes a peer sent, for an error message.
@@ -110,7 +113,9 @@ std::string Excerpt(const std::string &bytes)
 
 } // namespace
 
-TNMHTTP::TNMHTTP(QObject *owner) : TPowersock(owner) {}
+TNMHTTP::TNMHTTP(QObject *owner) : TPowersock(owner)
+{
+}
 
 void TNMHTTP::Request(CmdType cmd, const std::string &url)
 {
@@ -119,10 +124,22 @@ void TNMHTTP::Request(CmdType cmd, const std::string &url)
     HTTPConnect();
 }
 
-void TNMHTTP::Options(const std::string &url) { Request(CmdOPTIONS, url); }
-void TNMHTTP::Get(const std::string &url) { Request(CmdGET, url); }
-void TNMHTTP::Head(const std::string &url) { Request(CmdHEAD, url); }
-void TNMHTTP::Delete(const std::string &url) { Request(CmdDELETE, url); }
+void TNMHTTP::Options(const std::string &url)
+{
+    Request(CmdOPTIONS, url);
+}
+void TNMHTTP::Get(const std::string &url)
+{
+    Request(CmdGET, url);
+}
+void TNMHTTP::Head(const std::string &url)
+{
+    Request(CmdHEAD, url);
+}
+void TNMHTTP::Delete(const std::string &url)
+{
+    Request(CmdDELETE, url);
+}
 
 void TNMHTTP::Post(const std::string &url, const std::string &data)
 {
@@ -191,8 +208,8 @@ void TNMHTTP::HTTPConnect()
     const bool callersCookie = HeaderInfo.Cookie != m_carriedCookie;
     for (int pass = 1;; ++pass) {
         if (pass > MaxPasses)
-            throw ESockError("Too many redirects: gave up after " + std::to_string(MaxPasses) +
-                             " requests, the last one for " + CurrentURL);
+            throw ESockError("Too many redirects: gave up after " + std::to_string(MaxPasses)
+                             + " requests, the last one for " + CurrentURL);
         ParseURL();
         if (pass == 1) {
             m_originHost = Host;
@@ -256,7 +273,8 @@ bool TNMHTTP::AfterReply()
         if (handled)
             return false;
         if (CurrentURL.find('/') == std::string::npos)
-            CurrentURL = "http://" + Host + (Port == 80 ? "" : ":" + std::to_string(Port)) + "/" + CurrentURL;
+            CurrentURL = "http://" + Host + (Port == 80 ? "" : ":" + std::to_string(Port)) + "/"
+                + CurrentURL;
     }
     if (code == 401 && OnAuthenticationNeeded)
         OnAuthenticationNeeded(this);
@@ -298,7 +316,9 @@ void TNMHTTP::ParseURL()
             Port = scheme == "gopher" ? 70 : scheme == "ftp" ? 21 : 80;
     }
 
-    std::string host = hasDoubleSlash ? NthWord(url, '/', 3) : url[0] != '/' ? NthWord(url, '/', 1) : "";
+    std::string host = hasDoubleSlash ? NthWord(url, '/', 3)
+        : url[0] != '/'               ? NthWord(url, '/', 1)
+                                      : "";
     if (const size_t colon = host.find(':'); colon != std::string::npos) {
         Port = PortNumber(host.substr(colon + 1), url);
         host.resize(colon);
@@ -335,8 +355,10 @@ void TNMHTTP::AssembleHTTPHeader()
     if (SameOrigin(m_cookieHost, m_cookiePort))
         h.SetValue("Cookie", HeaderInfo.Cookie);
     h.SetValue("Referer", HeaderInfo.Referer);
-    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty() && SameOrigin(m_originHost, m_originPort))
-        h.SetValue("Authorization", "Basic " + Base64Encode(HeaderInfo.UserId + ":" + HeaderInfo.Password));
+    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty()
+        && SameOrigin(m_originHost, m_originPort))
+        h.SetValue("Authorization",
+                   "Basic " + Base64Encode(HeaderInfo.UserId + ":" + HeaderInfo.Password));
     h.Add("Content-type: application/x-www-form-urlencoded");
     if (CurrentCmd == CmdCOPY || CurrentCmd == CmdMOVE)
         h.Add("URI-header: " + DestinationURL);
@@ -352,9 +374,9 @@ void TNMHTTP::AssembleHTTPHeader()
     // would cut the request short.
     for (int i = 0; i < h.Count(); ++i)
         if (h[i].find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
-            throw Exception("Refused to send the request: " +
-                            (i == 0 ? std::string("its URL") : "the " + h.NameOf(i) + " value") +
-                            " contains a line break or a zero byte");
+            throw Exception("Refused to send the request: "
+                            + (i == 0 ? std::string("its URL") : "the " + h.NameOf(i) + " value")
+                            + " contains a line break or a zero byte");
 }
 
 int64_t TNMHTTP::RequestBodySize() const
@@ -387,15 +409,16 @@ void TNMHTTP::SendHTTP()
 
 std::string TNMHTTP::PeerName() const
 {
-    return Proxy.empty() ? Host + ":" + std::to_string(Port) : Proxy + ":" + std::to_string(ProxyPort);
+    return Proxy.empty() ? Host + ":" + std::to_string(Port)
+                         : Proxy + ":" + std::to_string(ProxyPort);
 }
 
 std::string TNMHTTP::ReadHeaderLine()
 {
     const std::string line = ReadLn();
     if (line.size() > MaxHeaderLine || (!line.empty() && line.back() != '\n'))
-        throw ESockError("The reply from " + PeerName() + " has a header line longer than " +
-                         std::to_string(MaxHeaderLine / 1024) + " KiB");
+        throw ESockError("The reply from " + PeerName() + " has a header line longer than "
+                         + std::to_string(MaxHeaderLine / 1024) + " KiB");
     return line;
 }
 
@@ -423,26 +446,29 @@ void TNMHTTP::RemoveHeader()
     if (AsciiLower(status.substr(0, 5)) != "http/")
         throw ESockError("Not an HTTP reply from " + PeerName() + ": \"" + Excerpt(status) + "\"");
     const std::string code = WithoutLineEnd(NthWord(status, ' ', 2));
-    const bool numeric = !code.empty() && code.size() <= 3 && std::all_of(code.begin(), code.end(), IsDigit);
+    const bool numeric
+        = !code.empty() && code.size() <= 3 && std::all_of(code.begin(), code.end(), IsDigit);
     ReplyCode = numeric ? std::stoi(code) : 0;
     keep(status);
 
     for (int lines = 0;;) {
         const std::string line = ReadHeaderLine();
         if (line.empty())
-            throw ESockError("Connection closed by " + PeerName() + " in the middle of the reply header");
+            throw ESockError("Connection closed by " + PeerName()
+                             + " in the middle of the reply header");
         keep(line);
         if (line == "\n" || line == "\r\n")
             return;
         if (++lines > MaxHeaderLines)
-            throw ESockError("The reply from " + PeerName() + " has more than " +
-                             std::to_string(MaxHeaderLines) + " header lines");
+            throw ESockError("The reply from " + PeerName() + " has more than "
+                             + std::to_string(MaxHeaderLines) + " header lines");
         const size_t colon = line.find(':');
         if (colon == std::string::npos)
             continue;
         const std::string name = AsciiLower(line.substr(0, colon));
         const size_t start = line.find_first_not_of(" \t", colon + 1);
-        const std::string value = WithoutLineEnd(start == std::string::npos ? "" : line.substr(start));
+        const std::string value
+            = WithoutLineEnd(start == std::string::npos ? "" : line.substr(start));
         if (name == "set-cookie") {
             ReceivedCookie = value;
         } else if (name == "location") {
@@ -459,12 +485,13 @@ void TNMHTTP::ReceiveBody()
 {
     ReceivedBytes = 0;
     int64_t expected = m_contentLength;
-    if (CurrentCmd == CmdHEAD || ReplyCode == 204 || ReplyCode == 304 || (ReplyCode >= 100 && ReplyCode < 200))
+    if (CurrentCmd == CmdHEAD || ReplyCode == 204 || ReplyCode == 304
+        || (ReplyCode >= 100 && ReplyCode < 200))
         expected = 0;
     const bool bounded = MaxBodySize >= 0;
     if (bounded && expected > MaxBodySize)
-        throw EBodyTooLong("The reply from " + PeerName() + " announces " + std::to_string(expected) +
-                           " bytes, more than the " + std::to_string(MaxBodySize) + " accepted");
+        throw EBodyTooLong("The reply from " + PeerName() + " announces " + std::to_string(expected)
+                           + " bytes, more than the " + std::to_string(MaxBodySize) + " accepted");
     // With a Content-Length the body ends there even if the peer (a proxy
     // asked to keep the connection) stays silent; without one, at its close,
     // or one byte past the bound.
@@ -475,8 +502,8 @@ void TNMHTTP::ReceiveBody()
         CaptureInto(
             [&](const char *data, int size) {
                 if (keep && BodyStream->write(data, size) != size)
-                    throw EInOutError("Cannot write the reply from " + PeerName() + ": " +
-                                      BodyStream->errorString().toStdString());
+                    throw EInOutError("Cannot write the reply from " + PeerName() + ": "
+                                      + BodyStream->errorString().toStdString());
             },
             limit, "Socket capture aborted");
     } else if (InputFileMode) {
@@ -492,9 +519,10 @@ void TNMHTTP::ReceiveBody()
                     "Socket capture aborted");
     }
     if (bounded && ReceivedBytes > MaxBodySize)
-        throw EBodyTooLong("The reply from " + PeerName() + " goes on past " + std::to_string(MaxBodySize) +
-                           " bytes, the most accepted");
+        throw EBodyTooLong("The reply from " + PeerName() + " goes on past "
+                           + std::to_string(MaxBodySize) + " bytes, the most accepted");
     if (expected > 0 && ReceivedBytes < expected)
-        throw ESockError("Connection closed by " + PeerName() + " after " + std::to_string(ReceivedBytes) +
-                         " of " + std::to_string(expected) + " bytes of the reply");
+        throw ESockError("Connection closed by " + PeerName() + " after "
+                         + std::to_string(ReceivedBytes) + " of " + std::to_string(expected)
+                         + " bytes of the reply");
 }

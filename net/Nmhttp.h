@@ -121,10 +121,10 @@ private:
     std::string PeerName() const;
     bool SameOrigin(const std::string &host, int port) const;
 
-    int64_t m_contentLength = -1;  // of the current reply; -1 when not given
+    int64_t m_contentLength = -1; // of the current reply; -1 when not given
     bool m_replyHasLocation = false;
     // Where the caller's credentials and the cookie in HeaderInfo may go.
     std::string m_originHost, m_cookieHost;
-    std::string m_carriedCookie;  // the cookie a redirect put into HeaderInfo
+    std::string m_carriedCookie; // the cookie a redirect put into HeaderInfo
     int m_originPort = 0, m_cookiePort = 0;
 };

@@ -2,7 +2,9 @@
 
 #include <exception>
 
-TNMURL::TNMURL(QObject *owner) : QObject(owner) {}
+TNMURL::TNMURL(QObject *owner) : QObject(owner)
+{
+}
 
 std::string TNMURL::Encode()
 {
@@ -22,7 +24,7 @@ std::string TNMURL::URLEncode(const std::string &text)
             else if (c == ' ')
                 out += '+';
             else
-                out += {'%', Hex[c >> 4], Hex[c & 15]};
+                out += { '%', Hex[c >> 4], Hex[c & 15] };
         }
         return out;
     } catch (const std::exception &error) {

@@ -9,8 +9,8 @@
 // other byte becomes %XX with upper-case hex digits.
 class TNMURL : public QObject {
 public:
-    using TOnErrorEvent =
-        std::function<void(QObject *sender, const std::string &operation, const std::string &errMsg)>;
+    using TOnErrorEvent = std::function<void(QObject *sender, const std::string &operation,
+                                             const std::string &errMsg)>;
 
     explicit TNMURL(QObject *owner = nullptr);
 

@@ -44,7 +44,9 @@ void WriteAll(QIODevice &stream, const std::string &bytes)
 
 } // namespace
 
-TNMUUProcessor::TNMUUProcessor(QObject *owner) : QObject(owner) {}
+TNMUUProcessor::TNMUUProcessor(QObject *owner) : QObject(owner)
+{
+}
 
 void TNMUUProcessor::CheckStreams() const
 {
@@ -60,8 +62,8 @@ std::string TNMUUProcessor::EncodeLine(const unsigned char *bytes, int count) co
         line += table[count];
     for (int i = 0; i < count; i += 3) {
         const int n = std::min(3, count - i);
-        const unsigned bits = unsigned(bytes[i]) << 16 | unsigned(n > 1 ? bytes[i + 1] : 0) << 8 |
-                              unsigned(n > 2 ? bytes[i + 2] : 0);
+        const unsigned bits = unsigned(bytes[i]) << 16 | unsigned(n > 1 ? bytes[i + 1] : 0) << 8
+            | unsigned(n > 2 ? bytes[i + 2] : 0);
         for (int k = 0; k < 4; ++k) {
             // base64 pads a short group with '='; uuencode carries the length up front.
             if (Method == uuMime && k > n)

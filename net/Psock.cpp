@@ -21,7 +21,7 @@ using namespace Winsock;
 namespace {
 
 // Components using the socket layer in this process.
-std::atomic<int> g_winsockUsers{0};
+std::atomic<int> g_winsockUsers { 0 };
 
 struct ErrorText {
     int code;
@@ -29,56 +29,56 @@ struct ErrorText {
 };
 
 const ErrorText kErrorTexts[] = {
-    {10004, "Interrupted system call"},
-    {10009, "Bad file number"},
-    {10013, "Permission denied"},
-    {10014, "Bad address"},
-    {10022, "Invalid argument"},
-    {10024, "Too many open files"},
-    {10035, "Operation would block"},
-    {10036, "Operation now in progress"},
-    {10037, "Operation already in progress"},
-    {10038, "Socket operation on non-socket"},
-    {10039, "Destination address required"},
-    {10040, "Message too long"},
-    {10041, "Wrong protocol type for socket"},
-    {10042, "Bad protocol option"},
-    {10043, "Protocol not supported"},
-    {10044, "Socket type not supported"},
-    {10045, "Operation not supported on socket"},
-    {10046, "Protocol family not supported"},
-    {10047, "Address family not supported by protocol family"},
-    {10048, "Address already in use"},
-    {10049, "Can't assign requested address"},
-    {10050, "Network is down"},
-    {10051, "Network is unreachable"},
-    {10052, "Network dropped connection or reset"},
-    {10053, "Software caused connection abort"},
-    {10054, "Connection reset by peer"},
-    {10055, "No buffer space available"},
-    {10056, "Socket is already connected"},
-    {10057, "Socket is not connected"},
-    {10058, "Can't send after socket shutdown"},
-    {10059, "Too many references, can't splice"},
-    {10060, "Connection timed out"},
-    {10061, "Connection refused"},
-    {10062, "Too many levels of symbolic links"},
-    {10063, "File name too long"},
-    {10064, "Host is down"},
-    {10065, "No route to Host"},
-    {10066, "Directory not empty"},
-    {10067, "Too many processes"},
-    {10068, "Too many users"},
-    {10069, "Disc quota exceeded"},
-    {10070, "Stale NFS file handle"},
-    {10071, "Too many levels of remote in path"},
-    {10091, "Network subsystem is unavailable"},
-    {10092, "Incompatible version of WINSOCK.DLL"},
-    {10093, "Successful WSAStartup not yet performed"},
-    {11001, "Host not found"},
-    {11002, "Non-Authoritative Host not found"},
-    {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
-    {11004, "Valid name, no data record of requested type"},
+    { 10004, "Interrupted system call" },
+    { 10009, "Bad file number" },
+    { 10013, "Permission denied" },
+    { 10014, "Bad address" },
+    { 10022, "Invalid argument" },
+    { 10024, "Too many open files" },
+    { 10035, "Operation would block" },
+    { 10036, "Operation now in progress" },
+    { 10037, "Operation already in progress" },
+    { 10038, "Socket operation on non-socket" },
+    { 10039, "Destination address required" },
+    { 10040, "Message too long" },
+    { 10041, "Wrong protocol type for socket" },
+    { 10042, "Bad protocol option" },
+    { 10043, "Protocol not supported" },
+    { 10044, "Socket type not supported" },
+    { 10045, "Operation not supported on socket" },
+    { 10046, "Protocol family not supported" },
+    { 10047, "Address family not supported by protocol family" },
+    { 10048, "Address already in use" },
+    { 10049, "Can't assign requested address" },
+    { 10050, "Network is down" },
+    { 10051, "Network is unreachable" },
+    { 10052, "Network dropped connection or reset" },
+    { 10053, "Software caused connection abort" },
+    { 10054, "Connection reset by peer" },
+    { 10055, "No buffer space available" },
+    { 10056, "Socket is already connected" },
+    { 10057, "Socket is not connected" },
+    { 10058, "Can't send after socket shutdown" },
+    { 10059, "Too many references, can't splice" },
+    { 10060, "Connection timed out" },
+    { 10061, "Connection refused" },
+    { 10062, "Too many levels of symbolic links" },
+    { 10063, "File name too long" },
+    { 10064, "Host is down" },
+    { 10065, "No route to Host" },
+    { 10066, "Directory not empty" },
+    { 10067, "Too many processes" },
+    { 10068, "Too many users" },
+    { 10069, "Disc quota exceeded" },
+    { 10070, "Stale NFS file handle" },
+    { 10071, "Too many levels of remote in path" },
+    { 10091, "Network subsystem is unavailable" },
+    { 10092, "Incompatible version of WINSOCK.DLL" },
+    { 10093, "Successful WSAStartup not yet performed" },
+    { 11001, "Host not found" },
+    { 11002, "Non-Authoritative Host not found" },
+    { 11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP" },
+    { 11004, "Valid name, no data record of requested type" },
 };
 
 constexpr int kBufferSize = 65536;
@@ -90,13 +90,11 @@ bool OnGuiThread()
 }
 
 // Runs `f` when the scope ends, also by an exception.
-template <typename F>
-struct Finally {
+template<typename F> struct Finally {
     F f;
     ~Finally() { f(); }
 };
-template <typename F>
-Finally(F) -> Finally<F>;
+template<typename F> Finally(F) -> Finally<F>;
 
 std::string VersionText(std::uint16_t version)
 {
@@ -106,7 +104,8 @@ std::string VersionText(std::uint16_t version)
 void WriteOrFail(QIODevice &device, const char *data, qint64 size, const std::string &name)
 {
     if (device.write(data, size) != size)
-        throw EInOutError("Cannot write to \"" + name + "\": " + device.errorString().toStdString());
+        throw EInOutError("Cannot write to \"" + name
+                          + "\": " + device.errorString().toStdString());
 }
 
 std::string DeviceName(const QIODevice &device)
@@ -166,7 +165,8 @@ void TThreadTimer::UpdateTimer()
 {
     if (QThread::currentThread() != thread()) {
         // Qt timers are only started and stopped on their own thread.
-        QMetaObject::invokeMethod(this, [this] { UpdateTimer(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { UpdateTimer(); }, Qt::QueuedConnection);
         return;
     }
     m_timer.stop();
@@ -209,7 +209,8 @@ TPowersock::TPowersock(QObject *AOwner) : QObject(AOwner)
 TPowersock::~TPowersock()
 {
     if (m_waits > 0)
-        qFatal("A socket component was deleted during one of its own waits, which then would use freed memory; "
+        qFatal("A socket component was deleted during one of its own waits, which then would use "
+               "freed memory; "
                "deleteLater is the way to delete it from a handler");
     m_destroying = true;
     StatusMessage(8, "Destroy");
@@ -241,15 +242,19 @@ void TPowersock::InitWinsock()
             WSAStartup(0x0101, &WinsockData);
             WinsockInfo->Add("Version= " + VersionText(WinsockData.wVersion));
             WinsockInfo->Add("High Version= " + VersionText(WinsockData.wHighVersion));
-            WinsockInfo->Add("Description= " + std::string(WinsockData.szDescription, strnlen(WinsockData.szDescription, 257)));
-            WinsockInfo->Add("System= " + std::string(WinsockData.szSystemStatus, strnlen(WinsockData.szSystemStatus, 129)));
+            WinsockInfo->Add(
+                "Description= "
+                + std::string(WinsockData.szDescription, strnlen(WinsockData.szDescription, 257)));
+            WinsockInfo->Add("System= "
+                             + std::string(WinsockData.szSystemStatus,
+                                           strnlen(WinsockData.szSystemStatus, 129)));
             WinsockInfo->Add("Max Sockets= " + std::to_string(WinsockData.iMaxSockets));
             WinsockInfo->Add("Max Udp pack size= " + std::to_string(WinsockData.iMaxUdpDg));
         }
         try {
             SocketHandle = NewSocket(IPPROTO_TCP);
             // Only this first socket resets its connection on close.
-            const WSLinger linger{1, 0};
+            const WSLinger linger { 1, 0 };
             Winsock::setsockopt(SocketHandle, WS_SOL_SOCKET, WS_SO_LINGER, &linger, sizeof linger);
             WSAAsyncSelect(SocketHandle, NotifyWindow, SocketEventMessage, SocketEventMask);
         } catch (...) {
@@ -266,7 +271,8 @@ SOCKET TPowersock::NewSocket(int Protocol)
 {
     const SOCKET s = Winsock::socket(AF_INET, SOCK_STREAM, Protocol);
     if (s == INVALID_SOCKET)
-        throw ERangeError("No socket could be made: " + SocketErrorStr(std::uint16_t(WSAGetLastError())));
+        throw ERangeError("No socket could be made: "
+                          + SocketErrorStr(std::uint16_t(WSAGetLastError())));
     if (s >= NoSocket) {
         closesocket(s);
         throw ERangeError("Socket handle " + std::to_string(s) + " does not fit 16 bits");
@@ -281,7 +287,10 @@ SOCKET TPowersock::NewSocket(int Protocol)
 // run when control is back in the event loop that posted them.
 class TDeletionHold : public QObject {
 public:
-    explicit TDeletionHold(TPowersock &Sock) : m_sock(Sock) { QCoreApplication::instance()->installEventFilter(this); }
+    explicit TDeletionHold(TPowersock &Sock) : m_sock(Sock)
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
     ~TDeletionHold() override
     {
         QCoreApplication::instance()->removeEventFilter(this);
@@ -317,7 +326,7 @@ private:
 bool TPowersock::WaitFor(const std::function<TPass()> &Pass)
 {
     ++m_waits;
-    Finally done{[this] { --m_waits; }};
+    Finally done { [this] { --m_waits; } };
     std::optional<TDeletionHold> hold;
     if (m_waits == 1 && OnGuiThread())
         hold.emplace(*this);
@@ -372,7 +381,8 @@ void TPowersock::ResolveRemoteHost()
     RemoteAddress.sin_addr.s_addr = 0;
     TimerOn();
     AsyncDone = false;
-    m_lookup = WSAAsyncGetHostByName(NotifyWindow, AsyncDoneMessage, IOBuffer, HostEntryBuffer.get(), 1024);
+    m_lookup = WSAAsyncGetHostByName(NotifyWindow, AsyncDoneMessage, IOBuffer,
+                                     HostEntryBuffer.get(), 1024);
     if (m_lookup == 0) {
         EventSucceeded = false;
         AsyncDone = true;
@@ -423,10 +433,12 @@ void TPowersock::Connect()
     RemoteAddress.sin_port = htons(std::uint16_t(Proxy.empty() ? Port : ProxyPort));
     AsyncDone = false;
     EventSucceeded = true;
-    if (Winsock::connect(SocketHandle, reinterpret_cast<const sockaddr *>(&RemoteAddress), 16) == SOCKET_ERROR)
+    if (Winsock::connect(SocketHandle, reinterpret_cast<const sockaddr *>(&RemoteAddress), 16)
+        == SOCKET_ERROR)
         ErrorManager(WSAEWOULDBLOCK);
     TimerOn();
-    WaitFor([this] { return Connected || TimedOut || !EventSucceeded ? TPass::Done : TPass::Nothing; });
+    WaitFor(
+        [this] { return Connected || TimedOut || !EventSucceeded ? TPass::Done : TPass::Nothing; });
     TimerOff();
     if (!TimedOut && !Canceled && EventSucceeded)
         return;
@@ -561,7 +573,7 @@ std::string TPowersock::GetLocalIP()
 
 std::string TPowersock::GetLocalAddress()
 {
-    sockaddr_in local{};
+    sockaddr_in local {};
     int length = sizeof local;
     if (Winsock::getsockname(SocketHandle, reinterpret_cast<sockaddr *>(&local), &length) != 0)
         ErrorManager(WSAEWOULDBLOCK);
@@ -577,7 +589,7 @@ std::string TPowersock::GetLocalAddress()
 
 std::string TPowersock::GetPortString()
 {
-    sockaddr_in local{};
+    sockaddr_in local {};
     int length = sizeof local;
     if (Winsock::getsockname(SocketHandle, reinterpret_cast<sockaddr *>(&local), &length) != 0)
         ErrorManager(WSAEWOULDBLOCK);
@@ -649,15 +661,15 @@ void TPowersock::Listen(bool UseCompletionMessage)
     StatusMessage(8, "Listening");
     if (Port < 0 || Port > 65535)
         throw ERangeError("Port " + std::to_string(Port) + " out of range");
-    RemoteAddress = sockaddr_in{};
+    RemoteAddress = sockaddr_in {};
     RemoteAddress.sin_family = AF_INET;
     RemoteAddress.sin_addr.s_addr = in_addr_t(Winsock::inet_addr("0.0.0.0"));
     RemoteAddress.sin_port = htons(std::uint16_t(Port));
     AsyncDone = false;
     if (Winsock::bind(SocketHandle, reinterpret_cast<const sockaddr *>(&RemoteAddress), 16) != 0)
         ErrorManager(WSAEWOULDBLOCK);
-    WSAAsyncSelect(SocketHandle, NotifyWindow, UseCompletionMessage ? AsyncDoneMessage : SocketEventMessage,
-                   FD_ACCEPT);
+    WSAAsyncSelect(SocketHandle, NotifyWindow,
+                   UseCompletionMessage ? AsyncDoneMessage : SocketEventMessage, FD_ACCEPT);
     if (Winsock::listen(SocketHandle, 1) != 0)
         ErrorManager(WSAEWOULDBLOCK);
 }
@@ -665,7 +677,7 @@ void TPowersock::Listen(bool UseCompletionMessage)
 SOCKET TPowersock::Accept()
 {
     StatusMessage(4, "Accepting");
-    sockaddr_in peer{};
+    sockaddr_in peer {};
     SOCKET s = INVALID_SOCKET;
     const bool done = WaitFor([&] {
         if (!AsyncDone)
@@ -693,7 +705,7 @@ SOCKET TPowersock::Accept()
     }
     // The listening socket may be the first one, which resets its
     // connection on close; an accepted one inherits that, and must not.
-    const WSLinger graceful{0, 0};
+    const WSLinger graceful { 0, 0 };
     Winsock::setsockopt(s, WS_SOL_SOCKET, WS_SO_LINGER, &graceful, sizeof graceful);
     WSAAsyncSelect(s, NotifyWindow, SocketEventMessage, SocketEventMask);
     RemoteAddress = peer;
@@ -712,7 +724,7 @@ void TPowersock::SendBuffer(const char *Buf, std::size_t Len)
 {
     StatusMessage(4, "Sending Buffer");
     TimerOn();
-    Finally off{[this] { TimerOff(); }};
+    Finally off { [this] { TimerOff(); } };
     if (!Canceled) {
         if (Len == 0)
             Len = std::strlen(Buf);
@@ -784,13 +796,15 @@ void TPowersock::SendFile(const std::string &FileName)
     StatusMessage(8, "SendFile");
     QFile file(QString::fromStdString(FileName));
     if (!file.open(QIODevice::ReadOnly))
-        throw EFOpenError("Cannot open file \"" + FileName + "\". " + file.errorString().toStdString());
+        throw EFOpenError("Cannot open file \"" + FileName + "\". "
+                          + file.errorString().toStdString());
     do {
         if (Canceled)
             break;
         const qint64 got = file.read(IOBuffer, kBufferSize);
         if (got < 0)
-            throw EInOutError("Cannot read file \"" + FileName + "\": " + file.errorString().toStdString());
+            throw EInOutError("Cannot read file \"" + FileName
+                              + "\": " + file.errorString().toStdString());
         SendChunk(IOBuffer, std::size_t(got));
     } while (file.pos() != file.size() && !Canceled);
     file.close();
@@ -809,7 +823,8 @@ void TPowersock::SendStream(QIODevice &Stream)
             const qint64 chunk = std::min<qint64>(Stream.size() - Stream.pos(), kBufferSize);
             const qint64 got = Stream.read(IOBuffer, chunk);
             if (got < 0)
-                throw EInOutError("Cannot read " + DeviceName(Stream) + ": " + Stream.errorString().toStdString());
+                throw EInOutError("Cannot read " + DeviceName(Stream) + ": "
+                                  + Stream.errorString().toStdString());
             if (!SendChunk(IOBuffer, std::size_t(got)))
                 return;
         } while (Stream.pos() != Stream.size() && !Canceled);
@@ -877,16 +892,17 @@ std::string TPowersock::ReadLn()
 {
     StatusMessage(8, "ReadLn");
     TimerOn();
-    Finally off{[this] { TimerOff(); }};
+    Finally off { [this] { TimerOff(); } };
     std::string line;
     std::size_t taken = 0; // bytes of the line moved into `line`
-    std::size_t end = 0;   // bytes to return: through the line feed, or a piece
+    std::size_t end = 0; // bytes to return: through the line feed, or a piece
     bool ended = false;
     // IOBuffer mirrors the line from its first byte. The buffer's last two
     // bytes stay pending until the buffer is full: they decide where a piece
     // of an overlong line ends.
     const bool done = WaitFor([&] {
-        const int n = Winsock::recv(SocketHandle, IOBuffer + taken, int(kBufferSize - taken), MSG_PEEK);
+        const int n
+            = Winsock::recv(SocketHandle, IOBuffer + taken, int(kBufferSize - taken), MSG_PEEK);
         if (n == 0) {
             ended = true; // the peer closed
             return TPass::Done;
@@ -937,7 +953,8 @@ std::string TPowersock::Transaction(const std::string &Command)
     if (!LastReply.empty()) {
         StatusMessage(1, LastReply);
         std::size_t digits = 0;
-        while (digits < 10 && digits < LastReply.size() && LastReply[digits] >= '0' && LastReply[digits] <= '9')
+        while (digits < 10 && digits < LastReply.size() && LastReply[digits] >= '0'
+               && LastReply[digits] <= '9')
             ++digits;
         if (digits > 0) {
             const long long value = std::stoll(LastReply.substr(0, digits));
@@ -971,11 +988,12 @@ void TPowersock::RaiseIfReset()
     ErrorManager(WSAEWOULDBLOCK);
 }
 
-void TPowersock::CaptureInto(const TSink &Sink, std::int64_t Limit, const char *AbortText, bool OnePass)
+void TPowersock::CaptureInto(const TSink &Sink, std::int64_t Limit, const char *AbortText,
+                             bool OnePass)
 {
     ReceivedBytes = 0;
     TimerOn();
-    Finally off{[this] { TimerOff(); }};
+    Finally off { [this] { TimerOff(); } };
     bool passed = false;
     const bool done = WaitFor([&] {
         if (ReceivedBytes == Limit || (OnePass && passed))
@@ -1006,7 +1024,8 @@ void TPowersock::CaptureFile(const std::string &FileName)
     ReceivedBytes = 0;
     QFile file(QString::fromStdString(FileName));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        throw EFCreateError("Cannot create file \"" + FileName + "\". " + file.errorString().toStdString());
+        throw EFCreateError("Cannot create file \"" + FileName + "\". "
+                            + file.errorString().toStdString());
     CaptureInto([&](const char *Data, int Size) { WriteOrFail(file, Data, Size, FileName); }, -1,
                 "Socket send aborted");
 }
@@ -1036,8 +1055,10 @@ void TPowersock::AppendFile(const std::string &FileName)
     bool done = false;
     {
         QFile file(QString::fromStdString(FileName));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly | QIODevice::Unbuffered))
-            throw EFOpenError("Cannot open file \"" + FileName + "\". " + file.errorString().toStdString());
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly
+                       | QIODevice::Unbuffered))
+            throw EFOpenError("Cannot open file \"" + FileName + "\". "
+                              + file.errorString().toStdString());
         done = WaitFor([&] {
             if (!Connected)
                 return TPass::Done;
@@ -1219,7 +1240,8 @@ void TNMGeneralServer::Serve()
 {
 }
 
-InstantiateServethread::InstantiateServethread(TNMGeneralServer *Server, SOCKET Socket) : m_server(Server)
+InstantiateServethread::InstantiateServethread(TNMGeneralServer *Server, SOCKET Socket)
+    : m_server(Server)
 {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     bool socketTaken = false;
@@ -1229,7 +1251,8 @@ InstantiateServethread::InstantiateServethread(TNMGeneralServer *Server, SOCKET 
         m_instance = qobject_cast<TNMGeneralServer *>(made);
         if (!m_instance) {
             delete made;
-            throw Exception(std::string("No connection instance of ") + Server->metaObject()->className());
+            throw Exception(std::string("No connection instance of ")
+                            + Server->metaObject()->className());
         }
         m_instance->Connected = true;
         m_instance->RemoteAddress = Server->RemoteAddress;

@@ -74,7 +74,8 @@ using TNotifyEvent = std::function<void(QObject *Sender)>;
 using THandlerEvent = std::function<void(bool &Handled)>;
 using TOnStatus = std::function<void(QObject *Sender, const std::string &Status)>;
 using TOnHostResolved = std::function<void(QObject *Sender)>;
-using TOnErrorEvent = std::function<void(QObject *Sender, std::uint16_t Errno, const std::string &Errmsg)>;
+using TOnErrorEvent
+    = std::function<void(QObject *Sender, std::uint16_t Errno, const std::string &Errmsg)>;
 
 // Window messages of the hidden notification window.
 inline constexpr unsigned SocketEventMessage = 1125;
@@ -101,9 +102,9 @@ public:
     void SetOnTimer(TNotifyEvent Value);
 
     // Atomic: a connection thread switches its instance's timer on and off.
-    std::atomic<unsigned> Interval{1000};
+    std::atomic<unsigned> Interval { 1000 };
     TNotifyEvent OnTimer;
-    std::atomic<bool> Enabled{true};
+    std::atomic<bool> Enabled { true };
 
 protected:
     // Fires OnTimer.
@@ -206,8 +207,8 @@ public:
     TNotifyEvent OnConnectionFailed;
     std::unique_ptr<TStringList> WinsockInfo;
     std::int64_t SentBytes = 0;
-    std::atomic<bool> Canceled{false};
-    std::atomic<bool> ShuttingDown{false};
+    std::atomic<bool> Canceled { false };
+    std::atomic<bool> ShuttingDown { false };
     std::int32_t LastErrorNo = 0;
     int TimeOut = 0;
     int ReportLevel = 0;
@@ -215,32 +216,32 @@ public:
     std::string Proxy;
     int ProxyPort = 0;
     TThreadTimer *Timer = nullptr;
-    std::atomic<bool> EventSucceeded{false};
-    std::atomic<bool> TimedOut{false};
+    std::atomic<bool> EventSucceeded { false };
+    std::atomic<bool> TimedOut { false };
     int Port = 0;
     std::int64_t TotalBytes = 0;
     std::int64_t ReceivedBytes = 0;
     TNotifyEvent OnPacketRecvd;
     TNotifyEvent OnPacketSent;
-    std::atomic<bool> AsyncDone{false};
-    Winsock::WSADATA WinsockData{};
-    sockaddr_in RemoteAddress{};
+    std::atomic<bool> AsyncDone { false };
+    Winsock::WSADATA WinsockData {};
+    sockaddr_in RemoteAddress {};
     std::string Host;
     std::unique_ptr<char[]> HostEntryBuffer;
     std::string LastReply;
     std::int16_t ReplyCode = 0;
-    std::atomic<Winsock::SOCKET> SocketHandle{NoSocket};
+    std::atomic<Winsock::SOCKET> SocketHandle { NoSocket };
     Winsock::HWND NotifyWindow = nullptr;
-    std::atomic<bool> Connected{false};
+    std::atomic<bool> Connected { false };
 
 protected:
     // What one pass of a wait found.
     enum class TPass {
-        Done,     // the wait is over
+        Done, // the wait is over
         Progress, // something moved: pump and go on at once
-        Nothing,  // nothing to read or no event yet: sleep until the next event
-        NoRoom,   // a send would block: sleep until the socket takes more
-        Partial,  // part of what is awaited is pending: nap, then go on
+        Nothing, // nothing to read or no event yet: sleep until the next event
+        NoRoom, // a send would block: sleep until the socket takes more
+        Partial, // part of what is awaited is pending: nap, then go on
     };
     // The one wait of the component: runs Pass, pumping the event loop
     // between passes, until Pass reports Done (true) or a cancel, a fired
@@ -260,7 +261,8 @@ protected:
     // or, with OnePass, after one pass. ReceivedBytes counts them. A reset
     // or any receive error but would-block raises ESockError through
     // ErrorManager; a cancel or time-out raises EAbortError with AbortText.
-    void CaptureInto(const TSink &Sink, std::int64_t Limit, const char *AbortText, bool OnePass = false);
+    void CaptureInto(const TSink &Sink, std::int64_t Limit, const char *AbortText,
+                     bool OnePass = false);
 
 private:
     QString GetHostText() const;
@@ -290,12 +292,11 @@ private:
     bool m_doomed = false;
     // The error word of this connection's close notification: a reset.
     // Atomic: a connection instance reads it on Serve's thread.
-    std::atomic<int> m_closeError{0};
+    std::atomic<int> m_closeError { 0 };
 };
 
 // A list shared between threads: lock it to walk it.
-template <typename T>
-class TThreadList {
+template<typename T> class TThreadList {
 public:
     std::vector<T> &LockList()
     {

@@ -36,8 +36,7 @@ void HandleException(std::exception_ptr error);
 // Wraps an event handler so that no exception unwinds through Qt: the
 // exception is shown by the application object instead. A handler may ignore
 // the signal's arguments, as a slot may.
-template <typename F>
-auto Guarded(F handler)
+template<typename F> auto Guarded(F handler)
 {
     return [handler = std::move(handler)](auto &&...args) {
         try {

@@ -39,9 +39,10 @@ std::string FolderOf(const std::string &path)
 
 std::string RandomHex()
 {
-    static std::mt19937_64 random{std::random_device{}()};
+    static std::mt19937_64 random { std::random_device {}() };
     char hex[kHexDigits + 1];
-    std::snprintf(hex, sizeof hex, "%012llx", static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+    std::snprintf(hex, sizeof hex, "%012llx",
+                  static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
     return hex;
 }
 
@@ -62,7 +63,8 @@ bool IsLowerHex(const std::string &text, size_t at)
 
 bool EndsWith(const std::string &text, const std::string &end)
 {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size()
+        && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // The file that writing `path` writes: symbolic links at its end followed,
@@ -71,7 +73,7 @@ std::string ThroughLinks(const std::string &path)
 {
     std::filesystem::path current = path;
     for (int i = 0; i < kMaxLinks; ++i) {
-        struct stat st {};
+        struct stat st { };
         if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
             return current.string();
         std::error_code error;
@@ -138,8 +140,8 @@ private:
 } // namespace
 
 struct TAtomicFile::State {
-    std::string path;      // as given
-    std::string target;    // the file replaced, links followed
+    std::string path; // as given
+    std::string target; // the file replaced, links followed
     std::string temporary;
     int folder = -1;
     int fd = -1;
@@ -150,7 +152,7 @@ struct TAtomicFile::State {
     ~State()
     {
         device.reset();
-        for (int f : {fd, lock, folder})
+        for (int f : { fd, lock, folder })
             if (f >= 0)
                 ::close(f);
     }
@@ -180,7 +182,7 @@ TAtomicFile::TAtomicFile(const std::string &path) : m_state(std::make_unique<Sta
     }
     ::flock(s.fd, LOCK_EX | LOCK_NB);
     s.lock = ::dup(s.fd);
-    struct stat old {};
+    struct stat old { };
     if (::stat(s.target.c_str(), &old) == 0) {
         if (::fchmod(s.fd, old.st_mode & 07777) != 0) {
             const int error = errno;
@@ -279,7 +281,7 @@ void TAtomicFile::Discard()
         ::unlink(s.temporary.c_str());
     s.temporary.clear();
     s.device.reset();
-    for (int *f : {&s.fd, &s.lock}) {
+    for (int *f : { &s.fd, &s.lock }) {
         if (*f >= 0)
             ::close(*f);
         *f = -1;
@@ -298,15 +300,17 @@ bool IsTemporaryFileName(const std::string &name)
 {
     const size_t prefix = sizeof kPrefix - 1, suffix = sizeof kSuffix - 1;
     if (name.size() == prefix + kHexDigits + suffix)
-        if (name.compare(0, prefix, kPrefix) == 0 && IsLowerHex(name, prefix) && EndsWith(name, kSuffix))
+        if (name.compare(0, prefix, kPrefix) == 0 && IsLowerHex(name, prefix)
+            && EndsWith(name, kSuffix))
             return true;
     // "<target>.<hex>.part" of the files those versions wrote
     const size_t legacy = 1 + kHexDigits + sizeof kLegacySuffix - 1;
-    if (name.size() <= legacy || !EndsWith(name, kLegacySuffix) || name[name.size() - legacy] != '.' ||
-        !IsLowerHex(name, name.size() - legacy + 1))
+    if (name.size() <= legacy || !EndsWith(name, kLegacySuffix) || name[name.size() - legacy] != '.'
+        || !IsLowerHex(name, name.size() - legacy + 1))
         return false;
     const std::string target = name.substr(0, name.size() - legacy);
-    return target == "version.bak" || (target.size() > 4 && (EndsWith(target, ".dat") || EndsWith(target, ".cdl")));
+    return target == "version.bak"
+        || (target.size() > 4 && (EndsWith(target, ".dat") || EndsWith(target, ".cdl")));
 }
 
 void RemoveTemporaryFiles(const std::string &folder)
@@ -320,10 +324,11 @@ void RemoveTemporaryFiles(const std::string &folder)
             continue;
         // A link or a folder of such a name isn't ours, nor is a file that a
         // save holds.
-        const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const int fd
+            = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             continue;
-        struct stat st {};
+        struct stat st { };
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
             ::unlinkat(dirFd, entry->d_name, 0);
         ::close(fd);

@@ -33,8 +33,8 @@ QLocale CollationLocale()
 QCollator &Collator(Qt::CaseSensitivity cs)
 {
     thread_local QCollator collators[2];
-    thread_local QLocale locales[2] = {QLocale(QLocale::C), QLocale(QLocale::C)};
-    thread_local bool made[2] = {false, false};
+    thread_local QLocale locales[2] = { QLocale(QLocale::C), QLocale(QLocale::C) };
+    thread_local bool made[2] = { false, false };
     const int i = cs == Qt::CaseSensitive ? 1 : 0;
     const QLocale current = CollationLocale();
     if (!made[i] || locales[i] != current) {
@@ -57,14 +57,14 @@ int Sign(int v)
 // compare as the sequences of their characters' ranks do, so they need no
 // collator, whose loading costs milliseconds at start-up.
 constexpr unsigned char kAsciiRank[128] = {
-    0,  0,  0,  0,  0,  0,  0,  0,  0,  1,  2,  3,  4,  5,  0,  0,  //
-    0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  //
+    0,  0,  0,  0,  0,  0,  0,  0,  0,  1,  2,  3,  4,  5,  0,  0, //
+    0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, //
     6,  12, 16, 28, 38, 29, 27, 15, 17, 18, 24, 32, 9,  8,  14, 25, //  !"#$%&'()*+,-./
     39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 11, 10, 33, 34, 35, 13, // 0-9 :;<=>?
     23, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63, // @A-O
-    64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 19, 26, 20, 31, 7,  // P-Z [\]^_
+    64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 19, 26, 20, 31, 7, // P-Z [\]^_
     30, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63, // `a-o
-    64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 21, 36, 22, 37, 0,  // p-z {|}~ DEL
+    64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 21, 36, 22, 37, 0, // p-z {|}~ DEL
 };
 
 unsigned char Rank(char c)
@@ -103,8 +103,7 @@ int CompareRanks(const std::string &a, const std::string &b)
     }
 }
 
-template <class Key, class MakeKey>
-void SortByKeys(std::vector<std::string> &texts, MakeKey makeKey)
+template<class Key, class MakeKey> void SortByKeys(std::vector<std::string> &texts, MakeKey makeKey)
 {
     std::vector<Key> keys;
     keys.reserve(texts.size());
@@ -112,7 +111,8 @@ void SortByKeys(std::vector<std::string> &texts, MakeKey makeKey)
         keys.push_back(makeKey(text));
     std::vector<size_t> order(texts.size());
     std::iota(order.begin(), order.end(), size_t(0));
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return keys[a].compare(keys[b]) < 0; });
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return keys[a].compare(keys[b]) < 0; });
     std::vector<std::string> sorted;
     sorted.reserve(texts.size());
     for (size_t i : order)
@@ -152,8 +152,9 @@ void AnsiSortTexts(std::vector<std::string> &texts)
     if (std::all_of(texts.begin(), texts.end(), IsAscii) && CollatesAsEnglish())
         SortByKeys<std::string>(texts, RankKey);
     else
-        SortByKeys<QCollatorSortKey>(
-            texts, [](const std::string &text) { return Collator(Qt::CaseInsensitive).sortKey(Shown(text)); });
+        SortByKeys<QCollatorSortKey>(texts, [](const std::string &text) {
+            return Collator(Qt::CaseInsensitive).sortKey(Shown(text));
+        });
 }
 
 int AnsiCompareStr(const std::string &a, const std::string &b)

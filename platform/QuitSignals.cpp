@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr std::array<int, 3> kQuitSignals = {SIGTERM, SIGINT, SIGHUP};
+constexpr std::array<int, 3> kQuitSignals = { SIGTERM, SIGINT, SIGHUP };
 
 // The write end of the newest object's pipe: all the handler touches.
 volatile std::sig_atomic_t g_writeEnd = -1;
@@ -34,7 +34,7 @@ extern "C" void OnSignal(int signal)
 
 void InstallHandlers()
 {
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -27,7 +27,7 @@ public:
 private:
     void Receive();
 
-    int m_pipe[2] = {-1, -1};
+    int m_pipe[2] = { -1, -1 };
     int m_previousWriteEnd = -1;
     QSocketNotifier *m_notifier = nullptr;
 };

@@ -40,7 +40,7 @@ struct BlockHeader {
 
 BlockHeader HeaderOf(const char *block)
 {
-    BlockHeader h{0, 0};
+    BlockHeader h { 0, 0 };
     if (block)
         std::memcpy(&h, block, sizeof h);
     return h;
@@ -90,7 +90,7 @@ uint32_t TBlockArena::NewChunk(size_t size)
         m_freeIds.push_back(uint32_t(m_chunks.size() - 1));
     }
     const uint32_t id = m_freeIds.back();
-    m_chunks[id] = Chunk{static_cast<char *>(::Allocate(size)), size, 0, 0};
+    m_chunks[id] = Chunk { static_cast<char *>(::Allocate(size)), size, 0, 0 };
     m_freeIds.pop_back();
     Poison(m_chunks[id].memory, size);
     return id;
@@ -165,8 +165,8 @@ void TCellStore::FreeRow(Row &row)
 void TCellStore::CheckIndex(int col, int row)
 {
     if (col < 0 || row < 0 || col >= kMaxCols || row >= kMaxRows)
-        throw ERangeError("Grid index out of range (column " + std::to_string(col) + ", row " +
-                          std::to_string(row) + ")");
+        throw ERangeError("Grid index out of range (column " + std::to_string(col) + ", row "
+                          + std::to_string(row) + ")");
 }
 
 uint32_t TCellStore::End(const char *block)
@@ -194,7 +194,7 @@ std::string_view TCellStore::TextOf(const char *block, uint32_t col)
     const uint32_t begin = i == 0 ? 0 : OffsetAt(block, wide, i - 1);
     const uint32_t end = OffsetAt(block, wide, i);
     const char *bytes = block + sizeof(BlockHeader) + count * (wide ? 4 : 2);
-    return {bytes + begin, end - begin};
+    return { bytes + begin, end - begin };
 }
 
 char *TCellStore::Pack(const Texts &texts)
@@ -218,7 +218,7 @@ char *TCellStore::Pack(const Texts &texts)
     const bool wide = total > 0xFFFF;
     const size_t offsetSize = wide ? 4 : 2;
     char *block = m_arena.Allocate(sizeof(BlockHeader) + count * offsetSize + total);
-    const BlockHeader h{uint16_t(lead), uint16_t(count | (wide ? kWide : 0))};
+    const BlockHeader h { uint16_t(lead), uint16_t(count | (wide ? kWide : 0)) };
     std::memcpy(block, &h, sizeof h);
     char *offsets = block + sizeof(BlockHeader);
     char *bytes = offsets + count * offsetSize;
@@ -329,7 +329,7 @@ void TCellStore::ClearTexts(int row, int col1, int col2)
 std::vector<TCellStore::ObjEntry> TCellStore::Entries(const Row &row)
 {
     if (row.objectCount == 1)
-        return {{row.singleCol, static_cast<TObject *>(row.objects)}};
+        return { { row.singleCol, static_cast<TObject *>(row.objects) } };
     const auto *entries = static_cast<const ObjEntry *>(row.objects);
     return std::vector<ObjEntry>(entries, entries + row.objectCount);
 }
@@ -384,14 +384,15 @@ void TCellStore::SetObject(int col, int row, TObject *object)
         return;
     }
     std::vector<ObjEntry> entries = Entries(r);
-    auto it = std::find_if(entries.begin(), entries.end(), [col](const ObjEntry &e) { return e.col >= col; });
+    auto it = std::find_if(entries.begin(), entries.end(),
+                           [col](const ObjEntry &e) { return e.col >= col; });
     if (it != entries.end() && it->col == col) {
         if (object)
             it->object = object;
         else
             entries.erase(it);
     } else if (object) {
-        entries.insert(it, {col, object});
+        entries.insert(it, { col, object });
     }
     SetEntries(r, entries);
 }
@@ -405,13 +406,15 @@ std::vector<int> TCellStore::ObjectCols(int row) const
     return cols;
 }
 
-void TCellStore::ReleaseObjects(int row, int col1, int col2, const std::function<bool(TObject *)> &release)
+void TCellStore::ReleaseObjects(int row, int col1, int col2,
+                                const std::function<bool(TObject *)> &release)
 {
     if (row < 0 || size_t(row) >= m_rows.size() || m_rows[size_t(row)].objectCount == 0)
         return;
     Row &r = m_rows[size_t(row)];
     if (r.objectCount == 1) {
-        if (r.singleCol >= col1 && r.singleCol <= col2 && release(static_cast<TObject *>(r.objects))) {
+        if (r.singleCol >= col1 && r.singleCol <= col2
+            && release(static_cast<TObject *>(r.objects))) {
             r.objects = nullptr;
             r.objectCount = 0;
         }
@@ -447,14 +450,15 @@ void TCellStore::MoveCols(int rows, int dst, int src, int len, const Release &re
             std::vector<ObjEntry> moved;
             for (const ObjEntry &e : Entries(r)) {
                 if (e.col >= src && e.col < src + len)
-                    moved.push_back({e.col - src + dst, e.object});
+                    moved.push_back({ e.col - src + dst, e.object });
                 else if (!(e.col >= dst && e.col < dst + len))
                     kept.push_back(e);
                 else
                     release(e.object);
             }
             kept.insert(kept.end(), moved.begin(), moved.end());
-            std::sort(kept.begin(), kept.end(), [](const ObjEntry &a, const ObjEntry &b) { return a.col < b.col; });
+            std::sort(kept.begin(), kept.end(),
+                      [](const ObjEntry &a, const ObjEntry &b) { return a.col < b.col; });
             SetEntries(r, kept);
         }
     }
@@ -472,13 +476,14 @@ void TCellStore::InsertEmptyCols(int rows, int col, int count, int limit, const 
         const BlockHeader h = HeaderOf(r.texts);
         if (r.texts && col <= h.lead && End(r.texts) + uint32_t(count) <= uint32_t(limit)) {
             // Every stored text shifts as a whole: only the lead grows.
-            const BlockHeader shifted{uint16_t(h.lead + count), h.count};
+            const BlockHeader shifted { uint16_t(h.lead + count), h.count };
             std::memcpy(r.texts, &shifted, sizeof shifted);
         } else if (r.texts) {
             const char *old = r.texts;
             Texts &texts = Unpack(r, size_t(limit));
             for (int c = limit - 1; c >= col; --c)
-                texts[size_t(c)] = c >= col + count ? TextOf(old, uint32_t(c - count)) : std::string_view();
+                texts[size_t(c)]
+                    = c >= col + count ? TextOf(old, uint32_t(c - count)) : std::string_view();
             Repack(r, texts);
         }
         if (r.objectCount) {
@@ -492,7 +497,8 @@ void TCellStore::InsertEmptyCols(int rows, int col, int count, int limit, const 
                 }
                 entries.push_back(e);
             }
-            std::sort(entries.begin(), entries.end(), [](const ObjEntry &a, const ObjEntry &b) { return a.col < b.col; });
+            std::sort(entries.begin(), entries.end(),
+                      [](const ObjEntry &a, const ObjEntry &b) { return a.col < b.col; });
             SetEntries(r, entries);
         }
     }
@@ -745,7 +751,8 @@ void TStringGrid::SetCols(int col, const TCellList &list)
     for (int r = 0; r < m_rowCount; ++r) {
         const bool has = size_t(r) < list.Texts.size();
         m_store.SetText(col, r, has ? list.Texts[size_t(r)] : std::string());
-        m_store.SetObject(col, r, size_t(r) < list.Objects.size() ? list.Objects[size_t(r)] : nullptr);
+        m_store.SetObject(col, r,
+                          size_t(r) < list.Objects.size() ? list.Objects[size_t(r)] : nullptr);
     }
     Repaint();
 }
@@ -763,8 +770,10 @@ TCellList TStringGrid::Rows(int row) const
 void TStringGrid::SetRows(int row, const TCellList &list)
 {
     for (int c = 0; c < m_colCount; ++c) {
-        m_store.SetText(c, row, size_t(c) < list.Texts.size() ? list.Texts[size_t(c)] : std::string());
-        m_store.SetObject(c, row, size_t(c) < list.Objects.size() ? list.Objects[size_t(c)] : nullptr);
+        m_store.SetText(c, row,
+                        size_t(c) < list.Texts.size() ? list.Texts[size_t(c)] : std::string());
+        m_store.SetObject(c, row,
+                          size_t(c) < list.Objects.size() ? list.Objects[size_t(c)] : nullptr);
     }
     InvalidateRow(row);
 }
@@ -787,8 +796,8 @@ void TStringGrid::FocusCell(int col, int row)
 void TStringGrid::MoveCurrent(int col, int row, bool scroll)
 {
     if (col < 0 || col >= m_colCount || row < 0 || row >= m_rowCount)
-        throw ERangeError("Grid index out of range (column " + std::to_string(col) + ", row " +
-                          std::to_string(row) + ")");
+        throw ERangeError("Grid index out of range (column " + std::to_string(col) + ", row "
+                          + std::to_string(row) + ")");
     const bool moved = col != m_col || row != m_row;
     m_col = col;
     m_row = row;
@@ -806,8 +815,7 @@ namespace {
 // The first scrollable index that shows `index` whole when the scrollable
 // part is `room` long, `first` moved as little as possible. An index wider
 // than the room goes first.
-template <typename Size>
-int ScrolledTo(int first, int index, int room, int line, Size size)
+template<typename Size> int ScrolledTo(int first, int index, int room, int line, Size size)
 {
     if (index <= first)
         return index;
@@ -822,7 +830,7 @@ int ScrolledTo(int first, int index, int room, int line, Size size)
 
 // The fixed indices, then the scrolled ones from `first` as far as `room`
 // reaches: the rest of a long list costs nothing.
-template <typename Size>
+template<typename Size>
 std::vector<int> InView(int fixed, int first, int count, int room, int line, Size size)
 {
     std::vector<int> shown;
@@ -848,13 +856,15 @@ void TStringGrid::ScrollIntoView(int col, int row)
         int room = ClientHeight();
         for (int r = 0; r < m_fixedRows; ++r)
             room -= RowHeights(r) + m_gridLineWidth;
-        m_topRow = ScrolledTo(m_topRow, row, room, m_gridLineWidth, [this](int r) { return RowHeights(r); });
+        m_topRow = ScrolledTo(m_topRow, row, room, m_gridLineWidth,
+                              [this](int r) { return RowHeights(r); });
     }
     if (col >= m_fixedCols) {
         int room = ClientWidth();
         for (int c = 0; c < m_fixedCols; ++c)
             room -= ColWidths(c) + m_gridLineWidth;
-        m_leftCol = ScrolledTo(m_leftCol, col, room, m_gridLineWidth, [this](int c) { return ColWidths(c); });
+        m_leftCol = ScrolledTo(m_leftCol, col, room, m_gridLineWidth,
+                               [this](int c) { return ColWidths(c); });
     }
 }
 
@@ -862,10 +872,13 @@ void TStringGrid::ResetView()
 {
     m_topRow = m_fixedRows;
     m_leftCol = m_fixedCols;
-    MoveCurrent(std::min(m_fixedCols, m_colCount - 1), std::min(m_fixedRows, m_rowCount - 1), false);
+    MoveCurrent(std::min(m_fixedCols, m_colCount - 1), std::min(m_fixedRows, m_rowCount - 1),
+                false);
 }
 
-void TStringGrid::CurrentCellChanged() {}
+void TStringGrid::CurrentCellChanged()
+{
+}
 
 void TStringGrid::SetTopRow(int row)
 {
@@ -1047,12 +1060,14 @@ QPoint TStringGrid::MouseCoord(int x, int y) const
         return -1;
     };
     if (x < 0 || y < 0)
-        return {-1, -1};
-    const int col = find(x, m_fixedCols, m_leftCol, m_colCount, [this](int c) { return ColWidths(c); });
-    const int row = find(y, m_fixedRows, m_topRow, m_rowCount, [this](int r) { return RowHeights(r); });
+        return { -1, -1 };
+    const int col
+        = find(x, m_fixedCols, m_leftCol, m_colCount, [this](int c) { return ColWidths(c); });
+    const int row
+        = find(y, m_fixedRows, m_topRow, m_rowCount, [this](int r) { return RowHeights(r); });
     if (col < 0 || row < 0)
-        return {-1, -1};
-    return {col, row};
+        return { -1, -1 };
+    return { col, row };
 }
 
 int TStringGrid::SizingColAt(int x, int y) const
@@ -1099,7 +1114,8 @@ void TStringGrid::InvalidateRow(int row)
         return;
     const QRect rect = CellRect(m_fixedCols < m_colCount ? m_fixedCols : 0, row);
     if (!rect.isEmpty() || row < m_fixedRows)
-        viewport()->update(QRect(0, std::max(rect.top(), 0), ClientWidth(), RowHeights(row) + m_gridLineWidth));
+        viewport()->update(
+            QRect(0, std::max(rect.top(), 0), ClientWidth(), RowHeights(row) + m_gridLineWidth));
 }
 
 void TStringGrid::InvalidateGrid()
@@ -1107,7 +1123,8 @@ void TStringGrid::InvalidateGrid()
     Repaint();
 }
 
-void TStringGrid::DrawCell(QPainter &painter, int col, int row, const QRect &rect, TGridDrawState state)
+void TStringGrid::DrawCell(QPainter &painter, int col, int row, const QRect &rect,
+                           TGridDrawState state)
 {
     QColor background = palette().color(QPalette::Base);
     QColor text = palette().color(QPalette::Text);
@@ -1124,7 +1141,8 @@ void TStringGrid::DrawCell(QPainter &painter, int col, int row, const QRect &rec
                      ToDisplay(std::string(m_store.Text(col, row))));
 }
 
-void TStringGrid::DrawGridLines(QPainter &painter, int col, int row, const QRect &rect, bool fixed) const
+void TStringGrid::DrawGridLines(QPainter &painter, int col, int row, const QRect &rect,
+                                bool fixed) const
 {
     Q_UNUSED(col);
     Q_UNUSED(row);
@@ -1132,19 +1150,23 @@ void TStringGrid::DrawGridLines(QPainter &painter, int col, int row, const QRect
         return;
     const QColor color = fixed ? palette().color(QPalette::Dark) : QColor(192, 192, 192);
     if (m_options & (fixed ? goFixedVertLine : goVertLine))
-        painter.fillRect(QRect(rect.right() + 1, rect.top(), m_gridLineWidth, rect.height() + m_gridLineWidth), color);
+        painter.fillRect(
+            QRect(rect.right() + 1, rect.top(), m_gridLineWidth, rect.height() + m_gridLineWidth),
+            color);
     if (m_options & (fixed ? goFixedHorzLine : goHorzLine))
-        painter.fillRect(QRect(rect.left(), rect.bottom() + 1, rect.width() + m_gridLineWidth, m_gridLineWidth), color);
+        painter.fillRect(
+            QRect(rect.left(), rect.bottom() + 1, rect.width() + m_gridLineWidth, m_gridLineWidth),
+            color);
 }
 
 void TStringGrid::paintEvent(QPaintEvent *)
 {
     QPainter painter(viewport());
     painter.fillRect(viewport()->rect(), palette().color(QPalette::Window));
-    const std::vector<int> cols = InView(m_fixedCols, m_leftCol, m_colCount, ClientWidth(), m_gridLineWidth,
-                                         [this](int c) { return ColWidths(c); });
-    const std::vector<int> rows = InView(m_fixedRows, m_topRow, m_rowCount, ClientHeight(), m_gridLineWidth,
-                                         [this](int r) { return RowHeights(r); });
+    const std::vector<int> cols = InView(m_fixedCols, m_leftCol, m_colCount, ClientWidth(),
+                                         m_gridLineWidth, [this](int c) { return ColWidths(c); });
+    const std::vector<int> rows = InView(m_fixedRows, m_topRow, m_rowCount, ClientHeight(),
+                                         m_gridLineWidth, [this](int r) { return RowHeights(r); });
     int y = 0;
     for (int r : rows) {
         int x = 0;
@@ -1189,13 +1211,21 @@ void TStringGrid::resizeEvent(QResizeEvent *event)
     Resized();
 }
 
-void TStringGrid::Resized() {}
+void TStringGrid::Resized()
+{
+}
 
-void TStringGrid::ColWidthsChanged() {}
+void TStringGrid::ColWidthsChanged()
+{
+}
 
-void TStringGrid::RowHeightsChanged() {}
+void TStringGrid::RowHeightsChanged()
+{
+}
 
-void TStringGrid::SizeChanged(int, int) {}
+void TStringGrid::SizeChanged(int, int)
+{
+}
 
 void TStringGrid::mousePressEvent(QMouseEvent *event)
 {
@@ -1263,7 +1293,9 @@ void TStringGrid::MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int x, 
     m_sizingCol = -1;
 }
 
-void TStringGrid::DblClick(int, int) {}
+void TStringGrid::DblClick(int, int)
+{
+}
 
 void TStringGrid::keyPressEvent(QKeyEvent *event)
 {
@@ -1290,22 +1322,48 @@ void TStringGrid::KeyDown(int &key, Qt::KeyboardModifiers shift)
     const bool ctrl = shift & Qt::ControlModifier;
     int col = m_col, row = m_row;
     switch (key) {
-    case Qt::Key_Up: --row; break;
-    case Qt::Key_Down: ++row; break;
-    case Qt::Key_Left: --col; break;
-    case Qt::Key_Right: ++col; break;
-    case Qt::Key_PageUp: row -= page; break;
-    case Qt::Key_PageDown: row += page; break;
-    case Qt::Key_Home: if (ctrl) row = m_fixedRows; else col = m_fixedCols; break;
-    case Qt::Key_End: if (ctrl) row = m_rowCount - 1; else col = m_colCount - 1; break;
-    default: return;
+    case Qt::Key_Up:
+        --row;
+        break;
+    case Qt::Key_Down:
+        ++row;
+        break;
+    case Qt::Key_Left:
+        --col;
+        break;
+    case Qt::Key_Right:
+        ++col;
+        break;
+    case Qt::Key_PageUp:
+        row -= page;
+        break;
+    case Qt::Key_PageDown:
+        row += page;
+        break;
+    case Qt::Key_Home:
+        if (ctrl)
+            row = m_fixedRows;
+        else
+            col = m_fixedCols;
+        break;
+    case Qt::Key_End:
+        if (ctrl)
+            row = m_rowCount - 1;
+        else
+            col = m_colCount - 1;
+        break;
+    default:
+        return;
     }
     col = std::clamp(col, m_fixedCols, m_colCount - 1);
     row = std::clamp(row, m_fixedRows, m_rowCount - 1);
     MoveCurrent(col, row);
 }
 
-void TStringGrid::KeyPress(char &) {}
+void TStringGrid::KeyPress(char &)
+{
+}
 
-void TStringGrid::KeyUp(int &, Qt::KeyboardModifiers) {}
-
+void TStringGrid::KeyUp(int &, Qt::KeyboardModifiers)
+{
+}

@@ -272,9 +272,13 @@ protected:
     TCellStore &Store() { return m_store; }
     const TCellStore &Store() const { return m_store; }
 
-    virtual void DrawCell(QPainter &painter, int col, int row, const QRect &rect, TGridDrawState state);
+    virtual void DrawCell(QPainter &painter, int col, int row, const QRect &rect,
+                          TGridDrawState state);
     void DrawGridLines(QPainter &painter, int col, int row, const QRect &rect, bool fixed) const;
-    virtual bool IsFixedCell(int col, int row) const { return col < m_fixedCols || row < m_fixedRows; }
+    virtual bool IsFixedCell(int col, int row) const
+    {
+        return col < m_fixedCols || row < m_fixedRows;
+    }
     QRect CellRectAnywhere(int col, int row) const;
 
     // The framework's notifications; derived grids extend them.
@@ -332,7 +336,8 @@ private:
     int m_gridLineWidth = 1;
     std::vector<int> m_colWidths;
     std::vector<int> m_rowHeights;
-    TGridOptions m_options = TGridOptions(goFixedVertLine | goFixedHorzLine | goVertLine | goHorzLine | goRangeSelect);
+    TGridOptions m_options
+        = TGridOptions(goFixedVertLine | goFixedHorzLine | goVertLine | goHorzLine | goRangeSelect);
     QColor m_fixedColor;
     bool m_ctl3D = true;
     int m_col = 1;

@@ -39,7 +39,7 @@ public:
 
 protected:
     // Header lists name their lines with ":" instead of "=".
-    explicit TStringList(char nameSeparator) : m_separator(nameSeparator) {}
+    explicit TStringList(char nameSeparator) : m_separator(nameSeparator) { }
     void CheckIndex(int index, int limit) const;
 
 private:

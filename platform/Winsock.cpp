@@ -47,8 +47,7 @@ bool OnMainThread()
 }
 
 // Runs `f` on the GUI thread from the event loop.
-template <typename F>
-void Queue(F f)
+template<typename F> void Queue(F f)
 {
     if (auto *app = QCoreApplication::instance())
         QMetaObject::invokeMethod(app, std::move(f), Qt::QueuedConnection);
@@ -65,10 +64,10 @@ struct Registration {
     unsigned msg = 0;
     long mask = 0;
     State state = Idle;
-    bool readArmed = true;   // FD_READ may be posted
+    bool readArmed = true; // FD_READ may be posted
     bool acceptArmed = true; // FD_ACCEPT may be posted
-    bool closeSeen = false;  // FD_CLOSE posted (or the connection failed)
-    bool wantWrite = false;  // a send would block: wake the loop when it can go on
+    bool closeSeen = false; // FD_CLOSE posted (or the connection failed)
+    bool wantWrite = false; // a send would block: wake the loop when it can go on
     std::unique_ptr<QSocketNotifier> readNotifier;
     std::unique_ptr<QSocketNotifier> writeNotifier;
 };
@@ -117,19 +116,21 @@ void OnWritable(int fd);
 // Brings the notifiers in line with the flags. GUI thread, lock held.
 void UpdateNotifiers(Registration &reg)
 {
-    const bool wantRead = (reg.state == Registration::Connected && !reg.closeSeen && reg.readArmed) ||
-                          (reg.state == Registration::Listening && reg.acceptArmed);
-    const bool wantWrite = reg.state == Registration::Connecting ||
-                           (reg.state == Registration::Connected && reg.wantWrite && !reg.closeSeen);
+    const bool wantRead = (reg.state == Registration::Connected && !reg.closeSeen && reg.readArmed)
+        || (reg.state == Registration::Listening && reg.acceptArmed);
+    const bool wantWrite = reg.state == Registration::Connecting
+        || (reg.state == Registration::Connected && reg.wantWrite && !reg.closeSeen);
     if (wantRead && !reg.readNotifier) {
         reg.readNotifier = std::make_unique<QSocketNotifier>(reg.fd, QSocketNotifier::Read);
         const int fd = reg.fd;
-        QObject::connect(reg.readNotifier.get(), &QSocketNotifier::activated, [fd] { OnReadable(fd); });
+        QObject::connect(reg.readNotifier.get(), &QSocketNotifier::activated,
+                         [fd] { OnReadable(fd); });
     }
     if (wantWrite && !reg.writeNotifier) {
         reg.writeNotifier = std::make_unique<QSocketNotifier>(reg.fd, QSocketNotifier::Write);
         const int fd = reg.fd;
-        QObject::connect(reg.writeNotifier.get(), &QSocketNotifier::activated, [fd] { OnWritable(fd); });
+        QObject::connect(reg.writeNotifier.get(), &QSocketNotifier::activated,
+                         [fd] { OnWritable(fd); });
     }
     if (reg.readNotifier)
         reg.readNotifier->setEnabled(wantRead);
@@ -264,7 +265,7 @@ int LookupError(int eai)
 // The IPv4 addresses of a name, or a Winsock error.
 int Resolve(const std::string &name, std::vector<in_addr> &addresses)
 {
-    addrinfo hints{};
+    addrinfo hints {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *list = nullptr;
@@ -280,7 +281,8 @@ int Resolve(const std::string &name, std::vector<in_addr> &addresses)
 // Lays a hostent out in `buf`: the record, the address pointers, the
 // addresses and the name. Returns the bytes used, or 0 when even one
 // address does not fit.
-int LayOutHostEntry(const std::string &name, const std::vector<in_addr> &addresses, char *buf, int buflen)
+int LayOutHostEntry(const std::string &name, const std::vector<in_addr> &addresses, char *buf,
+                    int buflen)
 {
     const std::size_t fixed = sizeof(hostent) + sizeof(char *); // record + empty alias list
     const std::size_t perAddress = sizeof(char *) + sizeof(in_addr);
@@ -340,7 +342,7 @@ void TMessageWindow::SendMessage(unsigned msg, std::uintptr_t wParam, std::intpt
 {
     if (!WndProc)
         return;
-    TMessage message{msg, wParam, lParam, 0};
+    TMessage message { msg, wParam, lParam, 0 };
     try {
         WndProc(message);
     } catch (...) {
@@ -458,7 +460,7 @@ int WSAStartup(std::uint16_t versionRequested, WSADATA *data)
     data->wHighVersion = 0x0101;
     std::strcpy(data->szDescription, "TIRMO sockets over POSIX");
     std::strcpy(data->szSystemStatus, "Running");
-    rlimit files{};
+    rlimit files {};
     ::getrlimit(RLIMIT_NOFILE, &files);
     data->iMaxSockets = std::uint16_t(std::min<rlim_t>(files.rlim_cur, 0xFFFF));
     data->iMaxUdpDg = 65467;
@@ -498,7 +500,7 @@ int setsockopt(SOCKET s, int level, int optname, const void *optval, int optlen)
         return Fail(WSAEFAULT);
     WSLinger ws;
     std::memcpy(&ws, optval, sizeof ws);
-    const linger native{ws.l_onoff ? 1 : 0, ws.l_linger};
+    const linger native { ws.l_onoff ? 1 : 0, ws.l_linger };
     if (::setsockopt(int(s), SOL_SOCKET, SO_LINGER, &native, sizeof native) != 0)
         return FailErrno();
     return 0;
@@ -587,9 +589,10 @@ int send(SOCKET s, const char *buf, int len, int flags)
         }
     } else if (err == EPIPE) {
         // Linux answers EPIPE also on a socket that never connected.
-        sockaddr_in peer{};
+        sockaddr_in peer {};
         socklen_t plen = sizeof peer;
-        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &plen) != 0 && errno == ENOTCONN) {
+        if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &plen) != 0
+            && errno == ENOTCONN) {
             std::lock_guard lock(Sockets().mutex);
             Registration *reg = Find(fd);
             if (!reg || reg->state != Registration::Connected)
@@ -668,7 +671,7 @@ int getsockname(SOCKET s, sockaddr *name, int *namelen)
 
 bool WaitForSocket(SOCKET s, bool forWrite, int timeoutMs)
 {
-    pollfd p{int(s), short(forWrite ? POLLOUT : POLLIN), 0};
+    pollfd p { int(s), short(forWrite ? POLLOUT : POLLIN), 0 };
     int rc;
     do
         rc = ::poll(&p, 1, timeoutMs);
@@ -678,7 +681,7 @@ bool WaitForSocket(SOCKET s, bool forWrite, int timeoutMs)
 
 bool PeerHasClosed(SOCKET s)
 {
-    pollfd p{int(s), POLLRDHUP, 0};
+    pollfd p { int(s), POLLRDHUP, 0 };
     return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP)) != 0;
 }
 
@@ -700,7 +703,7 @@ int WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events)
         slot->fd = fd;
         int listening = 0;
         socklen_t len = sizeof listening;
-        sockaddr_in peer{};
+        sockaddr_in peer {};
         socklen_t plen = sizeof peer;
         if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) == 0 && listening)
             slot->state = Registration::Listening;
@@ -782,8 +785,8 @@ hostent *gethostbyname(const char *name)
         return nullptr;
     }
     const std::string text(name);
-    storage.assign(sizeof(hostent) + 3 * sizeof(char *) + addresses.size() * (sizeof(char *) + sizeof(in_addr)) +
-                       text.size() + 1,
+    storage.assign(sizeof(hostent) + 3 * sizeof(char *)
+                       + addresses.size() * (sizeof(char *) + sizeof(in_addr)) + text.size() + 1,
                    0);
     LayOutHostEntry(text, addresses, storage.data(), int(storage.size()));
     return reinterpret_cast<hostent *>(storage.data());

@@ -89,8 +89,14 @@ constexpr std::intptr_t WSAMAKESELECTREPLY(int event, int error)
 {
     return std::intptr_t((std::uint32_t(error & 0xFFFF) << 16) | std::uint32_t(event & 0xFFFF));
 }
-constexpr int WSAGETSELECTEVENT(std::intptr_t lParam) { return int(lParam & 0xFFFF); }
-constexpr int WSAGETSELECTERROR(std::intptr_t lParam) { return int((lParam >> 16) & 0xFFFF); }
+constexpr int WSAGETSELECTEVENT(std::intptr_t lParam)
+{
+    return int(lParam & 0xFFFF);
+}
+constexpr int WSAGETSELECTERROR(std::intptr_t lParam)
+{
+    return int((lParam >> 16) & 0xFFFF);
+}
 
 // A window message as the hidden window's procedure receives it.
 struct TMessage {
@@ -104,7 +110,7 @@ struct TMessage {
 // window's thread. Without a WndProc messages are dropped.
 class TMessageWindow : public QObject {
 public:
-    explicit TMessageWindow(QObject *parent = nullptr) : QObject(parent) {}
+    explicit TMessageWindow(QObject *parent = nullptr) : QObject(parent) { }
     std::function<void(TMessage &)> WndProc;
 
     // Calls WndProc at once; the caller must be on the window's thread.

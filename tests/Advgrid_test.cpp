@@ -4,8 +4,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <QFontMetrics>
-#include <QTest>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,10 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_form.Window()));
     }
 
-    std::string Path(const std::string &name) const { return m_dir.filePath(QString::fromStdString(name)).toStdString(); }
+    std::string Path(const std::string &name) const
+    {
+        return m_dir.filePath(QString::fromStdString(name)).toStdString();
+    }
 
     std::string Write(const std::string &name, const std::string &bytes)
     {
@@ -66,13 +69,12 @@ protected:
     TAdvColumnGrid *grid = &m_form.GameList();
 };
 
-const char kGames[] =
-    "Game Name\tCountry\tGID\r\n"
-    "Zelda\tUS\tG1\r\n"
-    "Alpha\tJP\tG2\r\n"
-    "1942\tEU\tG3\r\n"
-    "zeta\tUS\tG4\r\n"
-    "Beta\tJP\tG5\r\n";
+const char kGames[] = "Game Name\tCountry\tGID\r\n"
+                      "Zelda\tUS\tG1\r\n"
+                      "Alpha\tJP\tG2\r\n"
+                      "1942\tEU\tG3\r\n"
+                      "zeta\tUS\tG4\r\n"
+                      "Beta\tJP\tG5\r\n";
 
 } // namespace
 
@@ -132,7 +134,9 @@ TEST_F(GameGrid, EmptyFileAndCtrlZ)
     grid->LoadFromCSV(Write("empty.csv", ""));
     EXPECT_EQ(grid->RowCount(), 1);
     EXPECT_EQ(grid->FixedRows(), 0);
-    grid->LoadFromCSV(Write("z.csv", "a\r\nb\x1a" "c\r\nd\r\n"));
+    grid->LoadFromCSV(Write("z.csv",
+                            "a\r\nb\x1a"
+                            "c\r\nd\r\n"));
     EXPECT_EQ(grid->RowCount(), 2);
     EXPECT_EQ(grid->Cells(0, 1), "b");
 }
@@ -184,7 +188,7 @@ TEST_F(GameGrid, FixedCellsOutsideFilesInsertAndProgress)
     EXPECT_EQ(grid->Cells(0, 0), "head");
     EXPECT_EQ(grid->Cells(0, 1), "a");
     EXPECT_EQ(grid->RowCount(), 4);
-    EXPECT_EQ(progress, (std::vector<short>{33, 67, 100}));
+    EXPECT_EQ(progress, (std::vector<short> { 33, 67, 100 }));
     grid->InsertFromCSV(Write("more.csv", "d\r\ne\r\n"));
     EXPECT_EQ(grid->RowCount(), 6);
     EXPECT_EQ(grid->Cells(0, 4), "d");
@@ -230,7 +234,7 @@ TEST_F(GameGrid, RemapBetweenDisplayAndRealColumns)
 TEST_F(GameGrid, HidingOutsideTheColumnsDoesNothing)
 {
     grid->SetColCount(3);
-    for (int c : {-1, 3, 256, 1000})
+    for (int c : { -1, 3, 256, 1000 })
         grid->HideColumn(c);
     EXPECT_EQ(grid->ColCount(), 3);
     EXPECT_EQ(grid->NumHiddenColumns(), 0);
@@ -337,13 +341,15 @@ TEST_F(GameGrid, MouseClicksToggleAnywhereInTheCellAndReportInOrder)
     LoadGameList(kGames);
     std::vector<std::string> events;
     grid->OnCheckBoxClick = [&](QObject *, int c, int r, bool s) {
-        events.push_back("click " + std::to_string(c) + "," + std::to_string(r) + "," + std::to_string(s));
+        events.push_back("click " + std::to_string(c) + "," + std::to_string(r) + ","
+                         + std::to_string(s));
     };
     grid->OnCheckBoxMouseUp = [&](QObject *, int c, int r, bool s) {
-        events.push_back("up " + std::to_string(c) + "," + std::to_string(r) + "," + std::to_string(s));
+        events.push_back("up " + std::to_string(c) + "," + std::to_string(r) + ","
+                         + std::to_string(s));
     };
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(0, 2, grid->ColWidths(0) - 3));
-    EXPECT_EQ(events, (std::vector<std::string>{"click 0,2,1", "up 0,2,1"}));
+    EXPECT_EQ(events, (std::vector<std::string> { "click 0,2,1", "up 0,2,1" }));
     bool state = false;
     grid->GetCheckBoxState(0, 2, state);
     EXPECT_TRUE(state);
@@ -354,7 +360,7 @@ TEST_F(GameGrid, MouseClicksToggleAnywhereInTheCellAndReportInOrder)
     // A cell of a column without a settings item is not editable.
     grid->AddCheckBox(1, 3, false, false);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(1, 3));
-    EXPECT_EQ(events, (std::vector<std::string>{"up 1,3,0"}));
+    EXPECT_EQ(events, (std::vector<std::string> { "up 1,3,0" }));
 }
 
 TEST_F(GameGrid, SpaceBarTogglesTheCurrentCell)
@@ -370,7 +376,7 @@ TEST_F(GameGrid, SpaceBarTogglesTheCurrentCell)
     EXPECT_TRUE(state);
     grid->FocusCell(1, 4); // no box here
     QTest::keyClick(grid, Qt::Key_Space);
-    EXPECT_EQ(clicks, (std::vector<std::pair<int, bool>>{{4, true}}));
+    EXPECT_EQ(clicks, (std::vector<std::pair<int, bool>> { { 4, true } }));
 }
 
 TEST_F(GameGrid, ReadOnlyColumnBlocksTheUserButNotTheProgram)
@@ -388,7 +394,7 @@ TEST_F(GameGrid, ReadOnlyColumnBlocksTheUserButNotTheProgram)
     grid->GetCheckBoxState(0, 1, state);
     EXPECT_FALSE(state);
     EXPECT_EQ(clicks, 0);
-    EXPECT_EQ(ups, std::vector<bool>{false});
+    EXPECT_EQ(ups, std::vector<bool> { false });
     EXPECT_TRUE(grid->SetCheckBoxState(0, 1, true));
     grid->GetCheckBoxState(0, 1, state);
     EXPECT_TRUE(state);
@@ -410,7 +416,8 @@ int Widest(const TAdvColumnGrid &grid, int col, const QFont &font, const QFont &
     int widest = 0;
     for (int r = 0; r < grid.RowCount(); ++r) {
         const QFontMetrics metrics(r == 0 ? fixedFont : font);
-        widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(grid.Cells(col, r))));
+        widest = std::max(widest,
+                          metrics.horizontalAdvance(QString::fromStdString(grid.Cells(col, r))));
     }
     return widest;
 }
@@ -424,10 +431,12 @@ TEST_F(GameGrid, WidthsAfterLoadFollowContentAndStretchTheLastColumn)
     const int have = std::max(QFontMetrics(grid->FixedFont()).horizontalAdvance("Have"), 15) + 14;
     EXPECT_EQ(grid->ColWidths(0), have);
     EXPECT_EQ(grid->ColWidths(1), Widest(*grid, 1, font, grid->FixedFont()) + 14);
-    EXPECT_EQ(grid->ColWidths(0) + 1 + grid->ColWidths(1) + 1 + grid->ColWidths(2) + 1, grid->ClientWidth());
+    EXPECT_EQ(grid->ColWidths(0) + 1 + grid->ColWidths(1) + 1 + grid->ColWidths(2) + 1,
+              grid->ClientWidth());
 
     // Wider than the window: the last column keeps content + 14.
-    LoadGameList("Game Name\tCountry\tGID\r\n" + std::string(120, 'W') + "\tUnited States\tG1\r\nA\tB\tG2\r\nC\tD\tG3\r\n");
+    LoadGameList("Game Name\tCountry\tGID\r\n" + std::string(120, 'W')
+                 + "\tUnited States\tG1\r\nA\tB\tG2\r\nC\tD\tG3\r\n");
     EXPECT_GT(grid->ColWidths(1), grid->ClientWidth());
     EXPECT_EQ(grid->ColWidths(2), Widest(*grid, 2, font, grid->FixedFont()) + 14);
 
@@ -535,11 +544,11 @@ TEST_F(GameGrid, HeaderClicksSortAscendingThenDescending)
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(2, 0));
     EXPECT_EQ(grid->SortColumn(), 2);
     EXPECT_EQ(grid->SortDirection(), TAdvStringGrid::sdAscending);
-    EXPECT_EQ(Column(*grid, 2), (std::vector<std::string>{"EU", "JP", "JP", "US", "US"}));
+    EXPECT_EQ(Column(*grid, 2), (std::vector<std::string> { "EU", "JP", "JP", "US", "US" }));
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(2, 0));
     EXPECT_EQ(grid->SortDirection(), TAdvStringGrid::sdDescending);
-    EXPECT_EQ(Column(*grid, 2), (std::vector<std::string>{"US", "US", "JP", "JP", "EU"}));
-    EXPECT_EQ(sorted, (std::vector<int>{2, 2}));
+    EXPECT_EQ(Column(*grid, 2), (std::vector<std::string> { "US", "US", "JP", "JP", "EU" }));
+    EXPECT_EQ(sorted, (std::vector<int> { 2, 2 }));
     EXPECT_GT(LastSortCounts(*grid).compares, 0);
     EXPECT_EQ(grid->RowCount(), 6); // the scratch rows are gone
 }
@@ -553,12 +562,14 @@ TEST_F(GameGrid, ClickOnTheInitialSortColumnSortsDescending)
     // so with "1942" among the names the order holds no promise.
     std::vector<std::string> names = Column(*grid, 1);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"1942", "Alpha", "Beta", "Zelda", "zeta"}));
+    EXPECT_EQ(names, (std::vector<std::string> { "1942", "Alpha", "Beta", "Zelda", "zeta" }));
     // Text alone sorts by character codes.
-    LoadGameList("Game Name\tCountry\tGID\r\nZelda\tUS\tG1\r\nAlpha\tJP\tG2\r\nzeta\tUS\tG4\r\nBeta\tJP\tG5\r\n");
+    LoadGameList(
+        "Game "
+        "Name\tCountry\tGID\r\nZelda\tUS\tG1\r\nAlpha\tJP\tG2\r\nzeta\tUS\tG4\r\nBeta\tJP\tG5\r\n");
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(1, 0));
     EXPECT_EQ(grid->SortDirection(), TAdvStringGrid::sdAscending);
-    EXPECT_EQ(Column(*grid, 1), (std::vector<std::string>{"Alpha", "Beta", "Zelda", "zeta"}));
+    EXPECT_EQ(Column(*grid, 1), (std::vector<std::string> { "Alpha", "Beta", "Zelda", "zeta" }));
 }
 
 TEST_F(GameGrid, ClicksThatDoNotSort)
@@ -568,7 +579,8 @@ TEST_F(GameGrid, ClicksThatDoNotSort)
     grid->OnClickSort = [&](QObject *, int) { ++sorts; };
     const QRect country = grid->CellRect(2, 0);
     // Released in the sizing zone, just inside the left border.
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPoint(country.left() + 2, country.center().y()));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      QPoint(country.left() + 2, country.center().y()));
     // Pressed on a data row, released on the header.
     QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, Inside(2, 3));
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, Inside(2, 0));
@@ -596,9 +608,9 @@ TEST_F(GameGrid, RowsKeepTheirCheckBoxStatesAndHiddenKeys)
     unsigned seed = 7;
     auto next = [&] { return seed = seed * 1103515245u + 12345u; };
     for (int i = 0; i < 400; ++i) {
-        const char *countries[] = {"US", "JP", "EU"};
-        bytes += std::string(1, char('A' + (next() >> 8) % 26)) + std::to_string((next() >> 8) % 50) + "\t" +
-                 countries[(next() >> 8) % 3] + "\tG" + std::to_string(i) + "\r\n";
+        const char *countries[] = { "US", "JP", "EU" };
+        bytes += std::string(1, char('A' + (next() >> 8) % 26)) + std::to_string((next() >> 8) % 50)
+            + "\t" + countries[(next() >> 8) % 3] + "\tG" + std::to_string(i) + "\r\n";
     }
     LoadGameList(bytes);
     for (int r = 1; r < grid->RowCount(); r += 3)
@@ -613,7 +625,7 @@ TEST_F(GameGrid, RowsKeepTheirCheckBoxStatesAndHiddenKeys)
         return set;
     };
     const auto before = pairs();
-    for (int col : {1, 1, 2, 0}) {
+    for (int col : { 1, 1, 2, 0 }) {
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(col, 0));
         EXPECT_EQ(pairs(), before) << "after sorting column " << col;
     }
@@ -627,16 +639,18 @@ TEST_F(GameGrid, ACheckBoxColumnSortsTickedFirstThenByNameKeepingTiesInOrder)
     LoadGameList("Game Name\tCountry\tGID\r\n"
                  "Myst\tUS\tG1\r\nAlpha\tJP\tG2\r\nMyst\tJP\tG3\r\nBeta\tEU\tG4\r\n"
                  "Alpha\tEU\tG5\r\nmyst\tUS\tG6\r\nBeta\tUS\tG7\r\n");
-    for (int r : {1, 3, 4, 6})
+    for (int r : { 1, 3, 4, 6 })
         grid->SetCheckBoxState(0, r, true);
     const int gid = grid->ColCount();
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(0, 0));
     EXPECT_EQ(grid->SortColumn(), 0);
-    EXPECT_EQ(Column(*grid, gid), (std::vector<std::string>{"G4", "G1", "G3", "G6", "G2", "G5", "G7"}));
+    EXPECT_EQ(Column(*grid, gid),
+              (std::vector<std::string> { "G4", "G1", "G3", "G6", "G2", "G5", "G7" }));
     // Missing first; within each group still by name, ties in their order.
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, Inside(0, 0));
     EXPECT_EQ(grid->SortDirection(), TAdvStringGrid::sdDescending);
-    EXPECT_EQ(Column(*grid, gid), (std::vector<std::string>{"G2", "G5", "G7", "G4", "G1", "G3", "G6"}));
+    EXPECT_EQ(Column(*grid, gid),
+              (std::vector<std::string> { "G2", "G5", "G7", "G4", "G1", "G3", "G6" }));
     for (int r = 1; r <= 3; ++r) {
         bool state = true;
         EXPECT_TRUE(grid->GetCheckBoxState(0, r, state) && !state) << r;
@@ -655,7 +669,8 @@ TEST_F(GameGrid, CheckBoxesSurviveScatteredClearsBesideAnotherGrid)
         other.AddCheckBox(0, r, r % 2 == 0, false);
     std::string bytes = "Game Name\tCountry\tGID\r\n";
     for (int i = 0; i < 20000; ++i)
-        bytes += "Game " + std::to_string((i * 7919) % 20000) + "\tUS\tG" + std::to_string(i) + "\r\n";
+        bytes += "Game " + std::to_string((i * 7919) % 20000) + "\tUS\tG" + std::to_string(i)
+            + "\r\n";
     for (int round = 0; round < 2; ++round) {
         LoadGameList(bytes);
         for (int r = 1; r < grid->RowCount(); ++r) {
@@ -689,16 +704,31 @@ TEST_F(GameGrid, TextsSortAsTheirBytesWhereverTheyDiffer)
 {
     const std::string head(32, 'K');
     const std::vector<std::string> names = {
-        head + "q", head + "b", head + "z", head, head + "a", head + "m", head + "a", head.substr(0, 31), head.substr(0, 8) + "\xe9t\xe9",
-        head.substr(0, 8) + "et", head.substr(0, 16) + "Z" + head, head.substr(0, 16) + "Z", "Q", "Q",
-        "\xc3\x89t\xc3\xa9", "Ete", "K",
+        head + "q",
+        head + "b",
+        head + "z",
+        head,
+        head + "a",
+        head + "m",
+        head + "a",
+        head.substr(0, 31),
+        head.substr(0, 8) + "\xe9t\xe9",
+        head.substr(0, 8) + "et",
+        head.substr(0, 16) + "Z" + head,
+        head.substr(0, 16) + "Z",
+        "Q",
+        "Q",
+        "\xc3\x89t\xc3\xa9",
+        "Ete",
+        "K",
     };
     std::string bytes = "Game Name\tCountry\tGID\r\n";
     for (size_t i = 0; i < names.size(); ++i)
-        bytes += names[i] + "\t" + "C" + std::to_string(names.size() - i) + "\tG" + std::to_string(i) + "\r\n";
+        bytes += names[i] + "\t" + "C" + std::to_string(names.size() - i) + "\tG"
+            + std::to_string(i) + "\r\n";
     std::vector<std::string> ascending = names;
     std::sort(ascending.begin(), ascending.end()); // unsigned bytes, a prefix first
-    for (bool full : {false, true}) {
+    for (bool full : { false, true }) {
         SCOPED_TRACE(full ? "ties go on to the country" : "by the name alone");
         LoadGameList(bytes);
         grid->SetSortFull(full);
@@ -725,13 +755,16 @@ TEST(SortDetection, KindOfACellText)
         const char *text;
         TTextKind kind;
     } cases[] = {
-        {"1942", TTextKind::Number},      {"", TTextKind::Number},          {"-5", TTextKind::Number},
-        {"12-34", TTextKind::Number},     {"--5", TTextKind::Text},         {"1-2-3", TTextKind::Text},
-        {"12,345", TTextKind::Number},    {"123,456.75", TTextKind::Number}, {"1,234", TTextKind::Text},
-        {",123", TTextKind::Text},        {"12,34", TTextKind::Number},       {"1.2.3", TTextKind::Text},
-        {"3.5", TTextKind::Number},       {"12/05/1999", TTextKind::Date},  {"1/2", TTextKind::Date},
-        {"123/4", TTextKind::Text},       {"5/", TTextKind::Text},          {"a/1", TTextKind::Text},
-        {"Zelda", TTextKind::Text},       {"1942 Deluxe", TTextKind::Text},
+        { "1942", TTextKind::Number },   { "", TTextKind::Number },
+        { "-5", TTextKind::Number },     { "12-34", TTextKind::Number },
+        { "--5", TTextKind::Text },      { "1-2-3", TTextKind::Text },
+        { "12,345", TTextKind::Number }, { "123,456.75", TTextKind::Number },
+        { "1,234", TTextKind::Text },    { ",123", TTextKind::Text },
+        { "12,34", TTextKind::Number },  { "1.2.3", TTextKind::Text },
+        { "3.5", TTextKind::Number },    { "12/05/1999", TTextKind::Date },
+        { "1/2", TTextKind::Date },      { "123/4", TTextKind::Text },
+        { "5/", TTextKind::Text },       { "a/1", TTextKind::Text },
+        { "Zelda", TTextKind::Text },    { "1942 Deluxe", TTextKind::Text },
     };
     for (const auto &c : cases)
         EXPECT_EQ(DetectTextKind(c.text, ',', '.'), c.kind) << c.text;
@@ -749,14 +782,15 @@ TEST_F(GameGrid, CompareByStyle)
         return grid->Compare(col, 1, 2);
     };
     EXPECT_EQ(cells(1, "10", "9"), 1);
-    EXPECT_EQ(cells(1, "", "5"), -1);     // an empty cell counts as 0
+    EXPECT_EQ(cells(1, "", "5"), -1); // an empty cell counts as 0
     EXPECT_EQ(cells(1, "5", "Zelda"), 0); // a text partner makes it equal
     EXPECT_EQ(cells(1, "Zelda", "5"), 1); // text first: by character codes
     EXPECT_EQ(cells(1, "abc", "ABC"), 1);
     EXPECT_EQ(cells(1, "ab", "abc"), -1);
     EXPECT_EQ(cells(1, "1/2/2000", "12/1/1999"), 1);
     TAdvStringGrid::TSortStyle style = TAdvStringGrid::ssAlphaNoCase;
-    grid->OnGetFormat = [&](QObject *, int, TAdvStringGrid::TSortStyle &s, std::string &, std::string &) { s = style; };
+    grid->OnGetFormat = [&](QObject *, int, TAdvStringGrid::TSortStyle &s, std::string &,
+                            std::string &) { s = style; };
     EXPECT_EQ(cells(1, "abc", "ABC"), 0);
     style = TAdvStringGrid::ssAnsiAlphaNoCase;
     EXPECT_EQ(cells(1, "apple", "Banana"), -1);

@@ -34,20 +34,20 @@ TEST(CSVSplit, EveryRuleOfTheTable)
         const char *line;
         const char *fields;
     } cases[] = {
-        {"a,b,", "[a][b]"},
-        {"a,,b", "[a][][b]"},
-        {"", ""},
-        {"x,Qa,bQ,y", "[x][a,b][y]"},
-        {"QabQcd,e", "[ab][e]"},
-        {"x,Qa,bQcd", "[x][a,b][cd]"},
-        {"Qabc,def", "[][def]"},
-        {"aQQb,cQQd", "[aQQb][cQd]"},
-        {"x,abQ", "[x][ab]"},
-        {"QaQQbQ", "[aQb]"},
-        {"QaQQQQbQ", "[aQb]"},
-        {"x,Q", "[x][]"},
+        { "a,b,", "[a][b]" },
+        { "a,,b", "[a][][b]" },
+        { "", "" },
+        { "x,Qa,bQ,y", "[x][a,b][y]" },
+        { "QabQcd,e", "[ab][e]" },
+        { "x,Qa,bQcd", "[x][a,b][cd]" },
+        { "Qabc,def", "[][def]" },
+        { "aQQb,cQQd", "[aQQb][cQd]" },
+        { "x,abQ", "[x][ab]" },
+        { "QaQQbQ", "[aQb]" },
+        { "QaQQQQbQ", "[aQb]" },
+        { "x,Q", "[x][]" },
         // A quoted field with a doubled quote before its closing quote.
-        {"QaQQbQ,c", "[aQb][c]"},
+        { "QaQQbQ,c", "[aQb][c]" },
     };
     for (const auto &c : cases)
         EXPECT_EQ(Split(c.line), c.fields) << "line: " << c.line;
@@ -96,14 +96,16 @@ TEST(CSVLineReader, CrEndsLinesLoneLfDoesNotCtrlZEndsFile)
         std::string bytes;
         std::vector<std::string> lines;
     } cases[] = {
-        {"a\r\nb\r\n", {"a", "b"}},
-        {"a\r\nb", {"a", "b"}},
-        {"a\nb\n", {"a\nb\n"}},
-        {"a\rb", {"a", "b"}},
-        {"\r\n\r\n", {"", ""}},
-        {"a\r\nb\x1a" "c\r\nd\r\n", {"a", "b"}},
-        {"a\r\n\x1a", {"a"}},
-        {"", {}},
+        { "a\r\nb\r\n", { "a", "b" } },
+        { "a\r\nb", { "a", "b" } },
+        { "a\nb\n", { "a\nb\n" } },
+        { "a\rb", { "a", "b" } },
+        { "\r\n\r\n", { "", "" } },
+        { "a\r\nb\x1a"
+          "c\r\nd\r\n",
+          { "a", "b" } },
+        { "a\r\n\x1a", { "a" } },
+        { "", {} },
     };
     for (const auto &c : cases) {
         std::FILE *file = std::tmpfile();

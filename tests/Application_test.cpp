@@ -18,9 +18,9 @@ TEST(Application, ExceptionInHandlerShownAndWindowGoesOn)
     QPushButton button("Go");
     int clicks = 0;
     QObject::connect(&button, &QPushButton::clicked, Guarded([&] {
-                         ++clicks;
-                         throw Exception("Something broke");
-                     }));
+        ++clicks;
+        throw Exception("Something broke");
+    }));
     button.show();
     ShownMessageBoxes().clear();
     QTest::mouseClick(&button, Qt::LeftButton);

@@ -29,7 +29,7 @@ std::set<std::string> FilesIn(const std::string &folder)
 
 mode_t ModeOf(const std::string &path)
 {
-    struct stat st {};
+    struct stat st { };
     EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
     return st.st_mode & 07777;
 }
@@ -71,15 +71,15 @@ protected:
 
 TEST_F(AtomicFile, ReplacesWholeWhateverTheTargetIsCalled)
 {
-    const std::string cases[] = {NameOf(5, "a"), NameOf(200, "a"), NameOf(255, "a"),
-                                 NameOf(254, "\xC3\xA9"), NameOf(255, "\xE3\x82\xB2")};
+    const std::string cases[] = { NameOf(5, "a"), NameOf(200, "a"), NameOf(255, "a"),
+                                  NameOf(254, "\xC3\xA9"), NameOf(255, "\xE3\x82\xB2") };
     for (const std::string &name : cases) {
         SCOPED_TRACE(name.size());
         WriteFileBytes(Path(name), "old\r\n");
         ASSERT_TRUE(fs::exists(Path(name)));
         WriteFileAtomically(Path(name), "new1\r\nnew2\r\n");
         EXPECT_EQ(ReadFileBytes(Path(name)), "new1\r\nnew2\r\n");
-        EXPECT_EQ(FilesIn(folder), std::set<std::string>{name});
+        EXPECT_EQ(FilesIn(folder), std::set<std::string> { name });
         fs::remove(Path(name));
     }
 }
@@ -90,7 +90,11 @@ TEST_F(AtomicFile, KeepsTheModeOfTheFileItReplaces)
         mode_t old; // 0: no old file
         mode_t umask;
         mode_t expected;
-    } cases[] = {{0600, 022, 0600}, {0640, 077, 0640}, {0755, 022, 0755}, {0, 022, 0644}, {0, 077, 0600}};
+    } cases[] = { { 0600, 022, 0600 },
+                  { 0640, 077, 0640 },
+                  { 0755, 022, 0755 },
+                  { 0, 022, 0644 },
+                  { 0, 077, 0600 } };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::to_string(c.old) + " " + std::to_string(c.umask));
         const std::string path = Path("list.txt");
@@ -116,13 +120,16 @@ TEST_F(AtomicFile, WritesThroughSymbolicLinks)
     const struct {
         const char *what;
         std::vector<std::pair<std::string, std::string>> links; // (link, what it names)
-        std::string file;                                      // the file written in the end
+        std::string file; // the file written in the end
         bool existed;
     } cases[] = {
-        {"relative", {{"here/a.dat", "../synced/a.dat"}}, "synced/a.dat", true},
-        {"absolute", {{"here/b.dat", Path("synced/b.dat")}}, "synced/b.dat", true},
-        {"chain", {{"here/c.dat", "c2.dat"}, {"here/c2.dat", "../synced/c.dat"}}, "synced/c.dat", true},
-        {"to nothing yet", {{"here/d.dat", "../synced/d.dat"}}, "synced/d.dat", false},
+        { "relative", { { "here/a.dat", "../synced/a.dat" } }, "synced/a.dat", true },
+        { "absolute", { { "here/b.dat", Path("synced/b.dat") } }, "synced/b.dat", true },
+        { "chain",
+          { { "here/c.dat", "c2.dat" }, { "here/c2.dat", "../synced/c.dat" } },
+          "synced/c.dat",
+          true },
+        { "to nothing yet", { { "here/d.dat", "../synced/d.dat" } }, "synced/d.dat", false },
     };
     const mode_t umaskBefore = ::umask(022);
     for (const auto &c : cases) {
@@ -142,7 +149,7 @@ TEST_F(AtomicFile, WritesThroughSymbolicLinks)
         EXPECT_EQ(ModeOf(Path(c.file)), c.existed ? 0600u : 0644u);
     }
     ::umask(umaskBefore);
-    for (const char *sub : {"here", "synced"})
+    for (const char *sub : { "here", "synced" })
         for (const std::string &name : FilesIn(Path(sub)))
             EXPECT_FALSE(IsTemporaryFileName(name)) << sub << "/" << name;
 }
@@ -155,8 +162,8 @@ TEST_F(AtomicFile, AFileThatCantBeMadeIsCannotCreateWithTheReason)
         std::string path;
         std::string reason;
     } cases[] = {
-        {Path("no/such/x.txt"), "No such file or directory"},
-        {Path("plain/x.txt"), "Not a directory"},
+        { Path("no/such/x.txt"), "No such file or directory" },
+        { Path("plain/x.txt"), "Not a directory" },
     };
     for (const auto &c : cases) {
         try {
@@ -171,9 +178,10 @@ TEST_F(AtomicFile, AFileThatCantBeMadeIsCannotCreateWithTheReason)
         WriteFileAtomically(Path("folder"), "x");
         ADD_FAILURE() << "no error";
     } catch (const EInOutError &e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot replace file " + Path("folder") + ": Is a directory");
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot replace file " + Path("folder") + ": Is a directory");
     }
-    EXPECT_EQ(FilesIn(folder), (std::set<std::string>{"folder", "plain"}));
+    EXPECT_EQ(FilesIn(folder), (std::set<std::string> { "folder", "plain" }));
 }
 
 TEST_F(AtomicFile, ReadOnlyFolderIsCannotCreate)
@@ -186,7 +194,8 @@ TEST_F(AtomicFile, ReadOnlyFolderIsCannotCreate)
         WriteFileAtomically(Path("list.dat"), "new");
         ADD_FAILURE() << "no error";
     } catch (const EFCreateError &e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + Path("list.dat") + ": Permission denied");
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot create file " + Path("list.dat") + ": Permission denied");
     }
     ::chmod(folder.c_str(), 0755);
     EXPECT_EQ(ReadFileBytes(Path("list.dat")), "old");
@@ -199,18 +208,19 @@ TEST_F(AtomicFile, RefusedWriteReportedAndOldKept)
     WriteFileBytes(path, "old\r\n");
     const int status = InChild([&] {
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{16, 16};
+        rlimit limit { 16, 16 };
         setrlimit(RLIMIT_FSIZE, &limit);
         try {
             WriteFileAtomically(path, std::string(4096, 'n'));
         } catch (const EInOutError &e) {
-            _exit(std::string(e.what()) == "Cannot write file " + path + ": File too large" ? 3 : 4);
+            _exit(std::string(e.what()) == "Cannot write file " + path + ": File too large" ? 3
+                                                                                            : 4);
         }
     });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_EQ(ReadFileBytes(path), "old\r\n");
-    EXPECT_EQ(FilesIn(folder), std::set<std::string>{"list.dat"});
+    EXPECT_EQ(FilesIn(folder), std::set<std::string> { "list.dat" });
 }
 
 // Several files written through their devices, all finished before any is
@@ -221,7 +231,7 @@ TEST_F(AtomicFile, StreamsFinishesAndCommitsLater)
     WriteFileBytes(Path("c.cdl"), "old c");
     {
         std::vector<TAtomicFile> files;
-        for (const char *name : {"a.cdl", "b.cdl", "c.cdl"}) {
+        for (const char *name : { "a.cdl", "b.cdl", "c.cdl" }) {
             files.emplace_back(Path(name));
             QIODevice &device = files.back().Device();
             EXPECT_TRUE(device.isWritable());
@@ -238,7 +248,7 @@ TEST_F(AtomicFile, StreamsFinishesAndCommitsLater)
     EXPECT_EQ(ReadFileBytes(Path("a.cdl")), "new a.cdl");
     EXPECT_EQ(ReadFileBytes(Path("b.cdl")), "new b.cdl");
     EXPECT_EQ(ReadFileBytes(Path("c.cdl")), "old c");
-    EXPECT_EQ(FilesIn(folder), (std::set<std::string>{"a.cdl", "b.cdl", "c.cdl"}));
+    EXPECT_EQ(FilesIn(folder), (std::set<std::string> { "a.cdl", "b.cdl", "c.cdl" }));
 }
 
 TEST_F(AtomicFile, ARefusedDeviceWriteFailsTheFinish)
@@ -247,7 +257,7 @@ TEST_F(AtomicFile, ARefusedDeviceWriteFailsTheFinish)
     WriteFileBytes(path, "old");
     const int status = InChild([&] {
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{100, 100};
+        rlimit limit { 100, 100 };
         setrlimit(RLIMIT_FSIZE, &limit);
         TAtomicFile file(path);
         if (file.Device().write(std::string(50, 'a').c_str(), 50) != 50)
@@ -257,13 +267,14 @@ TEST_F(AtomicFile, ARefusedDeviceWriteFailsTheFinish)
         try {
             file.Commit();
         } catch (const EInOutError &e) {
-            _exit(std::string(e.what()) == "Cannot write file " + path + ": File too large" ? 3 : 4);
+            _exit(std::string(e.what()) == "Cannot write file " + path + ": File too large" ? 3
+                                                                                            : 4);
         }
     });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_EQ(ReadFileBytes(path), "old");
-    EXPECT_EQ(FilesIn(folder), std::set<std::string>{"big.cdl"});
+    EXPECT_EQ(FilesIn(folder), std::set<std::string> { "big.cdl" });
 }
 
 // A kill between writing and renaming leaves the old file whole; its scratch
@@ -306,7 +317,7 @@ TEST_F(AtomicFile, KillBeforeRenameKeepsOldFileAndCleanUpRemovesItsScratch)
 
     RemoveTemporaryFiles(folder);
     std::set<std::string> expected = foreign;
-    expected.insert({".tirmo-00000000000a.tmp", ".tirmo-00000000000b.tmp", liveName});
+    expected.insert({ ".tirmo-00000000000a.tmp", ".tirmo-00000000000b.tmp", liveName });
     EXPECT_EQ(FilesIn(folder), expected);
     EXPECT_EQ(ReadFileBytes(path), "old\r\n");
     live.Commit();
@@ -320,14 +331,23 @@ TEST(AtomicFileNames, TheProgramsPatternsOnly)
         const char *name;
         bool temporary;
     } cases[] = {
-        {".tirmo-0123456789ab.tmp", true}, {".tirmo-ffffffffffff.tmp", true},
-        {"Sega CD.dat.0123456789ab.part", true}, {"test.cdl.0123456789ab.part", true},
-        {"version.bak.0123456789ab.part", true}, {"list.txt.0123456789ab.part", false},
-        {".dat.0123456789ab.part", false}, {"x.0123456789ab.part", false},
-        {".tirmo-0123456789AB.tmp", false}, {".tirmo-0123456789ab.TMP", false},
-        {".tirmo-0123456789ab.tmpx", false}, {"a.tirmo-0123456789ab.tmp", false},
-        {".0123456789ab.part", false}, {"x0123456789ab.part", false},
-        {"x.0123456789ab.partx", false}, {"Sega CD.dat", false}, {"", false},
+        { ".tirmo-0123456789ab.tmp", true },
+        { ".tirmo-ffffffffffff.tmp", true },
+        { "Sega CD.dat.0123456789ab.part", true },
+        { "test.cdl.0123456789ab.part", true },
+        { "version.bak.0123456789ab.part", true },
+        { "list.txt.0123456789ab.part", false },
+        { ".dat.0123456789ab.part", false },
+        { "x.0123456789ab.part", false },
+        { ".tirmo-0123456789AB.tmp", false },
+        { ".tirmo-0123456789ab.TMP", false },
+        { ".tirmo-0123456789ab.tmpx", false },
+        { "a.tirmo-0123456789ab.tmp", false },
+        { ".0123456789ab.part", false },
+        { "x0123456789ab.part", false },
+        { "x.0123456789ab.partx", false },
+        { "Sega CD.dat", false },
+        { "", false },
     };
     for (const auto &c : cases)
         EXPECT_EQ(IsTemporaryFileName(c.name), c.temporary) << c.name;

@@ -82,13 +82,12 @@ protected:
     TAdvColumnGrid *grid = nullptr;
 };
 
-const char kSegaCd[] =
-    "Sega CD\tSega Mega-CD CD-ROMs\r\n"
-    "Game Name\tCountry\tYear\tGID\r\n"
-    "Sonic CD\tUSA\t1993\tsonic-us\r\n"
-    "Lunar\tJapan\t1992\tlunar-jp\r\n"
-    "Snatcher\t\t1994\tsnatcher\r\n"
-    "after\tEurope\t1993\tafter-eu\r\n";
+const char kSegaCd[] = "Sega CD\tSega Mega-CD CD-ROMs\r\n"
+                       "Game Name\tCountry\tYear\tGID\r\n"
+                       "Sonic CD\tUSA\t1993\tsonic-us\r\n"
+                       "Lunar\tJapan\t1992\tlunar-jp\r\n"
+                       "Snatcher\t\t1994\tsnatcher\r\n"
+                       "after\tEurope\t1993\tafter-eu\r\n";
 
 } // namespace
 
@@ -101,16 +100,21 @@ TEST_F(Collection, LoadsAnyLineEndAndGidSpellingAlike)
         const char *what;
         std::string bytes;
     } cases[] = {
-        {"CR LF", kSegaCd},
-        {"LF", "Sega CD\nGame Name\tCountry\tYear\tGID\nSonic CD\tUSA\t1993\tsonic-us\nLunar\tJapan\t1992\tlunar-jp\n"
-               "Snatcher\t\t1994\tsnatcher\nafter\tEurope\t1993\tafter-eu\n"},
-        {"no line end at the end, gid in small letters",
-         "Sega CD\r\nGame Name\tCountry\tYear\tgid\r\nSonic CD\tUSA\t1993\tsonic-us\r\nLunar\tJapan\t1992\tlunar-jp\r\n"
-         "Snatcher\t\t1994\tsnatcher\r\nafter\tEurope\t1993\tafter-eu"},
-        {"Ctrl-Z ends it, mixed case Gid",
-         std::string("Sega CD\r\nGame Name\tCountry\tYear\tGid\r\nSonic CD\tUSA\t1993\tsonic-us\r\nLunar\tJapan\t1992\t"
-                     "lunar-jp\r\nSnatcher\t\t1994\tsnatcher\r\nafter\tEurope\t1993\tafter-eu\r\n\x1a") +
-             "Hidden\tUSA\t1995\thidden\r\n"},
+        { "CR LF", kSegaCd },
+        { "LF",
+          "Sega CD\nGame Name\tCountry\tYear\tGID\nSonic "
+          "CD\tUSA\t1993\tsonic-us\nLunar\tJapan\t1992\tlunar-jp\n"
+          "Snatcher\t\t1994\tsnatcher\nafter\tEurope\t1993\tafter-eu\n" },
+        { "no line end at the end, gid in small letters",
+          "Sega CD\r\nGame Name\tCountry\tYear\tgid\r\nSonic "
+          "CD\tUSA\t1993\tsonic-us\r\nLunar\tJapan\t1992\tlunar-jp\r\n"
+          "Snatcher\t\t1994\tsnatcher\r\nafter\tEurope\t1993\tafter-eu" },
+        { "Ctrl-Z ends it, mixed case Gid",
+          std::string(
+              "Sega CD\r\nGame Name\tCountry\tYear\tGid\r\nSonic "
+              "CD\tUSA\t1993\tsonic-us\r\nLunar\tJapan\t1992\t"
+              "lunar-jp\r\nSnatcher\t\t1994\tsnatcher\r\nafter\tEurope\t1993\tafter-eu\r\n\x1a")
+              + "Hidden\tUSA\t1995\thidden\r\n" },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -120,8 +124,10 @@ TEST_F(Collection, LoadsAnyLineEndAndGidSpellingAlike)
         EXPECT_EQ(grid->ColCount(), 4);
         EXPECT_TRUE(grid->IsHiddenColumn(4));
         EXPECT_EQ(GidColumn(*grid), 4);
-        EXPECT_EQ(Column(0), (std::vector<std::string>{"Have", "", "", "", ""}));
-        EXPECT_EQ(Column(1), (std::vector<std::string>{"Game Name", "Sonic CD", "Lunar", "Snatcher", "after"}));
+        EXPECT_EQ(Column(0), (std::vector<std::string> { "Have", "", "", "", "" }));
+        EXPECT_EQ(
+            Column(1),
+            (std::vector<std::string> { "Game Name", "Sonic CD", "Lunar", "Snatcher", "after" }));
         EXPECT_EQ(Column(4)[4], "after-eu");
         for (int r = 1; r < grid->RowCount(); ++r) {
             bool state = true;
@@ -141,7 +147,7 @@ TEST_F(Collection, ReloadingReplacesTheListAndAnOldCopyIsOverwritten)
     EXPECT_EQ(grid->RowCount(), 2);
     EXPECT_EQ(grid->ColCount(), 2);
     EXPECT_EQ(grid->NumHiddenColumns(), 1);
-    EXPECT_EQ(Column(1), (std::vector<std::string>{"Title", "Ecco"}));
+    EXPECT_EQ(Column(1), (std::vector<std::string> { "Title", "Ecco" }));
     EXPECT_EQ(GidColumn(*grid), 2);
     EXPECT_TRUE(Ticked().empty());
     EXPECT_FALSE(fs::exists(cdl + "/segacd.cdltmp"));
@@ -150,7 +156,7 @@ TEST_F(Collection, ReloadingReplacesTheListAndAnOldCopyIsOverwritten)
 TEST_F(Collection, AFirstLineLongerThanItsBufferIsDroppedWhole)
 {
     Load(std::string(3000, 'N') + "\tname\r\nGame Name\tGID\r\nEcco\tecco\r\n");
-    EXPECT_EQ(Column(1), (std::vector<std::string>{"Game Name", "Ecco"}));
+    EXPECT_EQ(Column(1), (std::vector<std::string> { "Game Name", "Ecco" }));
 }
 
 TEST_F(Collection, AFolderThatCantTakeTheCopyStillLoads)
@@ -170,9 +176,10 @@ TEST_F(Collection, DatabasesThatCantBeLoadedNameTheFileAndLeaveNoGames)
         const char *bytes; // nullptr: no such file
         const char *message;
     } cases[] = {
-        {"gone.cdl", nullptr, "Cannot open file %s: No such file or directory"},
-        {"nogid.cdl", "X\r\nGame Name\tCountry\r\nEcco\tUSA\r\n", "The game database %s has no GID column"},
-        {"empty.cdl", "", "The game database %s has no GID column"},
+        { "gone.cdl", nullptr, "Cannot open file %s: No such file or directory" },
+        { "nogid.cdl", "X\r\nGame Name\tCountry\r\nEcco\tUSA\r\n",
+          "The game database %s has no GID column" },
+        { "empty.cdl", "", "The game database %s has no GID column" },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.file);
@@ -204,17 +211,17 @@ TEST_F(Collection, EveryLoadLeavesTheHeaderRowFixed)
         std::string before;
         bool loads;
     } cases[] = {
-        {"no games yet", "Sega CD\r\nGame Name\tCountry\tYear\tGID\r\n", true},
-        {"first line only", "Sega CD\r\n", false},
-        {"no GID column", "Sega CD\r\nGame Name\r\n", false},
-        {"empty", "", false},
+        { "no games yet", "Sega CD\r\nGame Name\tCountry\tYear\tGID\r\n", true },
+        { "first line only", "Sega CD\r\n", false },
+        { "no GID column", "Sega CD\r\nGame Name\r\n", false },
+        { "empty", "", false },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         if (c.loads) {
             Load(c.before);
             EXPECT_EQ(grid->RowCount(), 1);
-            EXPECT_EQ(Column(1), std::vector<std::string>{"Game Name"});
+            EXPECT_EQ(Column(1), std::vector<std::string> { "Game Name" });
             EXPECT_EQ(GetStatusText(*grid, "Sega CD"), "You Have 0 of 0 known Sega CD Games");
         } else {
             EXPECT_THROW(Load(c.before), Exception);
@@ -222,8 +229,10 @@ TEST_F(Collection, EveryLoadLeavesTheHeaderRowFixed)
         Load(kSegaCd);
         EXPECT_EQ(grid->FixedRows(), 1);
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(1, 0).center());
-        const std::vector<std::string> up = {"Game Name", "Lunar", "Snatcher", "Sonic CD", "after"};
-        const std::vector<std::string> down = {"Game Name", "after", "Sonic CD", "Snatcher", "Lunar"};
+        const std::vector<std::string> up
+            = { "Game Name", "Lunar", "Snatcher", "Sonic CD", "after" };
+        const std::vector<std::string> down
+            = { "Game Name", "after", "Sonic CD", "Snatcher", "Lunar" };
         EXPECT_TRUE(Column(1) == up || Column(1) == down) << ::testing::PrintToString(Column(1));
     }
 }
@@ -248,27 +257,36 @@ TEST_F(Collection, OwnershipFileTicksTheRowsItNames)
                                  "First\tUSA\tdup\r\n"
                                  "Second\tUSA\tdup\r\n"
                                  "Blank\tUSA\t\r\n"
-                                 "Long\tUSA\t" + longGid + "\r\n"
-                                 // What a reader cutting lines after 24 characters would tick instead.
-                                 "Head\tUSA\t" + longGid.substr(0, 24) + "\r\n"
-                                 "Tail\tUSA\t" + longGid.substr(24) + "\r\n"
-                                 "Other\tUSA\tother\r\n"
-                                 "Eight\tUSA\t12345678\r\n"
-                                 "Nine\tUSA\t123456789\r\n";
+                                 "Long\tUSA\t"
+        + longGid
+        + "\r\n"
+          // What a reader cutting lines after 24 characters would tick instead.
+          "Head\tUSA\t"
+        + longGid.substr(0, 24)
+        + "\r\n"
+          "Tail\tUSA\t"
+        + longGid.substr(24)
+        + "\r\n"
+          "Other\tUSA\tother\r\n"
+          "Eight\tUSA\t12345678\r\n"
+          "Nine\tUSA\t123456789\r\n";
     const struct {
         const char *what;
         std::string file;
         std::vector<std::string> ticked;
     } cases[] = {
-        {"CR LF", "other\r\ndup\r\n", {"dup", "other"}},
-        {"LF, no end", "other\ndup", {"dup", "other"}},
-        {"other letter case", "OTHER\r\nDup\r\n", {}},
-        {"empty line", "\r\n", {""}},
-        {"long GID", longGid + "\r\n", {longGid}},
-        {"unknown GIDs and Ctrl-Z", "gone\r\nother\r\n\x1a" "dup\r\n", {"other"}},
-        {"named twice", "dup\r\ndup\r\n", {"dup"}},
-        {"eight and nine bytes", "123456789\r\n12345678\r\n", {"12345678", "123456789"}},
-        {"a GID's first bytes or more", "1234567\r\n12345678 \r\n1234567890\r\n", {}},
+        { "CR LF", "other\r\ndup\r\n", { "dup", "other" } },
+        { "LF, no end", "other\ndup", { "dup", "other" } },
+        { "other letter case", "OTHER\r\nDup\r\n", {} },
+        { "empty line", "\r\n", { "" } },
+        { "long GID", longGid + "\r\n", { longGid } },
+        { "unknown GIDs and Ctrl-Z",
+          "gone\r\nother\r\n\x1a"
+          "dup\r\n",
+          { "other" } },
+        { "named twice", "dup\r\ndup\r\n", { "dup" } },
+        { "eight and nine bytes", "123456789\r\n12345678\r\n", { "12345678", "123456789" } },
+        { "a GID's first bytes or more", "1234567\r\n12345678 \r\n1234567890\r\n", {} },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -315,7 +333,7 @@ TEST_F(Collection, SaveWritesTheTickedGidsInRowOrderAndCreatesTheFolder)
 
     Load(kSegaCd);
     LoadOwnership(*grid, ownership);
-    EXPECT_EQ(Ticked(), (std::vector<std::string>{"sonic-us", "snatcher", "after-eu"}));
+    EXPECT_EQ(Ticked(), (std::vector<std::string> { "sonic-us", "snatcher", "after-eu" }));
     EXPECT_EQ(fs::directory_entry(cdl + "/data").is_directory(), true);
     EXPECT_EQ(std::distance(fs::directory_iterator(cdl + "/data"), fs::directory_iterator()), 1);
 }
@@ -329,8 +347,8 @@ TEST_F(Collection, GidsTheListLacksStayInTheFile)
     fs::create_directories(cdl + "/data");
     WriteFileBytes(ownership, "gone-1\r\nsnatcher\r\nnew-2\r\n\r\ngone-1\r\nsonic-us\r\n");
     const std::vector<std::string> unlisted = LoadOwnership(*grid, ownership);
-    EXPECT_EQ(unlisted, (std::vector<std::string>{"gone-1", "new-2"}));
-    EXPECT_EQ(Ticked(), (std::vector<std::string>{"sonic-us", "snatcher"}));
+    EXPECT_EQ(unlisted, (std::vector<std::string> { "gone-1", "new-2" }));
+    EXPECT_EQ(Ticked(), (std::vector<std::string> { "sonic-us", "snatcher" }));
     EXPECT_EQ(GetStatusText(*grid, "Sega CD"), "You Have 2 of 4 known Sega CD Games");
 
     Tick("after-eu");
@@ -338,13 +356,13 @@ TEST_F(Collection, GidsTheListLacksStayInTheFile)
     EXPECT_EQ(ReadFileBytes(ownership), "sonic-us\r\nsnatcher\r\nafter-eu\r\ngone-1\r\nnew-2\r\n");
 
     Load(std::string(kSegaCd) + "Newcomer\tUSA\t1995\tnew-2\r\n");
-    EXPECT_EQ(LoadOwnership(*grid, ownership), std::vector<std::string>{"gone-1"});
-    EXPECT_EQ(Ticked(), (std::vector<std::string>{"sonic-us", "snatcher", "after-eu", "new-2"}));
+    EXPECT_EQ(LoadOwnership(*grid, ownership), std::vector<std::string> { "gone-1" });
+    EXPECT_EQ(Ticked(), (std::vector<std::string> { "sonic-us", "snatcher", "after-eu", "new-2" }));
 
     // Every GID known: nothing kept aside.
     WriteFileBytes(ownership, "lunar-jp\r\nlunar-jp\r\n");
     Load(kSegaCd);
-    EXPECT_EQ(LoadOwnership(*grid, ownership), std::vector<std::string>{});
+    EXPECT_EQ(LoadOwnership(*grid, ownership), std::vector<std::string> {});
 }
 
 TEST_F(Collection, LongGidsGoOutAndComeBackWhole)
@@ -356,7 +374,7 @@ TEST_F(Collection, LongGidsGoOutAndComeBackWhole)
     EXPECT_EQ(ReadFileBytes(ownership), gid + "\r\n");
     Load("Sega CD\r\nGame Name\tGID\r\nLong\t" + gid + "\r\nShort\tshort\r\n");
     LoadOwnership(*grid, ownership);
-    EXPECT_EQ(Ticked(), std::vector<std::string>{gid});
+    EXPECT_EQ(Ticked(), std::vector<std::string> { gid });
 }
 
 TEST_F(Collection, ASaveThatFailsMidwayKeepsTheOldFileWhole)
@@ -378,7 +396,8 @@ TEST_F(Collection, SaveFailuresNameTheFile)
         SaveOwnership(*grid, ownership);
         FAIL() << "no error";
     } catch (const EInOutError &e) {
-        EXPECT_EQ(e.Message().rfind("Cannot create file " + ownership + ": ", 0), 0u) << e.Message();
+        EXPECT_EQ(e.Message().rfind("Cannot create file " + ownership + ": ", 0), 0u)
+            << e.Message();
     }
 }
 
@@ -387,18 +406,18 @@ TEST(SafeFileName, NeutralisesWhatCouldLeaveTheFolderAndKeepsValidNames)
     const struct {
         std::string name, file;
     } cases[] = {
-        {"Sega CD", "Sega CD"},
-        {"NEC PC Engine CD-ROM2", "NEC PC Engine CD-ROM2"},
-        {"Vol.. 2: \"Best\" <of> *?|", "Vol.. 2: \"Best\" <of> *?|"},
-        {"Caf\xc3\xa9 \xe9", "Caf\xc3\xa9 \xe9"},
-        {".hidden", ".hidden"},
-        {"../../etc/passwd", ".._.._etc_passwd"},
-        {"..\\..\\boot", ".._.._boot"},
-        {"..", "__"},
-        {".", "_"},
-        {"/", "_"},
-        {"tab\there\nand\r\x01\x7f", "tab_here_and___"},
-        {std::string("nul\0x", 5), "nul_x"},
+        { "Sega CD", "Sega CD" },
+        { "NEC PC Engine CD-ROM2", "NEC PC Engine CD-ROM2" },
+        { "Vol.. 2: \"Best\" <of> *?|", "Vol.. 2: \"Best\" <of> *?|" },
+        { "Caf\xc3\xa9 \xe9", "Caf\xc3\xa9 \xe9" },
+        { ".hidden", ".hidden" },
+        { "../../etc/passwd", ".._.._etc_passwd" },
+        { "..\\..\\boot", ".._.._boot" },
+        { "..", "__" },
+        { ".", "_" },
+        { "/", "_" },
+        { "tab\there\nand\r\x01\x7f", "tab_here_and___" },
+        { std::string("nul\0x", 5), "nul_x" },
     };
     for (const auto &c : cases)
         EXPECT_EQ(SafeFileName(c.name, 251), c.file) << c.name;
@@ -414,15 +433,15 @@ TEST(SafeFileName, CutsLongNamesAtACharacter)
         size_t room;
         std::string file;
     } cases[] = {
-        {std::string(300, 'x'), 251, x251},
-        {x251, 251, x251},
-        {x250 + "\xc3\xa9", 251, x250},
-        {x249 + "\xc3\xa9", 251, x249 + "\xc3\xa9"},
-        {x249 + "\xc3\xa9" + "z", 251, x249 + "\xc3\xa9"},
-        {x249 + "\xe3\x82\xb2", 251, x249},
-        {x250 + "\xe9", 251, x250 + "\xe9"}, // Windows-1252
-        {x251 + "\xe9", 251, x251},
-        {x250 + "\xf0\x9f\x8e\xae", 246, std::string(246, 'x')},
+        { std::string(300, 'x'), 251, x251 },
+        { x251, 251, x251 },
+        { x250 + "\xc3\xa9", 251, x250 },
+        { x249 + "\xc3\xa9", 251, x249 + "\xc3\xa9" },
+        { x249 + "\xc3\xa9" + "z", 251, x249 + "\xc3\xa9" },
+        { x249 + "\xe3\x82\xb2", 251, x249 },
+        { x250 + "\xe9", 251, x250 + "\xe9" }, // Windows-1252
+        { x251 + "\xe9", 251, x251 },
+        { x250 + "\xf0\x9f\x8e\xae", 246, std::string(246, 'x') },
     };
     for (const auto &c : cases) {
         const std::string file = SafeFileName(c.name, c.room);
@@ -433,7 +452,8 @@ TEST(SafeFileName, CutsLongNamesAtACharacter)
 
 TEST(OwnershipPath, LiesInTheDataFolderBesideTheDatabase)
 {
-    EXPECT_EQ(OwnershipPath("/opt/tirmo/cdl/segacd.cdl", "Sega CD"), "/opt/tirmo/cdl/data/Sega CD.dat");
+    EXPECT_EQ(OwnershipPath("/opt/tirmo/cdl/segacd.cdl", "Sega CD"),
+              "/opt/tirmo/cdl/data/Sega CD.dat");
     EXPECT_EQ(OwnershipPath("/opt/tirmo/cdl/x.cdl", "../../x"), "/opt/tirmo/cdl/data/.._.._x.dat");
 }
 
@@ -462,12 +482,14 @@ TEST_F(Collection, ExportsListTheSortedGamesUnderTheirHeader)
               "after (Europe)\r\nLunar (Japan)\r\nSnatcher ()\r\nSonic CD (USA)\r\n");
     Tick("sonic-us");
     Tick("snatcher");
-    const std::string have = " You Have 2 of 4 known Sega CD Games\r\n\r\nSnatcher ()\r\nSonic CD (USA)\r\n";
-    const std::string miss = " You are missing 2 of 4 known Sega CD Games\r\n\r\nafter (Europe)\r\nLunar (Japan)\r\n";
+    const std::string have
+        = " You Have 2 of 4 known Sega CD Games\r\n\r\nSnatcher ()\r\nSonic CD (USA)\r\n";
+    const std::string miss
+        = " You are missing 2 of 4 known Sega CD Games\r\n\r\nafter (Europe)\r\nLunar (Japan)\r\n";
     EXPECT_EQ(ExportText(*grid, "Sega CD", TExportKind::Have), have);
     EXPECT_EQ(ExportText(*grid, "Sega CD", TExportKind::Miss), miss);
     // The grid's order doesn't matter.
-    for (int col : {1, 2, 3}) {
+    for (int col : { 1, 2, 3 }) {
         grid->SetSortColumn(col);
         grid->QSort();
         EXPECT_EQ(ExportText(*grid, "Sega CD", TExportKind::Have), have);
@@ -482,7 +504,8 @@ TEST_F(Collection, EqualGamesGiveEqualLines)
 {
     Load("Sega CD\r\nGame Name\tCountry\tGID\r\nEcco\tUSA\ta\r\nEcco\tUSA\tb\r\necco\tusa\tc\r\n");
     EXPECT_EQ(ExportText(*grid, "Sega CD", TExportKind::Miss),
-              " You are missing 3 of 3 known Sega CD Games\r\n\r\nEcco (USA)\r\nEcco (USA)\r\necco (usa)\r\n");
+              " You are missing 3 of 3 known Sega CD Games\r\n\r\nEcco (USA)\r\nEcco (USA)\r\necco "
+              "(usa)\r\n");
 }
 
 TEST(Export, ProposedNames)
@@ -492,12 +515,14 @@ TEST(Export, ProposedNames)
     EXPECT_EQ(ProposedExportName("CD/DVD", TExportKind::Have), "CD_DVD Have.txt");
     // Cut so that the whole name fits in one file name.
     const std::string utf8 = "\xe3\x82\xb2"; // three bytes
-    EXPECT_EQ(ProposedExportName(std::string(259, 'x'), TExportKind::Miss), std::string(246, 'x') + " Miss.txt");
+    EXPECT_EQ(ProposedExportName(std::string(259, 'x'), TExportKind::Miss),
+              std::string(246, 'x') + " Miss.txt");
     std::string name;
     while (name.size() < 259)
         name += utf8;
     EXPECT_EQ(ProposedExportName(name, TExportKind::Have), name.substr(0, 246) + " Have.txt");
-    EXPECT_EQ(ProposedExportName("x" + name, TExportKind::Have), "x" + name.substr(0, 243) + " Have.txt");
+    EXPECT_EQ(ProposedExportName("x" + name, TExportKind::Have),
+              "x" + name.substr(0, 243) + " Have.txt");
 }
 
 TEST(Export, WritesOrReplacesAndRefusesAPathItCantCreate)
@@ -509,8 +534,8 @@ TEST(Export, WritesOrReplacesAndRefusesAPathItCantCreate)
     EXPECT_EQ(ReadFileBytes(path), "new\r\n");
 
     const std::pair<std::string, std::string> cases[] = {
-        {dir.filePath("no/such/folder.txt").toStdString(), "No such file or directory"},
-        {dir.path().toStdString(), "Is a directory"},
+        { dir.filePath("no/such/folder.txt").toStdString(), "No such file or directory" },
+        { dir.path().toStdString(), "Is a directory" },
     };
     for (const auto &[bad, reason] : cases) {
         try {

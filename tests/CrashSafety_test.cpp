@@ -57,7 +57,8 @@ std::map<std::string, std::string> Snapshot(const std::string &folder)
     std::map<std::string, std::string> files;
     for (const auto &entry : fs::recursive_directory_iterator(folder))
         if (entry.is_regular_file() && !IsTemporary(entry.path()))
-            files[fs::relative(entry.path(), folder).string()] = ReadFileBytes(entry.path().string());
+            files[fs::relative(entry.path(), folder).string()]
+                = ReadFileBytes(entry.path().string());
     return files;
 }
 
@@ -109,13 +110,15 @@ protected:
     // Runs the child doing `kind` ("close", "export" or "update") in `mode`
     // ("kill-before-rename", "refuse" or "plain"). `killWhen` is polled while
     // it runs; when it turns true the child is killed with SIGKILL.
-    ChildEnd RunChild(const std::string &kind, const std::string &mode, std::function<bool()> killWhen = {})
+    ChildEnd RunChild(const std::string &kind, const std::string &mode,
+                      std::function<bool()> killWhen = {})
     {
         const std::string report = m_dir.filePath("boxes.txt").toStdString();
         fs::remove(report);
-        std::vector<std::string> variables = {"TIRMO_CRASH_KIND=" + kind, "TIRMO_CRASH_MODE=" + mode,
-                                              "TIRMO_CRASH_APP=" + app, "TIRMO_CRASH_REPORT=" + report,
-                                              "TIRMO_CRASH_SITE=" + site, "TIRMO_CRASH_TARGET=" + exportPath};
+        std::vector<std::string> variables
+            = { "TIRMO_CRASH_KIND=" + kind, "TIRMO_CRASH_MODE=" + mode,
+                "TIRMO_CRASH_APP=" + app,   "TIRMO_CRASH_REPORT=" + report,
+                "TIRMO_CRASH_SITE=" + site, "TIRMO_CRASH_TARGET=" + exportPath };
         std::vector<char *> envp;
         for (char **e = environ; *e; ++e)
             envp.push_back(*e);
@@ -125,7 +128,7 @@ protected:
         std::string program = QCoreApplication::applicationFilePath().toStdString();
         std::string all = "--gtest_also_run_disabled_tests";
         std::string filter = "--gtest_filter=CrashSafetyChild.DISABLED_Write";
-        char *argv[] = {program.data(), all.data(), filter.data(), nullptr};
+        char *argv[] = { program.data(), all.data(), filter.data(), nullptr };
 
         ChildEnd end;
         pid_t pid = 0;
@@ -162,22 +165,26 @@ protected:
             fs::create_directories(fs::path(folder + "/tirmo/" + name).parent_path());
             WriteFileBytes(folder + "/tirmo/" + name, bytes);
         }
-        m_site.start(TIRMO_PYTHON, QStringList{TIRMO_TEST_DIR "/servers/update_site.py",
-                                               QString::fromStdString(folder)} + faults);
+        m_site.start(
+            TIRMO_PYTHON,
+            QStringList { TIRMO_TEST_DIR "/servers/update_site.py", QString::fromStdString(folder) }
+                + faults);
         ASSERT_TRUE(m_site.waitForReadyRead(10000)) << "update site did not start";
         site = "http://127.0.0.1:" + m_site.readLine().trimmed().toStdString();
     }
 
     std::map<std::string, std::string> SiteWithNewDatabases()
     {
-        return {{"version.ini", "Main;0.2\r\nnew.cdl;1\r\ntest.cdl;2\r\n"},
-                {"cdl/new.cdl", "New System\tCD-ROMs\r\nGame Name\tCountry\tGID\r\nNu\tUSA\tN1\r\n"},
-                {"cdl/test.cdl", kDatabase + std::string(4000, 'x') + "\r\n"}};
+        return { { "version.ini", "Main;0.2\r\nnew.cdl;1\r\ntest.cdl;2\r\n" },
+                 { "cdl/new.cdl",
+                   "New System\tCD-ROMs\r\nGame Name\tCountry\tGID\r\nNu\tUSA\tN1\r\n" },
+                 { "cdl/test.cdl", kDatabase + std::string(4000, 'x') + "\r\n" } };
     }
 
     // The server's manifest, once it arrived, stays as version.bak; it must
     // then be whole.
-    std::map<std::string, std::string> WithoutServerManifest(std::map<std::string, std::string> files)
+    std::map<std::string, std::string>
+    WithoutServerManifest(std::map<std::string, std::string> files)
     {
         if (const auto it = files.find("version.bak"); it != files.end()) {
             EXPECT_EQ(it->second, SiteWithNewDatabases()["version.ini"]);
@@ -205,7 +212,7 @@ TEST(CrashSafetyChild, DISABLED_Write)
         // Files may grow to 1000 bytes: enough for the manifest, not for the
         // rest. The signal is ignored so that the write fails instead.
         std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{1000, 1000};
+        const rlimit limit { 1000, 1000 };
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     }
     if (mode == "kill-before-rename")
@@ -223,7 +230,8 @@ TEST(CrashSafetyChild, DISABLED_Write)
         if (kind == "close") {
             // Written big enough that the size limit refuses it.
             for (int r = 1; r < form.acg_GameList->RowCount(); ++r)
-                form.acg_GameList->SetCells(GidColumn(*form.acg_GameList), r, std::string(600, char('a' + r)));
+                form.acg_GameList->SetCells(GidColumn(*form.acg_GameList), r,
+                                            std::string(600, char('a' + r)));
             ASSERT_TRUE(form.acg_GameList->SetCheckBoxState(0, 3, true));
             // The question at a failed close is reported as a box; the user closes anyway.
             form.AskCloseAnyway = [](const std::string &failure) {
@@ -232,7 +240,9 @@ TEST(CrashSafetyChild, DISABLED_Write)
             };
             form.close();
         } else {
-            form.ExecuteSaveDialog = [](QFileDialog &) { return std::optional<std::string>(Env("TIRMO_CRASH_TARGET")); };
+            form.ExecuteSaveDialog = [](QFileDialog &) {
+                return std::optional<std::string>(Env("TIRMO_CRASH_TARGET"));
+            };
             for (int r = 1; r < form.acg_GameList->RowCount(); ++r)
                 form.acg_GameList->SetCheckBoxState(0, r, true);
             form.acg_GameList->SetCells(1, 1, std::string(2000, 'A'));
@@ -281,9 +291,10 @@ TEST_F(CrashSafety, ExportSurvivesKill)
 // database and no manifest is replaced, nor a new one added.
 TEST_F(CrashSafety, DownloadedDatabasesSurviveKill)
 {
-    Serve(SiteWithNewDatabases(), {"slow:/tirmo/cdl/test.cdl"});
+    Serve(SiteWithNewDatabases(), { "slow:/tirmo/cdl/test.cdl" });
     const auto before = Snapshot(app);
-    const ChildEnd end = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app + "/cdl", "T"); });
+    const ChildEnd end
+        = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app + "/cdl", "T"); });
     EXPECT_TRUE(end.killed);
     EXPECT_EQ(WithoutServerManifest(Snapshot(app)), before);
 }
@@ -292,8 +303,9 @@ TEST_F(CrashSafety, DownloadedDatabasesSurviveKill)
 // update, and nothing else: that update then replaces every database whole.
 TEST_F(CrashSafety, NextUpdateRemovesAKilledUpdatesScratch)
 {
-    Serve(SiteWithNewDatabases(), {"slow:/tirmo/cdl/test.cdl"});
-    const ChildEnd end = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app + "/cdl", "T"); });
+    Serve(SiteWithNewDatabases(), { "slow:/tirmo/cdl/test.cdl" });
+    const ChildEnd end
+        = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app + "/cdl", "T"); });
     EXPECT_TRUE(end.killed);
     EXPECT_FALSE(Temporaries(app + "/cdl").empty());
     const std::string foreign = app + "/cdl/.tirmo-0123456789ab.tmp.keep";
@@ -317,9 +329,10 @@ TEST_F(CrashSafety, NextUpdateRemovesAKilledUpdatesScratch)
 // Killed while the server's manifest arrives: version.ini stays.
 TEST_F(CrashSafety, ManifestSurvivesKill)
 {
-    Serve(SiteWithNewDatabases(), {"slow:/tirmo/version.ini"});
+    Serve(SiteWithNewDatabases(), { "slow:/tirmo/version.ini" });
     const auto before = Snapshot(app);
-    const ChildEnd end = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app, "M"); });
+    const ChildEnd end
+        = RunChild("update", "plain", [&] { return PartialWriteUnderWay(app, "M"); });
     EXPECT_TRUE(end.killed);
     EXPECT_EQ(Snapshot(app), before);
 }

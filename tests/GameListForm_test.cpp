@@ -31,8 +31,9 @@ TEST(GameListForm, DesignSettingsOfTheGameList)
     EXPECT_EQ(grid->FixedRows(), 1);
     EXPECT_EQ(grid->FixedCols(), 0);
     EXPECT_EQ(grid->DefaultRowHeight(), 21);
-    EXPECT_EQ(grid->Options(), TStringGrid::goFixedVertLine | TStringGrid::goFixedHorzLine | TStringGrid::goVertLine |
-                                   TStringGrid::goHorzLine | TStringGrid::goColSizing);
+    EXPECT_EQ(grid->Options(),
+              TStringGrid::goFixedVertLine | TStringGrid::goFixedHorzLine | TStringGrid::goVertLine
+                  | TStringGrid::goHorzLine | TStringGrid::goColSizing);
     EXPECT_TRUE(grid->SortShow());
     EXPECT_EQ(grid->SortColumn(), 1);
     EXPECT_EQ(grid->SortDirection(), TAdvStringGrid::sdAscending);
@@ -68,8 +69,9 @@ std::string Games(const std::string &system, int games)
     for (int i = 1; i <= games; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "Game %03d", i);
-        const std::string shown = i == 1 ? name + std::string(" of a name too long to be read") + std::string(400, '.')
-                                         : std::string(name);
+        const std::string shown = i == 1
+            ? name + std::string(" of a name too long to be read") + std::string(400, '.')
+            : std::string(name);
         bytes += shown + "\tUSA\t1995\tG" + std::to_string(i) + "\r\n";
     }
     return bytes;
@@ -96,15 +98,16 @@ protected:
         const int index = form->cbo_SysList->findText(name);
         ASSERT_GE(index, 0);
         while (form->cbo_SysList->currentIndex() != index)
-            QTest::keyClick(form->cbo_SysList, form->cbo_SysList->currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
+            QTest::keyClick(form->cbo_SysList,
+                            form->cbo_SysList->currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
         ASSERT_EQ(form->CurSys ? form->CurSys->Name : "", name.toStdString());
     }
 
     void Wheel(int notches)
     {
         const QPoint at = grid->viewport()->rect().center();
-        QWheelEvent event(at, grid->viewport()->mapToGlobal(at), {}, {0, -120 * notches}, Qt::NoButton, {},
-                          Qt::NoScrollPhase, false);
+        QWheelEvent event(at, grid->viewport()->mapToGlobal(at), {}, { 0, -120 * notches },
+                          Qt::NoButton, {}, Qt::NoScrollPhase, false);
         QApplication::sendEvent(grid->viewport(), &event);
     }
 
@@ -138,7 +141,10 @@ TEST_F(GameList, MovingTheCurrentCellScrollsOnlyAsFarAsItNeeds)
     struct Case {
         Qt::Key key;
         int col, row; // the current cell after the key
-    } cases[] = {{Qt::Key_Home, 0, 20}, {Qt::Key_Left, 0, 20}, {Qt::Key_Up, 1, 19}, {Qt::Key_Down, 1, 21}};
+    } cases[] = { { Qt::Key_Home, 0, 20 },
+                  { Qt::Key_Left, 0, 20 },
+                  { Qt::Key_Up, 1, 19 },
+                  { Qt::Key_Down, 1, 21 } };
     for (const Case &c : cases) {
         Wheel(6); // rows 1 .. 18 scrolled out
         Click(1, 20);
@@ -219,7 +225,7 @@ TEST_F(GameList, AFocusRectangleMarksTheCurrentCellWhileTheListHasTheKeyboard)
     QTest::keyClick(grid, Qt::Key_Down);
     ASSERT_TRUE(grid->hasFocus());
     grid->grab();
-    EXPECT_EQ(style.rects, std::vector<QRect>{grid->CellRect(1, 4)});
+    EXPECT_EQ(style.rects, std::vector<QRect> { grid->CellRect(1, 4) });
 
     // Elsewhere the current cell is drawn like the others, in the window colour.
     QTest::keyClick(grid, Qt::Key_Tab);
@@ -234,13 +240,14 @@ TEST_F(GameList, AFocusRectangleMarksTheCurrentCellWhileTheListHasTheKeyboard)
 TEST_F(GameList, TypedGotoFindsEightBitNamesInEitherEncoding)
 {
     const std::string header = "\r\nGame Name\tGID\r\n";
-    WriteFileBytes(appDir + "/cdl/c.cdl", "Latin" + header + "Eagle\tG1\r\nEel\tG2\r\n\xe9lan\tG3\r\nEnd\tG4\r\n");
+    WriteFileBytes(appDir + "/cdl/c.cdl",
+                   "Latin" + header + "Eagle\tG1\r\nEel\tG2\r\n\xe9lan\tG3\r\nEnd\tG4\r\n");
     WriteFileBytes(appDir + "/cdl/d.cdl",
                    "Unicode" + header + "Eagle\tG1\r\nEel\tG2\r\n\xc3\xa9lan\tG3\r\nEnd\tG4\r\n");
     form = std::make_unique<TForm1>(appDir);
     form->show();
     grid = form->acg_GameList;
-    for (const char *system : {"Latin", "Unicode"}) {
+    for (const char *system : { "Latin", "Unicode" }) {
         Choose(system);
         Click(1, 1);
         QTest::sendKeyEvent(QTest::Click, grid, Qt::Key_Eacute, QString::fromUtf8("\xc3\xa9"), {});
@@ -256,14 +263,14 @@ TEST_F(GameList, TypedGotoFindsEightBitNamesInEitherEncoding)
 TEST_F(GameList, HaveClicksSortByOwnership)
 {
     Choose("Beta");
-    for (int row : {40, 3, 12})
+    for (int row : { 40, 3, 12 })
         if (grid->CellRect(0, row).isEmpty())
             grid->FocusCell(0, row), Click(0, row);
         else
             Click(0, row);
     grid->SetTopRow(1);
     Click(0, 0);
-    std::vector<std::string> ticked = {"Game 003", "Game 012", "Game 040"};
+    std::vector<std::string> ticked = { "Game 003", "Game 012", "Game 040" };
     std::vector<std::string> names = Column(1);
     EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 3), ticked);
     EXPECT_TRUE(std::is_sorted(names.begin() + 3, names.end()));

@@ -27,8 +27,9 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         std::filesystem::create_directories(appDir + "/cdl");
-        WriteFileBytes(appDir + "/cdl/a.cdl", "Arcade\r\nGame Name\tCountry\tGID\r\n"
-                                              "Zelda\tUSA\tG1\r\nAlpha\tJapan\tG2\r\nBeta\tEurope\tG3\r\n");
+        WriteFileBytes(appDir + "/cdl/a.cdl",
+                       "Arcade\r\nGame Name\tCountry\tGID\r\n"
+                       "Zelda\tUSA\tG1\r\nAlpha\tJapan\tG2\r\nBeta\tEurope\tG3\r\n");
         form = std::make_unique<TForm1>(appDir);
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
@@ -40,12 +41,15 @@ protected:
             QAccessible::State changed;
             if (event.type() == QAccessible::StateChanged)
                 changed = static_cast<QAccessibleStateChangeEvent &>(event).changedStates();
-            heard.push_back({event.type(), event.accessibleInterface(), changed});
+            heard.push_back({ event.type(), event.accessibleInterface(), changed });
         });
     }
     void TearDown() override { SetAccessibleEventHook(previous); }
 
-    static QString Name(QWidget *widget) { return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name); }
+    static QString Name(QWidget *widget)
+    {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    }
 
     QTemporaryDir m_dir;
     std::string appDir = m_dir.path().toStdString();
@@ -92,12 +96,14 @@ TEST_F(ListForScreenReaders, TheListReadsAsATable)
     QAccessibleInterface *box = table->cellAt(0, 0);
     EXPECT_TRUE(box->state().checkable);
     EXPECT_FALSE(box->state().checked);
-    EXPECT_EQ(box->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::toggleAction()});
+    EXPECT_EQ(box->actionInterface()->actionNames(),
+              QStringList { QAccessibleActionInterface::toggleAction() });
 }
 
 TEST_F(ListForScreenReaders, TheCurrentCellIsTheFocusAndItsMovesAreAnnounced)
 {
-    QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(grid)->tableInterface();
+    QAccessibleTableInterface *table
+        = QAccessible::queryAccessibleInterface(grid)->tableInterface();
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(1, 1).center());
     ASSERT_TRUE(grid->hasFocus());
     heard.clear();
@@ -109,13 +115,14 @@ TEST_F(ListForScreenReaders, TheCurrentCellIsTheFocusAndItsMovesAreAnnounced)
     EXPECT_EQ(QAccessible::queryAccessibleInterface(grid)->focusChild(), current);
     EXPECT_TRUE(current->state().focused);
     EXPECT_TRUE(current->state().selected);
-    EXPECT_EQ(table->selectedCells(), QList<QAccessibleInterface *>{current});
+    EXPECT_EQ(table->selectedCells(), QList<QAccessibleInterface *> { current });
     EXPECT_FALSE(table->cellAt(0, 1)->state().focused);
 }
 
 TEST_F(ListForScreenReaders, ACheckBoxToggledBySpaceOrByItsActionIsAnnounced)
 {
-    QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(grid)->tableInterface();
+    QAccessibleTableInterface *table
+        = QAccessible::queryAccessibleInterface(grid)->tableInterface();
     QAccessibleInterface *box = table->cellAt(1, 0);
     grid->setFocus();
     QTest::keyClick(grid, Qt::Key_Down); // the current cell is Alpha's box
@@ -138,10 +145,12 @@ TEST_F(ListForScreenReaders, ACheckBoxToggledBySpaceOrByItsActionIsAnnounced)
 
 TEST_F(ListForScreenReaders, ASortIsAnnouncedAndTheCellsReadTheirNewRows)
 {
-    QAccessibleTableInterface *table = QAccessible::queryAccessibleInterface(grid)->tableInterface();
+    QAccessibleTableInterface *table
+        = QAccessible::queryAccessibleInterface(grid)->tableInterface();
     ASSERT_EQ(table->cellAt(0, 1)->text(QAccessible::Name), "Zelda");
     heard.clear();
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(2, 0).center()); // Country
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->CellRect(2, 0).center()); // Country
     ASSERT_FALSE(heard.empty());
     EXPECT_EQ(heard.back().type, QAccessible::TableModelChanged);
     EXPECT_EQ(table->cellAt(0, 1)->text(QAccessible::Name), "Beta");
@@ -154,7 +163,8 @@ TEST_F(ListForScreenReaders, TheControlsAroundTheListHaveNames)
     EXPECT_EQ(Name(form->sb_Update), "Update the game databases");
     EXPECT_EQ(Name(form->sb_About), "Open the web site");
     EXPECT_EQ(form->cbo_SysList->accessibleName(), "System");
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(form->cbo_SysList)->text(QAccessible::Description),
-              "The system whose games are listed");
+    EXPECT_EQ(
+        QAccessible::queryAccessibleInterface(form->cbo_SysList)->text(QAccessible::Description),
+        "The system whose games are listed");
     EXPECT_EQ(Name(form->StatusBar1), "Status");
 }

@@ -27,7 +27,8 @@ void ExpectBytes(const std::string &path, const std::string &bytes, const char *
 
 std::string Output(QProcess &process)
 {
-    return process.readAllStandardOutput().toStdString() + process.readAllStandardError().toStdString();
+    return process.readAllStandardOutput().toStdString()
+        + process.readAllStandardError().toStdString();
 }
 
 // The display names of the sample databases: each first line up to its TAB.
@@ -49,7 +50,8 @@ protected:
     void RunInstall()
     {
         QProcess cmake;
-        cmake.start(TIRMO_CMAKE, {"--install", TIRMO_BINARY_DIR, "--prefix", QString::fromStdString(prefix)});
+        cmake.start(TIRMO_CMAKE,
+                    { "--install", TIRMO_BINARY_DIR, "--prefix", QString::fromStdString(prefix) });
         ASSERT_TRUE(cmake.waitForFinished(120000));
         ASSERT_EQ(cmake.exitCode(), 0) << Output(cmake);
     }
@@ -91,27 +93,32 @@ TEST_F(Install, LaysOutTheProgramsFolderWithLauncherEntryIconsAndMetainfo)
 {
     RunInstall();
 
-    ExpectBytes(app + "/tirmo", ReadFileBytes(TIRMO_BINARY_DIR "/app/tirmo"), "not the program built");
-    ExpectBytes(app + "/version.ini", ReadFileBytes((kSample / "version.ini").string()), "not the sample's");
+    ExpectBytes(app + "/tirmo", ReadFileBytes(TIRMO_BINARY_DIR "/app/tirmo"),
+                "not the program built");
+    ExpectBytes(app + "/version.ini", ReadFileBytes((kSample / "version.ini").string()),
+                "not the sample's");
     for (const fs::directory_entry &entry : fs::directory_iterator(kSample / "cdl"))
         if (entry.path().extension() == ".cdl")
-            ExpectBytes(app + "/cdl/" + entry.path().filename().string(), ReadFileBytes(entry.path().string()),
-                        "not the sample's");
+            ExpectBytes(app + "/cdl/" + entry.path().filename().string(),
+                        ReadFileBytes(entry.path().string()), "not the sample's");
     ASSERT_TRUE(fs::is_directory(app + "/cdl/data"));
     EXPECT_TRUE(fs::is_empty(app + "/cdl/data"));
-    EXPECT_NE(fs::status(prefix + "/bin/tirmo").permissions() & fs::perms::owner_exec, fs::perms::none);
+    EXPECT_NE(fs::status(prefix + "/bin/tirmo").permissions() & fs::perms::owner_exec,
+              fs::perms::none);
 
     const std::string entry = ReadFileBytes(prefix + "/share/applications/" + kId + ".desktop");
     EXPECT_NE(entry.find("\nExec=\"" + prefix + "/bin/tirmo\"\n"), std::string::npos) << entry;
     EXPECT_NE(entry.find("\nIcon=" + kId + "\n"), std::string::npos) << entry;
     const std::string icons = prefix + "/share/icons/hicolor/";
     EXPECT_TRUE(fs::is_regular_file(icons + "scalable/apps/" + kId + ".svg"));
-    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
-        const std::string png = icons + std::to_string(size) + "x" + std::to_string(size) + "/apps/" + kId + ".png";
+    for (int size : { 16, 24, 32, 48, 64, 128, 256 }) {
+        const std::string png
+            = icons + std::to_string(size) + "x" + std::to_string(size) + "/apps/" + kId + ".png";
         EXPECT_EQ(QImage(QString::fromStdString(png)).size(), QSize(size, size)) << png;
     }
     const std::string metainfo = ReadFileBytes(prefix + "/share/metainfo/" + kId + ".metainfo.xml");
-    EXPECT_NE(metainfo.find("<launchable type=\"desktop-id\">" + kId + ".desktop</launchable>"), std::string::npos);
+    EXPECT_NE(metainfo.find("<launchable type=\"desktop-id\">" + kId + ".desktop</launchable>"),
+              std::string::npos);
 
     std::string title;
     std::multiset<std::string> entries;
@@ -126,7 +133,8 @@ TEST_F(Install, ALaterInstallKeepsTicksAndUpdatesAndReplacesTheProgram)
     RunInstall();
     const std::string ticks = app + "/cdl/data/Sega Saturn.dat";
     WriteFileBytes(ticks, "sfiii\r\nnights\r\n");
-    const std::string updated = ReadFileBytes(app + "/cdl/psx.cdl") + "A Game an Update Brought\tUSA\t2026\tSomeone\t\tnewgame\r\n";
+    const std::string updated = ReadFileBytes(app + "/cdl/psx.cdl")
+        + "A Game an Update Brought\tUSA\t2026\tSomeone\t\tnewgame\r\n";
     WriteFileBytes(app + "/cdl/psx.cdl", updated);
     const std::string manifest = "Main;0.2\r\npsx.cdl;an update\r\n";
     WriteFileBytes(app + "/version.ini", manifest);
@@ -139,7 +147,8 @@ TEST_F(Install, ALaterInstallKeepsTicksAndUpdatesAndReplacesTheProgram)
     ExpectBytes(app + "/version.ini", manifest, "the updated manifest was overwritten");
     ExpectBytes(app + "/cdl/nuon.cdl", ReadFileBytes((kSample / "cdl/nuon.cdl").string()),
                 "a missing database comes back");
-    ExpectBytes(app + "/tirmo", ReadFileBytes(TIRMO_BINARY_DIR "/app/tirmo"), "the program was not replaced");
+    ExpectBytes(app + "/tirmo", ReadFileBytes(TIRMO_BINARY_DIR "/app/tirmo"),
+                "the program was not replaced");
 
     std::string title;
     std::multiset<std::string> entries;

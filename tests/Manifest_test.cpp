@@ -25,16 +25,16 @@ TEST(Manifest, LineRules)
         std::string bytes;
         std::vector<std::string> lines;
     } cases[] = {
-        {"a;1\r\nb;2\r\n", {"a;1", "b;2"}},
-        {"a;1\nb;2", {"a;1", "b;2"}},
-        {"a;1\rb;2\r", {"a;1", "b;2"}},
-        {"a;1\n\nb;2\n", {"a;1", "b;2"}},
-        {"a;1\r\n\r\nb;2\r\n\r\n", {"a;1", "b;2"}},
-        {"\r\ra;1\n\n\n", {"a;1"}},
-        {std::string("a;1\nb;2\0c;3\n", 12), {"a;1", "b;2"}},
-        {"", {}},
-        {"\n", {}},
-        {"\xEF\xBB\xBFMain;1\n", {"\xEF\xBB\xBFMain;1"}},
+        { "a;1\r\nb;2\r\n", { "a;1", "b;2" } },
+        { "a;1\nb;2", { "a;1", "b;2" } },
+        { "a;1\rb;2\r", { "a;1", "b;2" } },
+        { "a;1\n\nb;2\n", { "a;1", "b;2" } },
+        { "a;1\r\n\r\nb;2\r\n\r\n", { "a;1", "b;2" } },
+        { "\r\ra;1\n\n\n", { "a;1" } },
+        { std::string("a;1\nb;2\0c;3\n", 12), { "a;1", "b;2" } },
+        { "", {} },
+        { "\n", {} },
+        { "\xEF\xBB\xBFMain;1\n", { "\xEF\xBB\xBFMain;1" } },
     };
     for (const Case &c : cases) {
         const TStringList got = ManifestLines(c.bytes);
@@ -48,13 +48,13 @@ TEST(Manifest, ChangedEntriesComparison)
         TStringList local, server;
         std::vector<std::string> changed;
     } cases[] = {
-        {Lines({"Main;1"}), Lines({"Main;2"}), {"Main;2"}},
-        {Lines({"a.cdl;2"}), Lines({"A.cdl;2"}), {}},
-        {Lines({"a.cdl;2"}), Lines({"a.cdl;2 "}), {"a.cdl;2 "}},
-        {Lines({"x;1"}), Lines({"x;1", "x;1"}), {"x;1"}},
-        {Lines({"b;1", "a;1", "c;1"}), Lines({"c;1", "a;1", "b;1"}), {}},
-        {Lines({"only-local;1"}), Lines({}), {}},
-        {Lines({}), Lines({"c;1", "A;1", "b;1"}), {"A;1", "b;1", "c;1"}},
+        { Lines({ "Main;1" }), Lines({ "Main;2" }), { "Main;2" } },
+        { Lines({ "a.cdl;2" }), Lines({ "A.cdl;2" }), {} },
+        { Lines({ "a.cdl;2" }), Lines({ "a.cdl;2 " }), { "a.cdl;2 " } },
+        { Lines({ "x;1" }), Lines({ "x;1", "x;1" }), { "x;1" } },
+        { Lines({ "b;1", "a;1", "c;1" }), Lines({ "c;1", "a;1", "b;1" }), {} },
+        { Lines({ "only-local;1" }), Lines({}), {} },
+        { Lines({}), Lines({ "c;1", "A;1", "b;1" }), { "A;1", "b;1", "c;1" } },
     };
     for (const Case &c : cases)
         EXPECT_EQ(ChangedEntries(c.local, c.server), c.changed);
@@ -62,7 +62,8 @@ TEST(Manifest, ChangedEntriesComparison)
 
 TEST(Manifest, CrOnlyFileReadsLikeCrLf)
 {
-    EXPECT_TRUE(ChangedEntries(ManifestLines("a;1\rb;2\r"), ManifestLines("b;2\r\na;1\r\n")).empty());
+    EXPECT_TRUE(
+        ChangedEntries(ManifestLines("a;1\rb;2\r"), ManifestLines("b;2\r\na;1\r\n")).empty());
 }
 
 TEST(Manifest, EntryNames)
@@ -77,13 +78,15 @@ TEST(Manifest, EntryNames)
 
 TEST(Manifest, UnsafeNames)
 {
-    for (const std::string &name : {std::string("Sega CD.cdl"), std::string("psx.cdl"), std::string("main"),
-                                    std::string("a.b.cdl"), std::string("Vol..2.cdl"), std::string("..cdl"),
-                                    std::string("..."), std::string(259, 'x'), std::string("Caf\xC3\xA9.cdl")})
+    for (const std::string &name :
+         { std::string("Sega CD.cdl"), std::string("psx.cdl"), std::string("main"),
+           std::string("a.b.cdl"), std::string("Vol..2.cdl"), std::string("..cdl"),
+           std::string("..."), std::string(259, 'x'), std::string("Caf\xC3\xA9.cdl") })
         EXPECT_EQ(UnsafeEntryNameReason(name), "") << name;
     for (const std::string &name :
-         {std::string(), std::string("."), std::string(".."), std::string("../evil.cdl"), std::string("a/b.cdl"),
-          std::string("a\\b.cdl"), std::string("a\tb.cdl"), std::string("a\x7F"), std::string(260, 'x')})
+         { std::string(), std::string("."), std::string(".."), std::string("../evil.cdl"),
+           std::string("a/b.cdl"), std::string("a\\b.cdl"), std::string("a\tb.cdl"),
+           std::string("a\x7F"), std::string(260, 'x') })
         EXPECT_NE(UnsafeEntryNameReason(name), "") << name;
 }
 
@@ -98,9 +101,9 @@ TEST(Manifest, FileDigests)
     EXPECT_EQ(FileDigest("a;999999999999999999-" + hex)->Size, 999999999999999999);
     // Any other rest is a plain line, compared and not checked.
     for (const std::string &line :
-         {std::string("psx.cdl;3"), std::string("psx.cdl;e388666fa1cc"), "a;12-" + hex.substr(1), "a;12-" + hex + "0",
-          "a;-" + hex, "a;+12-" + hex, "a;1234567890123456789-" + hex, "a;12-" + hex.substr(1) + "g",
-          "a;12-" + hex + ";x", "a;12 -" + hex, "a12-" + hex})
+         { std::string("psx.cdl;3"), std::string("psx.cdl;e388666fa1cc"), "a;12-" + hex.substr(1),
+           "a;12-" + hex + "0", "a;-" + hex, "a;+12-" + hex, "a;1234567890123456789-" + hex,
+           "a;12-" + hex.substr(1) + "g", "a;12-" + hex + ";x", "a;12 -" + hex, "a12-" + hex })
         EXPECT_FALSE(FileDigest(line)) << line;
 }
 
@@ -126,25 +129,27 @@ TEST(Manifest, WriteManifestRefusesNamesNoUserCouldFetch)
         std::string name;
         bool published;
     } cases[] = {
-        {"psx.cdl", true},
-        {"Some System.cdl", true},
-        {"Vol..2.cdl", true},
-        {"it's (Japan) [v1.1] + more~.cdl", true},
-        {std::string(251, 'x') + ".cdl", true},
-        {"back\\slash.cdl", false},
-        {"Caf\xC3\xA9.cdl", false},
-        {"\xE9t\xE9.cdl", false},
-        {"100%.cdl", false},
-        {"a#b.cdl", false},
-        {"why?.cdl", false},
-        {";lead.cdl", false},
-        {"mid;dle.cdl", false},
-        {"tab\t.cdl", false},
-        {"line\nbreak.cdl", false},
+        { "psx.cdl", true },
+        { "Some System.cdl", true },
+        { "Vol..2.cdl", true },
+        { "it's (Japan) [v1.1] + more~.cdl", true },
+        { std::string(251, 'x') + ".cdl", true },
+        { "back\\slash.cdl", false },
+        { "Caf\xC3\xA9.cdl", false },
+        { "\xE9t\xE9.cdl", false },
+        { "100%.cdl", false },
+        { "a#b.cdl", false },
+        { "why?.cdl", false },
+        { ";lead.cdl", false },
+        { "mid;dle.cdl", false },
+        { "tab\t.cdl", false },
+        { "line\nbreak.cdl", false },
     };
     const auto run = [](const QString &folder, QString &errors) {
         QProcess script;
-        script.start(TIRMO_PYTHON, {TIRMO_SOURCE_DIR "/scripts/write_manifest.py", folder, folder + "/version.ini"});
+        script.start(
+            TIRMO_PYTHON,
+            { TIRMO_SOURCE_DIR "/scripts/write_manifest.py", folder, folder + "/version.ini" });
         script.waitForFinished(30000);
         errors = QString::fromUtf8(script.readAllStandardError());
         return script.exitCode();
@@ -177,9 +182,10 @@ TEST(Manifest, WriteManifestRefusesNamesNoUserCouldFetch)
     QString errors;
     EXPECT_EQ(run(all.path(), errors), 1);
     EXPECT_FALSE(QFile::exists(all.filePath("version.ini")));
-    for (const char *named : {"'back\\\\slash.cdl' has a path separator", "'100%.cdl' has \"%\"", "'a#b.cdl'",
-                              "'why?.cdl'", "';lead.cdl'", "'mid;dle.cdl'", "'tab\\t.cdl'", "'line\\nbreak.cdl'",
-                              "'Caf\\xe9.cdl'", "'\\udce9t\\udce9.cdl'"})
+    for (const char *named :
+         { "'back\\\\slash.cdl' has a path separator", "'100%.cdl' has \"%\"", "'a#b.cdl'",
+           "'why?.cdl'", "';lead.cdl'", "'mid;dle.cdl'", "'tab\\t.cdl'", "'line\\nbreak.cdl'",
+           "'Caf\\xe9.cdl'", "'\\udce9t\\udce9.cdl'" })
         EXPECT_NE(errors.indexOf(named), -1) << named << "\n" << errors.toStdString();
     EXPECT_EQ(errors.indexOf("Vol..2"), -1);
 }

@@ -22,14 +22,16 @@
 
 namespace {
 
-const std::string Accepts = "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"
-                            "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";
+const std::string Accepts
+    = "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"
+      "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";
 const std::string ContentType = "Content-type: application/x-www-form-urlencoded\r\n";
 
 // A python3 peer on a free loopback port; it prints the port first.
 class PythonPeer {
 public:
-    explicit PythonPeer(const QStringList &args, const QRegularExpression &portPattern = QRegularExpression("^(\\d+)"))
+    explicit PythonPeer(const QStringList &args,
+                        const QRegularExpression &portPattern = QRegularExpression("^(\\d+)"))
     {
         m_process.start(TIRMO_PYTHON, args);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
@@ -43,7 +45,8 @@ public:
                 return;
             }
         }
-        ADD_FAILURE() << "python3 " << args.join(' ').toStdString() << " did not start: " << out.toStdString()
+        ADD_FAILURE() << "python3 " << args.join(' ').toStdString()
+                      << " did not start: " << out.toStdString()
                       << m_process.readAllStandardError().toStdString();
     }
     ~PythonPeer()
@@ -68,8 +71,8 @@ struct Answer {
         : text(std::move(text)), then(std::move(then)), repeat(repeat)
     {
     }
-    std::string text;  // sent `repeat` times
-    std::string then;  // "close", "hold" (open until the client closes) or "silent"
+    std::string text; // sent `repeat` times
+    std::string then; // "close", "hold" (open until the client closes) or "silent"
     int repeat;
 };
 
@@ -81,15 +84,18 @@ public:
     {
         QJsonArray replies;
         for (const Answer &a : answers) {
-            QJsonArray parts{QJsonArray{QString::fromLatin1(a.text.data(), qsizetype(a.text.size())), a.repeat}};
-            replies.append(QJsonObject{{"parts", parts}, {"then", QString::fromStdString(a.then)}});
+            QJsonArray parts { QJsonArray {
+                QString::fromLatin1(a.text.data(), qsizetype(a.text.size())), a.repeat } };
+            replies.append(
+                QJsonObject { { "parts", parts }, { "then", QString::fromStdString(a.then) } });
         }
         const QString script = m_dir.filePath("script.json");
-        WriteFileBytes(script.toStdString(),
-                       QJsonDocument(QJsonObject{{"replies", replies}}).toJson().toStdString());
+        WriteFileBytes(
+            script.toStdString(),
+            QJsonDocument(QJsonObject { { "replies", replies } }).toJson().toStdString());
         QDir(m_dir.path()).mkdir("log");
-        m_peer = std::make_unique<PythonPeer>(
-            QStringList{TIRMO_TEST_DIR "/servers/http_scripted.py", script, m_dir.filePath("log")});
+        m_peer = std::make_unique<PythonPeer>(QStringList {
+            TIRMO_TEST_DIR "/servers/http_scripted.py", script, m_dir.filePath("log") });
     }
     int Port() const { return m_peer->Port(); }
     std::string Url(const std::string &path = "/", const std::string &host = "127.0.0.1") const
@@ -104,7 +110,10 @@ public:
             QThread::msleep(50);
         return ReadFileBytes(path.toStdString());
     }
-    int RequestCount() const { return int(QDir(m_dir.filePath("log")).entryList({"*.bin"}).size()); }
+    int RequestCount() const
+    {
+        return int(QDir(m_dir.filePath("log")).entryList({ "*.bin" }).size());
+    }
 
 private:
     QTemporaryDir m_dir;
@@ -113,12 +122,14 @@ private:
 
 std::string Ok(const std::string &body, const std::string &extra = "")
 {
-    return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra + "\r\n" + body;
+    return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra
+        + "\r\n" + body;
 }
 
 std::string Redirect(int code, const std::string &location, const std::string &extra = "")
 {
-    return "HTTP/1.0 " + std::to_string(code) + " Moved\r\nLocation: " + location + "\r\n" + extra + "\r\n";
+    return "HTTP/1.0 " + std::to_string(code) + " Moved\r\nLocation: " + location + "\r\n" + extra
+        + "\r\n";
 }
 
 class HttpTest : public ::testing::Test {
@@ -138,8 +149,7 @@ protected:
     std::string TempPath(const char *name) const { return m_dir.filePath(name).toStdString(); }
 
     // Runs a request and returns the message of the exception it raised.
-    template <typename E = Exception, typename F>
-    std::string ErrorOf(F request)
+    template<typename E = Exception, typename F> std::string ErrorOf(F request)
     {
         try {
             request();
@@ -164,20 +174,20 @@ TEST(NMHTTPParseURL, SplitsHostPortAndPath)
         std::string host, path, currentUrl;
         int expectedPort;
     } cases[] = {
-        {"http://host/dir/file", 0, "host", "/dir/file", "http://host/dir/file", 80},
-        {"http://host:8080/x", 0, "host", "/x", "http://host:8080/x", 8080},
-        {"http://host", 0, "host", "/", "http://host/", 80},
-        {"http://host/", 0, "host", "/", "http://host/", 80},
-        {"HTTP://Host:81/a?b=c", 5, "Host", "/a?b=c", "HTTP://Host:81/a?b=c", 81},
-        {"gopher://g/x", 0, "g", "/x", "gopher://g/x", 70},
-        {"ftp://f/", 0, "f", "/", "ftp://f/", 21},
-        {"host/x", 0, "host", "/x", "host/x", 80},
-        {"host/x", 8000, "host", "/x", "host/x", 8000},
-        {"name", 8000, "name", "/", "name/", 8000},
-        {"/only/path", 8081, "before", "/only/path", "/only/path", 8081},
+        { "http://host/dir/file", 0, "host", "/dir/file", "http://host/dir/file", 80 },
+        { "http://host:8080/x", 0, "host", "/x", "http://host:8080/x", 8080 },
+        { "http://host", 0, "host", "/", "http://host/", 80 },
+        { "http://host/", 0, "host", "/", "http://host/", 80 },
+        { "HTTP://Host:81/a?b=c", 5, "Host", "/a?b=c", "HTTP://Host:81/a?b=c", 81 },
+        { "gopher://g/x", 0, "g", "/x", "gopher://g/x", 70 },
+        { "ftp://f/", 0, "f", "/", "ftp://f/", 21 },
+        { "host/x", 0, "host", "/x", "host/x", 80 },
+        { "host/x", 8000, "host", "/x", "host/x", 8000 },
+        { "name", 8000, "name", "/", "name/", 8000 },
+        { "/only/path", 8081, "before", "/only/path", "/only/path", 8081 },
         // A colon in the query is no scheme: the port stays.
-        {"/a?t=12:30", 8081, "before", "/a?t=12:30", "/a?t=12:30", 8081},
-        {"localhost:8082/p", 0, "localhost", "/p", "localhost:8082/p", 8082},
+        { "/a?t=12:30", 8081, "before", "/a?t=12:30", "/a?t=12:30", 8081 },
+        { "localhost:8082/p", 0, "localhost", "/p", "localhost:8082/p", 8082 },
     };
     for (const Case &c : cases) {
         TNMHTTP http;
@@ -226,16 +236,17 @@ TEST(NMHTTPParseURL, RefusesBadUrls)
 
 TEST_F(HttpTest, HttpsIsRefusedBeforeAnyConnection)
 {
-    ScriptedServer server(Script{{Ok("never")}});
-    EXPECT_EQ(ErrorOf([&] { http.Get("https://127.0.0.1:" + std::to_string(server.Port()) + "/"); }),
-              "HTTP Secure Socket is not supported");
+    ScriptedServer server(Script { { Ok("never") } });
+    EXPECT_EQ(
+        ErrorOf([&] { http.Get("https://127.0.0.1:" + std::to_string(server.Port()) + "/"); }),
+        "HTTP Secure Socket is not supported");
     QThread::msleep(200);
     EXPECT_EQ(server.RequestCount(), 0);
 }
 
 TEST_F(HttpTest, GetSendsExactlyTheRequestLines)
 {
-    ScriptedServer server(Script{{Ok("hello")}});
+    ScriptedServer server(Script { { Ok("hello") } });
     http.Get(server.Url("/dir/file.txt"));
     EXPECT_EQ(server.Request(0),
               "GET /dir/file.txt HTTP/1.0\r\nHost: 127.0.0.1\r\n" + Accepts + ContentType + "\r\n");
@@ -246,30 +257,32 @@ TEST_F(HttpTest, GetSendsExactlyTheRequestLines)
 
 TEST_F(HttpTest, ThroughAProxyTheRequestNamesTheWholeUrl)
 {
-    ScriptedServer proxy(Script{{Ok("via proxy")}});
+    ScriptedServer proxy(Script { { Ok("via proxy") } });
     http.Proxy = "127.0.0.1";
     http.ProxyPort = proxy.Port();
     http.Get("http://origin.example/x");
-    EXPECT_EQ(proxy.Request(0), "GET http://origin.example/x HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
-                                "Host: origin.example\r\n" +
-                                    Accepts + ContentType + "\r\n");
+    EXPECT_EQ(proxy.Request(0),
+              "GET http://origin.example/x HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
+              "Host: origin.example\r\n"
+                  + Accepts + ContentType + "\r\n");
     EXPECT_EQ(http.Body, "via proxy");
 }
 
 TEST_F(HttpTest, HeaderInfoValuesAndBasicCredentials)
 {
-    ScriptedServer server(Script{{Ok("")}});
-    http.HeaderInfo = {"me@example.org", "TIRMO test", "a=1", "http://ref/", "user", "pass"};
+    ScriptedServer server(Script { { Ok("") } });
+    http.HeaderInfo = { "me@example.org", "TIRMO test", "a=1", "http://ref/", "user", "pass" };
     http.Get(server.Url("/"));
-    EXPECT_EQ(server.Request(0), "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n" + Accepts +
-                                     "User-Agent: TIRMO test\r\nFrom: me@example.org\r\nCookie: a=1\r\n"
-                                     "Referer: http://ref/\r\nAuthorization: Basic dXNlcjpwYXNz\r\n" +
-                                     ContentType + "\r\n");
+    EXPECT_EQ(server.Request(0),
+              "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n" + Accepts
+                  + "User-Agent: TIRMO test\r\nFrom: me@example.org\r\nCookie: a=1\r\n"
+                    "Referer: http://ref/\r\nAuthorization: Basic dXNlcjpwYXNz\r\n"
+                  + ContentType + "\r\n");
 }
 
 TEST_F(HttpTest, LongCredentialsGiveOneBasicValue)
 {
-    ScriptedServer server(Script{{Ok("")}});
+    ScriptedServer server(Script { { Ok("") } });
     http.HeaderInfo.UserId = std::string(40, 'u');
     http.HeaderInfo.Password = std::string(40, 'p') + "\r\nX: y";
     http.Get(server.Url("/"));
@@ -277,7 +290,8 @@ TEST_F(HttpTest, LongCredentialsGiveOneBasicValue)
     const size_t start = request.find("Authorization: Basic ") + 21;
     const size_t end = request.find("\r\n", start);
     ASSERT_NE(start, std::string::npos + 21);
-    EXPECT_EQ(QByteArray::fromBase64(QByteArray::fromStdString(request.substr(start, end - start))).toStdString(),
+    EXPECT_EQ(QByteArray::fromBase64(QByteArray::fromStdString(request.substr(start, end - start)))
+                  .toStdString(),
               http.HeaderInfo.UserId + ":" + http.HeaderInfo.Password);
     EXPECT_EQ(request.substr(end, 2 + ContentType.size()), "\r\n" + ContentType);
 }
@@ -286,29 +300,31 @@ TEST_F(HttpTest, RequestsWithBodiesAndDestinations)
 {
     struct Case {
         std::function<void(TNMHTTP &, const std::string &url)> call;
-        std::string expected;  // request line, then what follows the Content-type line
+        std::string expected; // request line, then what follows the Content-type line
     } cases[] = {
-        {[](TNMHTTP &h, const std::string &u) { h.Options(u); }, "OPTIONS /r HTTP/1.0|"},
-        {[](TNMHTTP &h, const std::string &u) { h.Head(u); }, "HEAD /r HTTP/1.0|"},
-        {[](TNMHTTP &h, const std::string &u) { h.Delete(u); }, "DELETE /r HTTP/1.0|"},
-        {[](TNMHTTP &h, const std::string &u) { h.Post(u, "a b&c=\xe9"); },
-         "POST /r HTTP/1.0|Content-Length: 13\r\n\r\na+b%26c%3D%E9"},
-        {[](TNMHTTP &h, const std::string &u) { h.Put(u, std::string("x\0y", 3)); },
-         "PUT /r HTTP/1.0|Content-Length: 3\r\n\r\n" + std::string("x\0y", 3)},
-        {[](TNMHTTP &h, const std::string &u) { h.Patch(u, "p"); }, "PATCH /r HTTP/1.0|Content-Length: 1\r\n\r\np"},
-        {[](TNMHTTP &h, const std::string &u) { h.Trace(u, ""); }, "TRACE /r HTTP/1.0|Content-Length: 0\r\n\r\n"},
-        {[](TNMHTTP &h, const std::string &u) { h.Wrapped(u, "wrap"); },
-         "WRAPPED /r HTTP/1.0|Content-Length: 4\r\n\r\nwrap"},
-        {[](TNMHTTP &h, const std::string &u) { h.Copy(u, "http://d/c"); },
-         "COPY /r HTTP/1.0|URI-header: http://d/c\r\n\r\n"},
-        {[](TNMHTTP &h, const std::string &u) { h.Move(u, "http://d/m"); },
-         "MOVE /r HTTP/1.0|URI-header: http://d/m\r\n\r\n"},
-        {[](TNMHTTP &h, const std::string &u) { h.Link(u, "http://d/l"); },
-         "LINK /r HTTP/1.0|Link: http://d/l\r\nContent-Length: 0\r\n\r\n"},
-        {[](TNMHTTP &h, const std::string &u) { h.UnLink(u, "http://d/u"); },
-         "UNLINK /r HTTP/1.0|Link: http://d/u\r\nContent-Length: 0\r\n\r\n"},
+        { [](TNMHTTP &h, const std::string &u) { h.Options(u); }, "OPTIONS /r HTTP/1.0|" },
+        { [](TNMHTTP &h, const std::string &u) { h.Head(u); }, "HEAD /r HTTP/1.0|" },
+        { [](TNMHTTP &h, const std::string &u) { h.Delete(u); }, "DELETE /r HTTP/1.0|" },
+        { [](TNMHTTP &h, const std::string &u) { h.Post(u, "a b&c=\xe9"); },
+          "POST /r HTTP/1.0|Content-Length: 13\r\n\r\na+b%26c%3D%E9" },
+        { [](TNMHTTP &h, const std::string &u) { h.Put(u, std::string("x\0y", 3)); },
+          "PUT /r HTTP/1.0|Content-Length: 3\r\n\r\n" + std::string("x\0y", 3) },
+        { [](TNMHTTP &h, const std::string &u) { h.Patch(u, "p"); },
+          "PATCH /r HTTP/1.0|Content-Length: 1\r\n\r\np" },
+        { [](TNMHTTP &h, const std::string &u) { h.Trace(u, ""); },
+          "TRACE /r HTTP/1.0|Content-Length: 0\r\n\r\n" },
+        { [](TNMHTTP &h, const std::string &u) { h.Wrapped(u, "wrap"); },
+          "WRAPPED /r HTTP/1.0|Content-Length: 4\r\n\r\nwrap" },
+        { [](TNMHTTP &h, const std::string &u) { h.Copy(u, "http://d/c"); },
+          "COPY /r HTTP/1.0|URI-header: http://d/c\r\n\r\n" },
+        { [](TNMHTTP &h, const std::string &u) { h.Move(u, "http://d/m"); },
+          "MOVE /r HTTP/1.0|URI-header: http://d/m\r\n\r\n" },
+        { [](TNMHTTP &h, const std::string &u) { h.Link(u, "http://d/l"); },
+          "LINK /r HTTP/1.0|Link: http://d/l\r\nContent-Length: 0\r\n\r\n" },
+        { [](TNMHTTP &h, const std::string &u) { h.UnLink(u, "http://d/u"); },
+          "UNLINK /r HTTP/1.0|Link: http://d/u\r\nContent-Length: 0\r\n\r\n" },
     };
-    ScriptedServer server(Script{{Ok("")}});
+    ScriptedServer server(Script { { Ok("") } });
     int i = 0;
     for (const Case &c : cases) {
         c.call(http, server.Url("/r"));
@@ -317,20 +333,23 @@ TEST_F(HttpTest, RequestsWithBodiesAndDestinations)
         std::string tail = c.expected.substr(bar + 1);
         if (tail.empty())
             tail = "\r\n";
-        EXPECT_EQ(server.Request(i++), head + "\r\nHost: 127.0.0.1\r\n" + Accepts + ContentType + tail) << head;
+        EXPECT_EQ(server.Request(i++),
+                  head + "\r\nHost: 127.0.0.1\r\n" + Accepts + ContentType + tail)
+            << head;
     }
 }
 
 TEST_F(HttpTest, PostFromAFileAndHeaderIntoAFile)
 {
-    ScriptedServer server(Script{{Ok("body")}});
+    ScriptedServer server(Script { { Ok("body") } });
     const std::string data = TempPath("send.dat"), header = TempPath("head.txt");
     WriteFileBytes(data, std::string("raw a b\0", 8));
     http.OutputFileMode = true;
     http.Header = header;
     http.Post(server.Url("/p"), data);
-    EXPECT_EQ(server.Request(0), "POST /p HTTP/1.0\r\nHost: 127.0.0.1\r\n" + Accepts + ContentType +
-                                     "Content-Length: 8\r\n\r\n" + std::string("raw a b\0", 8));
+    EXPECT_EQ(server.Request(0),
+              "POST /p HTTP/1.0\r\nHost: 127.0.0.1\r\n" + Accepts + ContentType
+                  + "Content-Length: 8\r\n\r\n" + std::string("raw a b\0", 8));
     EXPECT_EQ(ReadFileBytes(header), "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\n");
     EXPECT_EQ(http.Header, header);
     EXPECT_EQ(http.Body, "body");
@@ -344,13 +363,15 @@ TEST_F(HttpTest, FileBodyFromPythonHttpServer)
         content += char('a' + i % 26);
     WriteFileBytes(site.filePath("big.cdl").toStdString(), content);
     WriteFileBytes(site.filePath("small.txt").toStdString(), "small");
-    PythonPeer server({"-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", site.path()},
-                      QRegularExpression("port (\\d+)"));
+    PythonPeer server(
+        { "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", site.path() },
+        QRegularExpression("port (\\d+)"));
 
     std::vector<std::pair<int64_t, int64_t>> packets;
     std::vector<CmdType> results;
     std::vector<std::string> statuses;
-    http.OnPacketRecvd = [&](QObject *) { packets.emplace_back(http.ReceivedBytes, http.TotalBytes); };
+    http.OnPacketRecvd
+        = [&](QObject *) { packets.emplace_back(http.ReceivedBytes, http.TotalBytes); };
     http.OnSuccess = [&](CmdType cmd) { results.push_back(cmd); };
     http.OnStatus = [&](QObject *, const std::string &text) { statuses.push_back(text); };
     http.ReportLevel = 2;
@@ -363,8 +384,8 @@ TEST_F(HttpTest, FileBodyFromPythonHttpServer)
     EXPECT_EQ(http.ReceivedBytes, 300000);
     ASSERT_FALSE(packets.empty());
     EXPECT_EQ(packets.back(), std::make_pair(int64_t(300000), int64_t(300000)));
-    EXPECT_EQ(results, std::vector<CmdType>{CmdGET});
-    EXPECT_EQ(statuses, std::vector<std::string>{"Transaction Completed"});
+    EXPECT_EQ(results, std::vector<CmdType> { CmdGET });
+    EXPECT_EQ(statuses, std::vector<std::string> { "Transaction Completed" });
     EXPECT_EQ(http.Header.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
     EXPECT_EQ(http.Header.substr(http.Header.size() - 4), "\r\n\r\n");
 
@@ -373,7 +394,7 @@ TEST_F(HttpTest, FileBodyFromPythonHttpServer)
     http.OnFailure = [&](CmdType cmd) { failures.push_back(cmd); };
     http.Get(server.Url("/missing.cdl"));
     EXPECT_EQ(http.ReplyCode, 404);
-    EXPECT_EQ(failures, std::vector<CmdType>{CmdGET});
+    EXPECT_EQ(failures, std::vector<CmdType> { CmdGET });
     EXPECT_NE(ReadFileBytes(http.Body).find("404"), std::string::npos);
 
     http.InputFileMode = false;
@@ -383,10 +404,10 @@ TEST_F(HttpTest, FileBodyFromPythonHttpServer)
 
 TEST_F(HttpTest, BodyLengthsFromTheReplyHeader)
 {
-    ScriptedServer server(Script{
-        {"HTTP/1.0 200 OK\r\nServer: x\r\n\r\nno length, read to the close"},
-        {"HTTP/1.0 200 OK\r\nContent-Length: bytes=1234\r\n\r\n" + std::string(1234, 'b')},
-        {"HTTP/1.0 200 OK\r\ncontent-length:3\r\n\r\nabcdef"},
+    ScriptedServer server(Script {
+        { "HTTP/1.0 200 OK\r\nServer: x\r\n\r\nno length, read to the close" },
+        { "HTTP/1.0 200 OK\r\nContent-Length: bytes=1234\r\n\r\n" + std::string(1234, 'b') },
+        { "HTTP/1.0 200 OK\r\ncontent-length:3\r\n\r\nabcdef" },
     });
     http.Get(server.Url("/a"));
     EXPECT_EQ(http.Body, "no length, read to the close");
@@ -402,7 +423,8 @@ TEST_F(HttpTest, BodyLengthsFromTheReplyHeader)
 
 TEST_F(HttpTest, AKeptAliveReplyEndsAtItsContentLength)
 {
-    ScriptedServer proxy(Script{{Ok("12345"), "hold"}, {"HTTP/1.0 200 OK\r\nContent-Length: 999\r\n\r\n", "hold"}});
+    ScriptedServer proxy(Script { { Ok("12345"), "hold" },
+                                  { "HTTP/1.0 200 OK\r\nContent-Length: 999\r\n\r\n", "hold" } });
     http.Proxy = "127.0.0.1";
     http.ProxyPort = proxy.Port();
     http.InputFileMode = true;
@@ -417,10 +439,10 @@ TEST_F(HttpTest, AKeptAliveReplyEndsAtItsContentLength)
 
 TEST_F(HttpTest, RedirectsFollowLocationAndCarryTheCookie)
 {
-    ScriptedServer server(Script{
-        {Redirect(302, "/next", "Set-Cookie: sid=abc\r\n")},
-        {Redirect(301, "page.html")},
-        {Ok("final")},
+    ScriptedServer server(Script {
+        { Redirect(302, "/next", "Set-Cookie: sid=abc\r\n") },
+        { Redirect(301, "page.html") },
+        { Ok("final") },
     });
     std::vector<int> redirects;
     http.OnRedirect = [&](bool &handled) {
@@ -429,9 +451,10 @@ TEST_F(HttpTest, RedirectsFollowLocationAndCarryTheCookie)
     };
     http.Get(server.Url("/start"));
     EXPECT_EQ(http.Body, "final");
-    EXPECT_EQ(redirects, (std::vector<int>{302, 301}));
+    EXPECT_EQ(redirects, (std::vector<int> { 302, 301 }));
     EXPECT_EQ(server.Request(1),
-              "GET /next HTTP/1.0\r\nHost: 127.0.0.1\r\n" + Accepts + "Cookie: sid=abc\r\n" + ContentType + "\r\n");
+              "GET /next HTTP/1.0\r\nHost: 127.0.0.1\r\n" + Accepts + "Cookie: sid=abc\r\n"
+                  + ContentType + "\r\n");
     // A bare name goes to the root of the same server, port included.
     EXPECT_EQ(server.Request(2).substr(0, 26), "GET /page.html HTTP/1.0\r\nH");
     EXPECT_EQ(http.CurrentURL, server.Url("/page.html"));
@@ -440,22 +463,24 @@ TEST_F(HttpTest, RedirectsFollowLocationAndCarryTheCookie)
 
 TEST_F(HttpTest, CredentialsAndCookiesStayWithTheirHost)
 {
-    ScriptedServer other(Script{{Ok("elsewhere")}});
-    ScriptedServer first(Script{{Redirect(301, other.Url("/new", "localhost"), "Set-Cookie: s=1\r\n")}});
+    ScriptedServer other(Script { { Ok("elsewhere") } });
+    ScriptedServer first(
+        Script { { Redirect(301, other.Url("/new", "localhost"), "Set-Cookie: s=1\r\n") } });
     http.HeaderInfo.UserId = "user";
     http.HeaderInfo.Password = "pass";
     http.HeaderInfo.Cookie = "mine=0";
     http.Get(first.Url("/old"));
     EXPECT_NE(first.Request(0).find("Authorization: Basic dXNlcjpwYXNz\r\n"), std::string::npos);
     EXPECT_NE(first.Request(0).find("Cookie: mine=0\r\n"), std::string::npos);
-    EXPECT_EQ(other.Request(0), "GET /new HTTP/1.0\r\nHost: localhost\r\n" + Accepts + ContentType + "\r\n");
+    EXPECT_EQ(other.Request(0),
+              "GET /new HTTP/1.0\r\nHost: localhost\r\n" + Accepts + ContentType + "\r\n");
     EXPECT_EQ(http.Host, "localhost");
     EXPECT_EQ(http.Body, "elsewhere");
 }
 
 TEST_F(HttpTest, ARedirectLoopEndsAfterTwentyRequests)
 {
-    ScriptedServer server(Script{{Redirect(302, "/loop")}});
+    ScriptedServer server(Script { { Redirect(302, "/loop") } });
     const std::string error = ErrorOf([&] { http.Get(server.Url("/loop")); });
     EXPECT_NE(error.find("Too many redirects"), std::string::npos) << error;
     EXPECT_EQ(server.RequestCount(), TNMHTTP::MaxPasses);
@@ -463,9 +488,9 @@ TEST_F(HttpTest, ARedirectLoopEndsAfterTwentyRequests)
 
 TEST_F(HttpTest, HandledRedirectAndOtherStatusesEndTheRequest)
 {
-    ScriptedServer server(Script{{Redirect(302, "/elsewhere")},
-                                 {"HTTP/1.0 304 Not Modified\r\n\r\n"},
-                                 {"HTTP/1.0 302 Found\r\nContent-Length: 0\r\n\r\n"}});
+    ScriptedServer server(Script { { Redirect(302, "/elsewhere") },
+                                   { "HTTP/1.0 304 Not Modified\r\n\r\n" },
+                                   { "HTTP/1.0 302 Found\r\nContent-Length: 0\r\n\r\n" } });
     http.OnRedirect = [](bool &handled) { handled = true; };
     http.Get(server.Url("/a"));
     EXPECT_EQ(http.ReplyCode, 302);
@@ -481,7 +506,7 @@ TEST_F(HttpTest, HandledRedirectAndOtherStatusesEndTheRequest)
 
 TEST_F(HttpTest, SeeOtherAfterPostIsFetchedWithGet)
 {
-    ScriptedServer server(Script{{Redirect(303, "/result")}, {Ok("done")}});
+    ScriptedServer server(Script { { Redirect(303, "/result") }, { Ok("done") } });
     http.Post(server.Url("/form"), "x=1");
     EXPECT_EQ(server.Request(1).substr(0, 26), "GET /result HTTP/1.0\r\nHost");
     EXPECT_EQ(server.Request(1).find("Content-Length"), std::string::npos);
@@ -490,14 +515,15 @@ TEST_F(HttpTest, SeeOtherAfterPostIsFetchedWithGet)
 
 TEST_F(HttpTest, Unauthorized)
 {
-    ScriptedServer server(Script{{"HTTP/1.0 401 Unauthorized\r\nContent-Length: 6\r\n\r\ndenied"}});
+    ScriptedServer server(
+        Script { { "HTTP/1.0 401 Unauthorized\r\nContent-Length: 6\r\n\r\ndenied" } });
     int asked = 0;
     std::vector<CmdType> failures;
     http.OnAuthenticationNeeded = [&](QObject *sender) { asked += sender == &http; };
     http.OnFailure = [&](CmdType cmd) { failures.push_back(cmd); };
     http.Get(server.Url("/secret"));
     EXPECT_EQ(asked, 1);
-    EXPECT_EQ(failures, std::vector<CmdType>{CmdGET});
+    EXPECT_EQ(failures, std::vector<CmdType> { CmdGET });
     EXPECT_EQ(http.Body, "denied");
 }
 
@@ -511,19 +537,21 @@ TEST_F(HttpTest, BrokenRepliesEndWithAClearError)
         Answer answer;
         std::string error;
     } cases[] = {
-        {{"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n0123456789"},
-         "Connection closed by 127.0.0.1:PORT after 10 of 100 bytes of the reply"},
-        {{"HTTP/1.0 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\nshort"},
-         "Connection closed by 127.0.0.1:PORT after 5 of 9223372036854775807 bytes of the reply"},
-        {{"SSH-2.0-OpenSSH_9.2\r\n\r\n"}, "Not an HTTP reply from 127.0.0.1:PORT: \"SSH-2.0-OpenSSH_9.2..\""},
-        {{""}, "Connection closed by 127.0.0.1:PORT before it replied"},
-        {{"HTTP/1.0 200 OK\r\nServer: x\r\n"}, "Connection closed by 127.0.0.1:PORT in the middle of the reply header"},
-        {{"HTTP/1.0 200 OK\r\n" + bigLine + "\r\n"},
-         "The reply from 127.0.0.1:PORT has a header line longer than 64 KiB"},
-        {{manyLines + "\r\n"}, "The reply from 127.0.0.1:PORT has more than 100 header lines"},
+        { { "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n0123456789" },
+          "Connection closed by 127.0.0.1:PORT after 10 of 100 bytes of the reply" },
+        { { "HTTP/1.0 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\nshort" },
+          "Connection closed by 127.0.0.1:PORT after 5 of 9223372036854775807 bytes of the reply" },
+        { { "SSH-2.0-OpenSSH_9.2\r\n\r\n" },
+          "Not an HTTP reply from 127.0.0.1:PORT: \"SSH-2.0-OpenSSH_9.2..\"" },
+        { { "" }, "Connection closed by 127.0.0.1:PORT before it replied" },
+        { { "HTTP/1.0 200 OK\r\nServer: x\r\n" },
+          "Connection closed by 127.0.0.1:PORT in the middle of the reply header" },
+        { { "HTTP/1.0 200 OK\r\n" + bigLine + "\r\n" },
+          "The reply from 127.0.0.1:PORT has a header line longer than 64 KiB" },
+        { { manyLines + "\r\n" }, "The reply from 127.0.0.1:PORT has more than 100 header lines" },
     };
     for (const Case &c : cases) {
-        ScriptedServer server(Script{c.answer});
+        ScriptedServer server(Script { c.answer });
         std::string expected = c.error;
         expected.replace(expected.find("PORT"), 4, std::to_string(server.Port()));
         http.InputFileMode = true;
@@ -534,7 +562,8 @@ TEST_F(HttpTest, BrokenRepliesEndWithAClearError)
 
 TEST_F(HttpTest, TruncatedBodyKeepsWhatArrived)
 {
-    ScriptedServer server(Script{{"HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n0123456789"}});
+    ScriptedServer server(
+        Script { { "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n0123456789" } });
     http.InputFileMode = true;
     http.Body = TempPath("part.bin");
     EXPECT_THROW(http.Get(server.Url("/")), ESockError);
@@ -547,14 +576,16 @@ TEST_F(HttpTest, TruncatedBodyKeepsWhatArrived)
 // end, with or without a length.
 TEST_F(HttpTest, AResetBodyIsAnError)
 {
-    for (const std::string &head : {std::string("HTTP/1.0 200 OK\r\n\r\n"),
-                                    std::string("HTTP/1.0 200 OK\r\nContent-Length: 200000\r\n\r\n")}) {
-        for (bool toFile : {true, false}) {
+    for (const std::string &head :
+         { std::string("HTTP/1.0 200 OK\r\n\r\n"),
+           std::string("HTTP/1.0 200 OK\r\nContent-Length: 200000\r\n\r\n") }) {
+        for (bool toFile : { true, false }) {
             SCOPED_TRACE(head + (toFile ? "file" : "string"));
-            ScriptedServer server(Script{{head + std::string(100000, 'h'), "reset"}});
+            ScriptedServer server(Script { { head + std::string(100000, 'h'), "reset" } });
             http.InputFileMode = toFile;
             http.Body = TempPath("reset.bin");
-            EXPECT_EQ(ErrorOf([&] { http.Get(server.Url("/")); }), "10054:Connection reset by peer");
+            EXPECT_EQ(ErrorOf([&] { http.Get(server.Url("/")); }),
+                      "10054:Connection reset by peer");
         }
     }
 }
@@ -566,20 +597,27 @@ TEST_F(HttpTest, MaxBodySizeBoundsTheBody)
     struct Case {
         Answer answer;
         bool toFile;
-        std::string error;  // empty: the body arrives
+        std::string error; // empty: the body arrives
         int64_t received;
     } cases[] = {
-        {{Ok("12345")}, true, "", 5},
-        {{"HTTP/1.0 200 OK\r\n\r\n12345"}, false, "", 5},
-        {{Ok("123456")}, true, "The reply from 127.0.0.1:PORT announces 6 bytes, more than the 5 accepted", 0},
-        {{"HTTP/1.0 200 OK\r\n\r\n", "endless"}, true,
-         "The reply from 127.0.0.1:PORT goes on past 5 bytes, the most accepted", 6},
-        {{"HTTP/1.0 200 OK\r\n\r\n", "endless"}, false,
-         "The reply from 127.0.0.1:PORT goes on past 5 bytes, the most accepted", 6},
+        { { Ok("12345") }, true, "", 5 },
+        { { "HTTP/1.0 200 OK\r\n\r\n12345" }, false, "", 5 },
+        { { Ok("123456") },
+          true,
+          "The reply from 127.0.0.1:PORT announces 6 bytes, more than the 5 accepted",
+          0 },
+        { { "HTTP/1.0 200 OK\r\n\r\n", "endless" },
+          true,
+          "The reply from 127.0.0.1:PORT goes on past 5 bytes, the most accepted",
+          6 },
+        { { "HTTP/1.0 200 OK\r\n\r\n", "endless" },
+          false,
+          "The reply from 127.0.0.1:PORT goes on past 5 bytes, the most accepted",
+          6 },
     };
     http.MaxBodySize = 5;
     for (const Case &c : cases) {
-        ScriptedServer server(Script{c.answer});
+        ScriptedServer server(Script { c.answer });
         SCOPED_TRACE(c.answer.text);
         std::string expected = c.error;
         if (!expected.empty())
@@ -598,7 +636,8 @@ TEST_F(HttpTest, MaxBodySizeBoundsTheBody)
 
 TEST_F(HttpTest, ABodyStreamGetsTheFinalReplyOnly)
 {
-    ScriptedServer server(Script{{Redirect(302, "/next") + "<html>moved</html>"}, {Ok("final body")}});
+    ScriptedServer server(
+        Script { { Redirect(302, "/next") + "<html>moved</html>" }, { Ok("final body") } });
     QBuffer stream;
     stream.open(QIODevice::WriteOnly);
     http.InputFileMode = true;
@@ -609,31 +648,34 @@ TEST_F(HttpTest, ABodyStreamGetsTheFinalReplyOnly)
     // A stream that refuses a write ends the request with the reason.
     QBuffer closed;
     http.BodyStream = &closed;
-    EXPECT_NE(ErrorOf<EInOutError>([&] { http.Get(server.Url("/again")); }).find("Cannot write the reply from 127.0.0.1:"),
+    EXPECT_NE(ErrorOf<EInOutError>([&] {
+                  http.Get(server.Url("/again"));
+              }).find("Cannot write the reply from 127.0.0.1:"),
               std::string::npos);
 }
 
 TEST_F(HttpTest, ASilentServerIsEndedByAbortFromAHandler)
 {
-    ScriptedServer server(Script{{"", "silent"}});
+    ScriptedServer server(Script { { "", "silent" } });
     QTimer::singleShot(300, [this] { http.Abort(); });
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(http.Get(server.Url("/")), EAbortError);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     // The component is usable again.
-    ScriptedServer next(Script{{Ok("again")}});
+    ScriptedServer next(Script { { Ok("again") } });
     http.Get(next.Url("/"));
     EXPECT_EQ(http.Body, "again");
 }
 
 TEST_F(HttpTest, LineBreaksNeverReachTheRequest)
 {
-    ScriptedServer server(Script{{Redirect(302, "/x\rSet-Cookie: evil=1")}});
+    ScriptedServer server(Script { { Redirect(302, "/x\rSet-Cookie: evil=1") } });
     EXPECT_EQ(ErrorOf([&] { http.Get(server.Url("/a\r\nX-Injected: 1")); }),
               "Refused to send the request: its URL contains a line break or a zero byte");
     http.HeaderInfo.Referer = "http://r/\nX-Injected: 1";
-    EXPECT_EQ(ErrorOf([&] { http.Get(server.Url("/")); }),
-              "Refused to send the request: the Referer value contains a line break or a zero byte");
+    EXPECT_EQ(
+        ErrorOf([&] { http.Get(server.Url("/")); }),
+        "Refused to send the request: the Referer value contains a line break or a zero byte");
     http.HeaderInfo.Referer.clear();
     EXPECT_NE(ErrorOf([&] { http.Copy(server.Url("/"), "http://d/\r\nX: 1"); }).find("URI-header"),
               std::string::npos);
@@ -648,8 +690,9 @@ TEST_F(HttpTest, EmptyUrlAndRefusedConnection)
     EXPECT_EQ(ErrorOf([&] { http.Get(""); }), "Empty URL");
     int port;
     {
-        ScriptedServer gone(Script{{Ok("")}});
+        ScriptedServer gone(Script { { Ok("") } });
         port = gone.Port();
     }
-    EXPECT_EQ(ErrorOf([&] { http.Get("http://127.0.0.1:" + std::to_string(port) + "/"); }), "Connection Failed");
+    EXPECT_EQ(ErrorOf([&] { http.Get("http://127.0.0.1:" + std::to_string(port) + "/"); }),
+              "Connection Failed");
 }

@@ -7,16 +7,16 @@ TEST(NMURL, EncodesByTheByteTable)
     struct Case {
         std::string in, out;
     } cases[] = {
-        {"", ""},
-        {"AZaz09", "AZaz09"},
-        {"a b", "a+b"},
-        {"/", "%2F"},
-        {"~", "%7E"},
-        {"\xe9", "%E9"},
-        {std::string(1, '\0'), "%00"},
-        {"\x1f!/:@[`{\xff", "%1F%21%2F%3A%40%5B%60%7B%FF"},
-        {"-._*", "%2D%2E%5F%2A"},
-        {"name=J\xfcrgen & co\r\n", "name%3DJ%FCrgen+%26+co%0D%0A"},
+        { "", "" },
+        { "AZaz09", "AZaz09" },
+        { "a b", "a+b" },
+        { "/", "%2F" },
+        { "~", "%7E" },
+        { "\xe9", "%E9" },
+        { std::string(1, '\0'), "%00" },
+        { "\x1f!/:@[`{\xff", "%1F%21%2F%3A%40%5B%60%7B%FF" },
+        { "-._*", "%2D%2E%5F%2A" },
+        { "name=J\xfcrgen & co\r\n", "name%3DJ%FCrgen+%26+co%0D%0A" },
     };
     TNMURL url;
     for (const Case &c : cases)
@@ -27,7 +27,8 @@ TEST(NMURL, EveryByteMatchesTheTable)
 {
     TNMURL url;
     for (int b = 0; b < 256; ++b) {
-        const bool kept = (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+        const bool kept
+            = (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
         char hex[4];
         std::snprintf(hex, sizeof hex, "%%%02X", b);
         const std::string expected = kept ? std::string(1, char(b)) : b == ' ' ? "+" : hex;

@@ -43,7 +43,7 @@ std::string Decode(const std::string &text, UUMethods method = uuMime)
 std::vector<std::string> PythonEncode(const std::vector<std::string> &inputs, const char *method)
 {
     QTemporaryDir dir;
-    QStringList args = {"-c", R"(
+    QStringList args = { "-c", R"(
 import base64, binascii, sys
 for path in sys.argv[2:]:
     data = open(path, 'rb').read()
@@ -56,7 +56,7 @@ for path in sys.argv[2:]:
         sys.stdout.buffer.write(line + b'\r\n')
     sys.stdout.buffer.write(b'\0')
 )",
-                        method};
+                         method };
     for (size_t i = 0; i < inputs.size(); ++i) {
         const QString path = dir.filePath(QString::number(i));
         WriteFileBytes(path.toStdString(), inputs[i]);
@@ -90,14 +90,14 @@ TEST(NMUUProcessor, Base64Table)
     struct Case {
         std::string in, out;
     } cases[] = {
-        {"", ""},
-        {"a", "YQ==\r\n"},
-        {"ab", "YWI=\r\n"},
-        {"abc", "YWJj\r\n"},
-        {"user:pass", "dXNlcjpwYXNz\r\n"},
-        {"\xff\xfe\xfd", "//79\r\n"},
-        {std::string(45, 'x'), fullLine + "\r\n"},
-        {std::string(46, 'x'), fullLine + "\r\neA==\r\n"},
+        { "", "" },
+        { "a", "YQ==\r\n" },
+        { "ab", "YWI=\r\n" },
+        { "abc", "YWJj\r\n" },
+        { "user:pass", "dXNlcjpwYXNz\r\n" },
+        { "\xff\xfe\xfd", "//79\r\n" },
+        { std::string(45, 'x'), fullLine + "\r\n" },
+        { std::string(46, 'x'), fullLine + "\r\neA==\r\n" },
     };
     for (const Case &c : cases)
         EXPECT_EQ(Encode(c.in), c.out) << c.in;
@@ -106,7 +106,7 @@ TEST(NMUUProcessor, Base64Table)
 TEST(NMUUProcessor, MatchesPythonAtLineBoundaries)
 {
     std::vector<std::string> inputs;
-    for (size_t n : {1, 2, 3, 44, 45, 46, 89, 90, 91, 1000})
+    for (size_t n : { 1, 2, 3, 44, 45, 46, 89, 90, 91, 1000 })
         inputs.push_back(AllBytes(n));
     const std::vector<std::string> mime = PythonEncode(inputs, "mime");
     const std::vector<std::string> uu = PythonEncode(inputs, "uu");
@@ -124,14 +124,15 @@ TEST(NMUUProcessor, EventsRewindAndMissingStreams)
 {
     TNMUUProcessor processor;
     std::vector<std::string> events;
-    processor.OnBeginEncode = [&](QObject *s) { events.push_back(s == &processor ? "begin" : "?"); };
+    processor.OnBeginEncode
+        = [&](QObject *s) { events.push_back(s == &processor ? "begin" : "?"); };
     processor.OnEndEncode = [&](QObject *) { events.push_back("end"); };
     processor.OnBeginDecode = [&](QObject *) { events.push_back("begin decode"); };
     processor.OnEndDecode = [&](QObject *) { events.push_back("end decode"); };
 
     QBuffer in, out;
     in.open(QIODevice::ReadWrite);
-    in.write("abcd");  // left at the end: Encode starts from the front anyway
+    in.write("abcd"); // left at the end: Encode starts from the front anyway
     out.open(QIODevice::ReadWrite);
     processor.InputStream = &in;
     processor.OutputStream = &out;
@@ -139,7 +140,7 @@ TEST(NMUUProcessor, EventsRewindAndMissingStreams)
     EXPECT_EQ(out.data().toStdString(), "YWJjZA==\r\n");
     EXPECT_EQ(Decode("YWJj\r\nZA==\r\n"), "abcd");
     EXPECT_EQ(Process(processor, "YW Jj\r\nZA==", false), "abcd");
-    EXPECT_EQ(events, (std::vector<std::string>{"begin", "end", "begin decode", "end decode"}));
+    EXPECT_EQ(events, (std::vector<std::string> { "begin", "end", "begin decode", "end decode" }));
 
     processor.OutputStream = nullptr;
     EXPECT_THROW(processor.Encode(), Exception);

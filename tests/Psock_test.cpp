@@ -52,7 +52,7 @@ class Peer {
 public:
     explicit Peer(const QStringList &actions, bool record = false)
     {
-        QStringList args{QStringLiteral(TIRMO_TEST_DIR "/servers/sock_peer.py")};
+        QStringList args { QStringLiteral(TIRMO_TEST_DIR "/servers/sock_peer.py") };
         if (record) {
             m_record = m_dir.filePath("received");
             args << "--record" << m_record;
@@ -97,7 +97,7 @@ struct Listener {
     explicit Listener(int backlog = 1)
     {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
+        sockaddr_in a {};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
@@ -133,8 +133,7 @@ protected:
         ASSERT_TRUE(sock.Connected);
     }
 
-    template <typename E = ESockError, typename F>
-    std::string ErrorOf(F f)
+    template<typename E = ESockError, typename F> std::string ErrorOf(F f)
     {
         try {
             f();
@@ -152,7 +151,7 @@ protected:
 
 TEST_F(PsockTest, DottedAddressConnectsWithoutLookup)
 {
-    Peer peer({"sleep:200"});
+    Peer peer({ "sleep:200" });
     int resolved = 0, connected = 0;
     sock.OnHostResolved = [&](QObject *) { ++resolved; };
     sock.OnConnect = [&](QObject *sender) {
@@ -164,16 +163,17 @@ TEST_F(PsockTest, DottedAddressConnectsWithoutLookup)
     EXPECT_EQ(connected, 1);
     EXPECT_EQ(sock.GetRemoteIP(), "127.0.0.1");
     EXPECT_EQ(sock.GetLocalAddress(), "127,0,0,1");
-    sockaddr_in local{};
+    sockaddr_in local {};
     socklen_t len = sizeof local;
     ::getsockname(int(sock.SocketHandle), reinterpret_cast<sockaddr *>(&local), &len);
     const int port = ntohs(local.sin_port);
-    EXPECT_EQ(sock.GetPortString(), "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF));
+    EXPECT_EQ(sock.GetPortString(),
+              "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF));
 }
 
 TEST_F(PsockTest, LocalhostIsResolved)
 {
-    Peer peer({"sleep:200"});
+    Peer peer({ "sleep:200" });
     int resolved = 0;
     sock.Host = "localhost";
     sock.OnHostResolved = [&](QObject *) { ++resolved; };
@@ -199,7 +199,7 @@ TEST_F(PsockTest, UnresolvableHostGivesNullRemoteAddressAskingOnce)
 
 TEST_F(PsockTest, InvalidHostHandlerCanRepairTheName)
 {
-    Peer peer({"sleep:200"});
+    Peer peer({ "sleep:200" });
     sock.Host = "no-such-host.invalid";
     sock.OnInvalidHost = [&](bool &handled) {
         sock.Host = "127.0.0.1";
@@ -219,7 +219,7 @@ TEST_F(PsockTest, RefusedPortFailsAfterOnConnectionFailed)
     } catch (const ESockError &e) {
         events.push_back(e.what());
     }
-    EXPECT_EQ(events, (std::vector<std::string>{"failed", "Connection Failed"}));
+    EXPECT_EQ(events, (std::vector<std::string> { "failed", "Connection Failed" }));
     EXPECT_FALSE(sock.Connected);
 }
 
@@ -227,7 +227,7 @@ TEST_F(PsockTest, ConnectAfterARefusedConnectConnects)
 {
     sock.Port = ClosedPort();
     EXPECT_EQ(ErrorOf([&] { sock.Connect(); }), "Connection Failed");
-    Peer peer({Send("hello\n"), "sleep:300"});
+    Peer peer({ Send("hello\n"), "sleep:300" });
     ConnectTo(peer.port);
     EXPECT_EQ(sock.ReadLn(), "hello\n");
 }
@@ -237,7 +237,7 @@ TEST_F(PsockTest, ConnectTimesOut)
     // A full backlog leaves the next connection attempt pending.
     Listener full(0);
     const int first = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
+    sockaddr_in a {};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(std::uint16_t(full.port));
@@ -252,7 +252,7 @@ TEST_F(PsockTest, ConnectTimesOut)
 
 TEST_F(PsockTest, ConnectWhileConnectedLeavesTheConnection)
 {
-    Peer peer({Send("hello\n"), "sleep:300"});
+    Peer peer({ Send("hello\n"), "sleep:300" });
     ConnectTo(peer.port);
     EXPECT_EQ(ErrorOf([&] { sock.Connect(); }), "Already connected");
     EXPECT_TRUE(sock.Connected);
@@ -263,14 +263,14 @@ TEST_F(PsockTest, ConnectsAgainAfterDisconnect)
 {
     int disconnects = 0;
     sock.OnDisconnect = [&](QObject *) { ++disconnects; };
-    Peer first({Send("one\n"), "sleep:300"});
+    Peer first({ Send("one\n"), "sleep:300" });
     ConnectTo(first.port);
     EXPECT_EQ(sock.ReadLn(), "one\n");
     sock.Disconnect();
     EXPECT_FALSE(sock.Connected);
     EXPECT_EQ(disconnects, 1);
 
-    Peer second({Send("two\n"), "sleep:300"});
+    Peer second({ Send("two\n"), "sleep:300" });
     ConnectTo(second.port);
     EXPECT_EQ(sock.ReadLn(), "two\n");
 }
@@ -306,7 +306,7 @@ TEST_F(PsockTest, OnlyTheFirstComponentFillsWinsockInfo)
 
 TEST_F(PsockTest, ReadLnKeepsCrLfAndLeavesTheNextLinePending)
 {
-    Peer peer({Send("first\r\nsecond\n"), "sleep:300"});
+    Peer peer({ Send("first\r\nsecond\n"), "sleep:300" });
     ConnectTo(peer.port);
     EXPECT_EQ(sock.ReadLn(), "first\r\n");
     EXPECT_TRUE(sock.DataAvailable());
@@ -315,7 +315,8 @@ TEST_F(PsockTest, ReadLnKeepsCrLfAndLeavesTheNextLinePending)
 
 TEST_F(PsockTest, ReadLnOfALineArrivingInPieces)
 {
-    Peer peer({Send("HTTP/1.0 "), "sleep:100", Send("200 OK"), "sleep:100", Send("\r\nnext"), "sleep:300"});
+    Peer peer({ Send("HTTP/1.0 "), "sleep:100", Send("200 OK"), "sleep:100", Send("\r\nnext"),
+                "sleep:300" });
     ConnectTo(peer.port);
     EXPECT_EQ(sock.ReadLn(), "HTTP/1.0 200 OK\r\n");
 }
@@ -324,12 +325,12 @@ TEST_F(PsockTest, ReadLnIsEmptyWhenThePeerClosesMidLine)
 {
     // Short, and one byte short of the buffer, where the reader holds the
     // last bytes back.
-    for (const QString &unfinished : {Send("unfinished"), QString("fill:61:65535")}) {
+    for (const QString &unfinished : { Send("unfinished"), QString("fill:61:65535") }) {
         SCOPED_TRACE(unfinished.left(20).toStdString());
         TPowersock client;
         client.Host = "127.0.0.1";
         client.TimeOut = 5000;
-        Peer peer({unfinished, "sleep:100", "close"});
+        Peer peer({ unfinished, "sleep:100", "close" });
         client.Port = peer.port;
         client.Connect();
         EXPECT_EQ(client.ReadLn(), "");
@@ -340,7 +341,7 @@ TEST_F(PsockTest, ReadLnIsEmptyWhenThePeerClosesMidLine)
 TEST_F(PsockTest, ReadLnReturnsAnOverlongLineInPieces)
 {
     const std::string longLine(70000, 'a');
-    Peer peer({"fill:61:70000", Send("\nend\n"), "sleep:300"});
+    Peer peer({ "fill:61:70000", Send("\nend\n"), "sleep:300" });
     ConnectTo(peer.port);
     const std::string first = sock.ReadLn();
     EXPECT_EQ(first.size(), 65535u);
@@ -356,7 +357,8 @@ TEST_F(PsockTest, TransactionSetsReplyCode)
         std::string reply;
         int code;
     };
-    for (const Case &c : {Case{"250 OK\r\n", 250}, Case{"OK 250\r\n", 0}, Case{"99999 too big\r\n", -1}}) {
+    for (const Case &c : { Case { "250 OK\r\n", 250 }, Case { "OK 250\r\n", 0 },
+                           Case { "99999 too big\r\n", -1 } }) {
         SCOPED_TRACE(c.reply);
         TPowersock client;
         client.Host = "127.0.0.1";
@@ -364,7 +366,7 @@ TEST_F(PsockTest, TransactionSetsReplyCode)
         std::vector<std::string> statuses;
         client.ReportLevel = 1;
         client.OnStatus = [&](QObject *, const std::string &text) { statuses.push_back(text); };
-        Peer peer({"read:6", Send(c.reply), "sleep:200"}, true);
+        Peer peer({ "read:6", Send(c.reply), "sleep:200" }, true);
         client.Port = peer.port;
         client.Connect();
         if (c.code < 0) {
@@ -374,14 +376,14 @@ TEST_F(PsockTest, TransactionSetsReplyCode)
         EXPECT_EQ(client.Transaction("HELO"), c.reply);
         EXPECT_EQ(client.ReplyCode, c.code);
         EXPECT_EQ(client.LastReply, c.reply);
-        EXPECT_EQ(statuses, std::vector<std::string>{c.reply});
+        EXPECT_EQ(statuses, std::vector<std::string> { c.reply });
         EXPECT_EQ(peer.Received(), "HELO\r\n");
     }
 }
 
 TEST_F(PsockTest, CaptureStringUntilCloseKeepsEveryChunk)
 {
-    Peer peer({Send("abc"), "sleep:50", Send("d"), "sleep:50", Send("efg"), "close"});
+    Peer peer({ Send("abc"), "sleep:50", Send("d"), "sleep:50", Send("efg"), "close" });
     ConnectTo(peer.port);
     int packets = 0;
     sock.OnPacketRecvd = [&](QObject *) { ++packets; };
@@ -395,7 +397,7 @@ TEST_F(PsockTest, CaptureStringUntilCloseKeepsEveryChunk)
 TEST_F(PsockTest, CaptureWithASizeReadsNothingPastIt)
 {
     const std::string data(100000, 'x');
-    Peer peer({"fill:78:100000", Send("stream rest"), "sleep:500"});
+    Peer peer({ "fill:78:100000", Send("stream rest"), "sleep:500" });
     ConnectTo(peer.port);
     std::string text;
     sock.CaptureString(text, 100000);
@@ -416,33 +418,39 @@ TEST_F(PsockTest, CapturesRaiseOnAResetAndEndAtAClose)
 {
     const std::string file = dir.filePath("captured").toStdString();
     const std::pair<const char *, std::function<void()>> captures[] = {
-        {"file", [&] { sock.CaptureFile(file); }},
-        {"string", [&] {
-             std::string text;
-             sock.CaptureString(text, -1);
-         }},
-        {"string with a size", [&] {
-             std::string text;
-             sock.CaptureString(text, 1 << 30);
-         }},
-        {"stream", [&] {
-             QBuffer buffer;
-             buffer.open(QIODevice::ReadWrite);
-             sock.CaptureStream(buffer, 1 << 30);
-         }},
+        { "file", [&] { sock.CaptureFile(file); } },
+        { "string",
+          [&] {
+              std::string text;
+              sock.CaptureString(text, -1);
+          } },
+        { "string with a size",
+          [&] {
+              std::string text;
+              sock.CaptureString(text, 1 << 30);
+          } },
+        { "stream",
+          [&] {
+              QBuffer buffer;
+              buffer.open(QIODevice::ReadWrite);
+              sock.CaptureStream(buffer, 1 << 30);
+          } },
     };
     for (const auto &[name, capture] : captures) {
-        for (const QStringList &end : {QStringList{"sleep:200", "reset"}, QStringList{"reset"},
-                                       QStringList{"sleep:200", "close"}}) {
+        for (const QStringList &end :
+             { QStringList { "sleep:200", "reset" }, QStringList { "reset" },
+               QStringList { "sleep:200", "close" } }) {
             SCOPED_TRACE(name + (" " + end.join(" ").toStdString()));
             // The pause lets the connection be seen before anything can reset it.
-            Peer peer(QStringList{"sleep:100", "fill:72:100000"} + end);
+            Peer peer(QStringList { "sleep:100", "fill:72:100000" } + end);
             ConnectTo(peer.port);
             std::vector<int> errors;
-            sock.OnError = [&](QObject *, std::uint16_t error, const std::string &) { errors.push_back(error); };
+            sock.OnError = [&](QObject *, std::uint16_t error, const std::string &) {
+                errors.push_back(error);
+            };
             if (end.last() == "reset") {
                 EXPECT_EQ(ErrorOf([&] { capture(); }), "10054:Connection reset by peer");
-                EXPECT_EQ(errors, std::vector<int>{10054});
+                EXPECT_EQ(errors, std::vector<int> { 10054 });
             } else {
                 capture();
                 EXPECT_EQ(sock.ReceivedBytes, 100000);
@@ -456,7 +464,7 @@ TEST_F(PsockTest, CapturesRaiseOnAResetAndEndAtAClose)
 
 TEST_F(PsockTest, CaptureStreamWithMinusOneMakesOnePass)
 {
-    Peer peer({Send("abc"), "sleep:1000", Send("def")});
+    Peer peer({ Send("abc"), "sleep:1000", Send("def") });
     ConnectTo(peer.port);
     ASSERT_TRUE(PumpUntil([&] { return sock.DataAvailable(); }));
     QBuffer buffer;
@@ -471,7 +479,7 @@ TEST_F(PsockTest, CaptureStreamWithMinusOneMakesOnePass)
 
 TEST_F(PsockTest, CaptureStreamCountsWhatTheStreamHeldBefore)
 {
-    Peer peer({Send("abc"), "sleep:300", Send("def"), "sleep:300"});
+    Peer peer({ Send("abc"), "sleep:300", Send("def"), "sleep:300" });
     ConnectTo(peer.port);
     QBuffer buffer;
     buffer.open(QIODevice::ReadWrite);
@@ -485,14 +493,14 @@ TEST_F(PsockTest, CaptureFileOverwritesAndAppendFileAppends)
     const std::string path = dir.filePath("body").toStdString();
     WriteFileBytes(path, "old content that is longer");
     {
-        Peer peer({Send("new"), "close"});
+        Peer peer({ Send("new"), "close" });
         ConnectTo(peer.port);
         sock.CaptureFile(path);
         EXPECT_EQ(ReadFileBytes(path), "new");
         sock.Disconnect();
     }
     {
-        Peer peer({Send("+more"), "sleep:100", Send("+end"), "close"});
+        Peer peer({ Send("+more"), "sleep:100", Send("+end"), "close" });
         ConnectTo(peer.port);
         sock.AppendFile(path);
         EXPECT_EQ(ReadFileBytes(path), "new+more+end");
@@ -504,14 +512,17 @@ TEST_F(PsockTest, CaptureFileOverwritesAndAppendFileAppends)
 TEST_F(PsockTest, FileErrorsNameTheFile)
 {
     const std::string missing = dir.filePath("no/such/dir/file").toStdString();
-    EXPECT_NE(ErrorOf<EFCreateError>([&] { sock.CaptureFile(missing); }).find(missing), std::string::npos);
-    EXPECT_NE(ErrorOf<EFOpenError>([&] { sock.AppendFile(missing); }).find(missing), std::string::npos);
-    EXPECT_NE(ErrorOf<EFOpenError>([&] { sock.SendFile(missing); }).find(missing), std::string::npos);
+    EXPECT_NE(ErrorOf<EFCreateError>([&] { sock.CaptureFile(missing); }).find(missing),
+              std::string::npos);
+    EXPECT_NE(ErrorOf<EFOpenError>([&] { sock.AppendFile(missing); }).find(missing),
+              std::string::npos);
+    EXPECT_NE(ErrorOf<EFOpenError>([&] { sock.SendFile(missing); }).find(missing),
+              std::string::npos);
 }
 
 TEST_F(PsockTest, WriteStopsAtZeroByteAndWritelnOfNothingSendsCrLf)
 {
-    Peer peer({"readall"}, true);
+    Peer peer({ "readall" }, true);
     ConnectTo(peer.port);
     sock.Write(std::string("ab\0cd", 5));
     sock.Writeln("");
@@ -523,7 +534,7 @@ TEST_F(PsockTest, WriteStopsAtZeroByteAndWritelnOfNothingSendsCrLf)
 
 TEST_F(PsockTest, WriteOfMoreThan65535BytesSendsNothing)
 {
-    Peer peer({"readall"}, true);
+    Peer peer({ "readall" }, true);
     ConnectTo(peer.port);
     EXPECT_THROW(sock.Write(std::string(65536, 'x')), ERangeError);
     sock.Write("ok");
@@ -539,7 +550,7 @@ TEST_F(PsockTest, SendFileAndSendStreamSendEveryByte)
         data[i] = char(i * 7 % 251);
     const std::string path = dir.filePath("out").toStdString();
     WriteFileBytes(path, data);
-    Peer peer({"readall"}, true);
+    Peer peer({ "readall" }, true);
     ConnectTo(peer.port);
     sock.SendFile(path);
     EXPECT_EQ(sock.SentBytes, std::int64_t(data.size()));
@@ -553,14 +564,14 @@ TEST_F(PsockTest, SendFileAndSendStreamSendEveryByte)
     sock.Disconnect();
     const std::string received = peer.Received();
     EXPECT_EQ(received.size(), data.size() + 4);
-    EXPECT_TRUE(received == data + "tail") << "first difference at "
-                                           << std::mismatch(received.begin(), received.end(), data.begin()).first -
-                                                  received.begin();
+    EXPECT_TRUE(received == data + "tail")
+        << "first difference at "
+        << std::mismatch(received.begin(), received.end(), data.begin()).first - received.begin();
 }
 
 TEST_F(PsockTest, FilterHeaderCopiesUpToTheBlankLine)
 {
-    Peer peer({Send("HTTP/1.0 200 OK\r\nA: b\r\n\r\nBODY"), "close"});
+    Peer peer({ Send("HTTP/1.0 200 OK\r\nA: b\r\n\r\nBODY"), "close" });
     ConnectTo(peer.port);
     QBuffer header;
     header.open(QIODevice::ReadWrite);
@@ -579,21 +590,22 @@ TEST_F(PsockTest, FilterHeaderKeepsLinesLongerThanTheBufferWhole)
         const char *filler; // hex of the line's byte
         int count;
     };
-    for (const Case &c : {Case{"61", 65534}, Case{"61", 65535}, Case{"61", 65536}, Case{"61", 131071},
-                          Case{"0d", 65536}}) {
+    for (const Case &c : { Case { "61", 65534 }, Case { "61", 65535 }, Case { "61", 65536 },
+                           Case { "61", 131071 }, Case { "0d", 65536 } }) {
         SCOPED_TRACE(std::string(c.filler) + " x " + std::to_string(c.count));
         TPowersock client;
         client.Host = "127.0.0.1";
         client.TimeOut = 5000;
-        Peer peer({Send("HTTP/1.0 200 OK\r\n"), QString("fill:%1:%2").arg(c.filler).arg(c.count),
-                   Send("\r\nA: b\r\n\r\nBODY"), "close"});
+        Peer peer({ Send("HTTP/1.0 200 OK\r\n"), QString("fill:%1:%2").arg(c.filler).arg(c.count),
+                    Send("\r\nA: b\r\n\r\nBODY"), "close" });
         client.Port = peer.port;
         client.Connect();
         QBuffer header;
         header.open(QIODevice::ReadWrite);
         client.FilterHeader(header);
         const std::string line(std::size_t(c.count), char(QByteArray::fromHex(c.filler)[0]));
-        EXPECT_TRUE(header.data().toStdString() == "HTTP/1.0 200 OK\r\n" + line + "\r\nA: b\r\n\r\n")
+        EXPECT_TRUE(header.data().toStdString()
+                    == "HTTP/1.0 200 OK\r\n" + line + "\r\nA: b\r\n\r\n")
             << header.size() << " bytes of header";
         std::string body;
         client.CaptureString(body, -1);
@@ -603,7 +615,7 @@ TEST_F(PsockTest, FilterHeaderKeepsLinesLongerThanTheBufferWhole)
 
 TEST_F(PsockTest, ReadWaitsForTheWholeBlock)
 {
-    Peer peer({Send("ab"), "sleep:200", Send("cdefg"), "sleep:300"});
+    Peer peer({ Send("ab"), "sleep:200", Send("cdefg"), "sleep:300" });
     ConnectTo(peer.port);
     EXPECT_EQ(sock.Read(5), "abcde");
     EXPECT_EQ(sock.Read(0), "fg");
@@ -611,14 +623,14 @@ TEST_F(PsockTest, ReadWaitsForTheWholeBlock)
 
 TEST_F(PsockTest, ReadOfABlockThatNeverComesEndsAtTheClose)
 {
-    Peer peer({Send("abc"), "sleep:100", "close"});
+    Peer peer({ Send("abc"), "sleep:100", "close" });
     ConnectTo(peer.port);
     EXPECT_EQ(sock.Read(5), "");
 }
 
 TEST_F(PsockTest, ClearInputDropsWhatIsPending)
 {
-    Peer peer({Send("junk"), "sleep:200", Send("line\n"), "sleep:300"});
+    Peer peer({ Send("junk"), "sleep:200", Send("line\n"), "sleep:300" });
     ConnectTo(peer.port);
     ASSERT_TRUE(PumpUntil([&] { return sock.DataAvailable(); }));
     sock.ClearInput();
@@ -629,7 +641,7 @@ TEST_F(PsockTest, ClearInputDropsWhatIsPending)
 
 TEST_F(PsockTest, CancelFromPacketHandlerAbortsTheCapture)
 {
-    Peer peer({Send("data"), "sleep:2000"});
+    Peer peer({ Send("data"), "sleep:2000" });
     ConnectTo(peer.port);
     sock.OnPacketRecvd = [&](QObject *) { sock.Cancel(); };
     const std::string path = dir.filePath("capture").toStdString();
@@ -641,23 +653,25 @@ TEST_F(PsockTest, CancelFromPacketHandlerAbortsTheCapture)
 
 TEST_F(PsockTest, CancelEndsTheCaptureOperationsWithTheirTexts)
 {
-    Peer peer({"sleep:2000"});
+    Peer peer({ "sleep:2000" });
     ConnectTo(peer.port);
     auto cancelSoon = [&] { QTimer::singleShot(50, [&] { sock.Cancel(); }); };
     std::string text;
     cancelSoon();
-    EXPECT_EQ(ErrorOf<EAbortError>([&] { sock.CaptureString(text, -1); }), "Socket capture aborted");
+    EXPECT_EQ(ErrorOf<EAbortError>([&] { sock.CaptureString(text, -1); }),
+              "Socket capture aborted");
     QBuffer buffer;
     buffer.open(QIODevice::ReadWrite);
     cancelSoon();
-    EXPECT_EQ(ErrorOf<EAbortError>([&] { sock.CaptureStream(buffer, 10); }), "Socket capture aborted");
+    EXPECT_EQ(ErrorOf<EAbortError>([&] { sock.CaptureStream(buffer, 10); }),
+              "Socket capture aborted");
     cancelSoon();
     EXPECT_EQ(ErrorOf<EAbortError>([&] { sock.Read(3); }), "Socket send aborted");
 }
 
 TEST_F(PsockTest, TimeOutEndsReadLn)
 {
-    Peer peer({"sleep:3000"});
+    Peer peer({ "sleep:3000" });
     ConnectTo(peer.port);
     sock.TimeOut = 200;
     QElapsedTimer clock;
@@ -670,7 +684,7 @@ TEST_F(PsockTest, TimeOutEndsReadLn)
 
 TEST_F(PsockTest, SendingToAClosedPeerIsAnErrorNotASignal)
 {
-    Peer peer({"sleep:300", "reset"});
+    Peer peer({ "sleep:300", "reset" });
     ConnectTo(peer.port);
     ASSERT_TRUE(PumpUntil([&] { return !sock.Connected; }));
     // The peer's reset has closed the connection: whatever socket is left,
@@ -679,15 +693,17 @@ TEST_F(PsockTest, SendingToAClosedPeerIsAnErrorNotASignal)
         for (int i = 0; i < 100; ++i)
             sock.Write(std::string(60000, 'x'));
     });
-    EXPECT_TRUE(error == "10057:Socket is not connected" || error == "10054:Connection reset by peer") << error;
+    EXPECT_TRUE(error == "10057:Socket is not connected"
+                || error == "10054:Connection reset by peer")
+        << error;
 }
 
 // A component deleted later by a handler that runs during its own wait.
 TEST(PsockLifetime, DeferredDeleteDuringAWaitEndsTheWaitAndDeletesAfterIt)
 {
-    for (const bool byOwner : {false, true}) {
+    for (const bool byOwner : { false, true }) {
         SCOPED_TRACE(byOwner ? "the owner's deleteLater" : "the component's own deleteLater");
-        Peer peer({"sleep:1000"});
+        Peer peer({ "sleep:1000" });
         auto *owner = new QObject;
         QPointer<QObject> ownerLeft = owner;
         QPointer<TPowersock> sock = new TPowersock(owner);
@@ -740,9 +756,10 @@ TEST_F(PsockTest, SocketErrorStrTexts)
         int code;
         std::string text;
     };
-    for (const Case &c : {Case{10061, "10061:Connection refused"}, Case{10100, "Unknown Error No. 10100"},
-                          Case{0, ""}, Case{11001, "11001:Host not found"},
-                          Case{10035, "10035:Operation would block"}})
+    for (const Case &c :
+         { Case { 10061, "10061:Connection refused" }, Case { 10100, "Unknown Error No. 10100" },
+           Case { 0, "" }, Case { 11001, "11001:Host not found" },
+           Case { 10035, "10035:Operation would block" } })
         EXPECT_EQ(sock.SocketErrorStr(std::uint16_t(c.code)), c.text);
 }
 
@@ -764,9 +781,13 @@ TEST_F(PsockTest, ErrorManagerFiresOnErrorBeforeRaising)
     } catch (const ESockError &e) {
         events.push_back(e.what());
     }
-    EXPECT_EQ(events, (std::vector<std::string>{"10061 10061:Connection refused", "10061:Connection refused"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string> { "10061 10061:Connection refused",
+                                          "10061:Connection refused" }));
 
-    sock.OnError = [](QObject *, std::uint16_t, const std::string &) { throw Exception("from the handler"); };
+    sock.OnError = [](QObject *, std::uint16_t, const std::string &) {
+        throw Exception("from the handler");
+    };
     Winsock::WSASetLastError(10054);
     EXPECT_EQ(ErrorOf<Exception>([&] { sock.ErrorManager(10035); }), "from the handler");
 }
@@ -779,14 +800,16 @@ TEST_F(PsockTest, SetWSAErrorReportsWithoutRaising)
     };
     sock.SetWSAError(10054, "");
     sock.SetWSAError(10060, "my own text");
-    EXPECT_EQ(texts, (std::vector<std::string>{"10054 10054:Connection reset by peer", "10060 my own text"}));
+    EXPECT_EQ(
+        texts,
+        (std::vector<std::string> { "10054 10054:Connection reset by peer", "10060 my own text" }));
     EXPECT_EQ(sock.LastErrorNo, 10060);
     EXPECT_EQ(Winsock::WSAGetLastError(), 10060);
 }
 
 TEST_F(PsockTest, StatusTextsFollowReportLevel)
 {
-    Peer peer({"sleep:300"});
+    Peer peer({ "sleep:300" });
     std::vector<std::string> seen;
     sock.OnStatus = [&](QObject *, const std::string &text) {
         seen.push_back(text);
@@ -798,20 +821,21 @@ TEST_F(PsockTest, StatusTextsFollowReportLevel)
     sock.Disconnect();
     EXPECT_TRUE(seen.empty());
 
-    Peer second({"sleep:300"});
+    Peer second({ "sleep:300" });
     sock.Port = second.port;
     sock.ReportLevel = 8;
     sock.Connect();
     sock.Disconnect();
-    EXPECT_EQ(seen, (std::vector<std::string>{"Connecting", "Resolve Host", "Timer On", "Timer Off", "Disconnecting",
-                                              "Request Close Socket"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string> { "Connecting", "Resolve Host", "Timer On", "Timer Off",
+                                          "Disconnecting", "Request Close Socket" }));
     EXPECT_EQ(sock.Status, "Request Close Socket");
 
     seen.clear();
     sock.ReportLevel = 4;
     sock.Cancel();
     sock.RequestCloseSocket();
-    EXPECT_EQ(seen, std::vector<std::string>{"Request Close Socket"});
+    EXPECT_EQ(seen, std::vector<std::string> { "Request Close Socket" });
 }
 
 TEST(Psock, NthWordAndNthPos)
@@ -822,9 +846,10 @@ TEST(Psock, NthWordAndNthPos)
         int n;
         std::string word;
     };
-    for (const WordCase &c : {WordCase{"HTTP/1.0 200 OK", ' ', 2, "200"}, WordCase{"a,,b", ',', 3, "b"},
-                              WordCase{"a,,b", ',', 2, ""}, WordCase{"first second", ' ', 1, "first"},
-                              WordCase{"one two", ' ', 5, ""}, WordCase{"", ' ', 1, ""}}) {
+    for (const WordCase &c :
+         { WordCase { "HTTP/1.0 200 OK", ' ', 2, "200" }, WordCase { "a,,b", ',', 3, "b" },
+           WordCase { "a,,b", ',', 2, "" }, WordCase { "first second", ' ', 1, "first" },
+           WordCase { "one two", ' ', 5, "" }, WordCase { "", ' ', 1, "" } }) {
         SCOPED_TRACE(c.text + " " + std::to_string(c.n));
         EXPECT_EQ(NthWord(c.text, c.delimiter, c.n), c.word);
     }
@@ -834,8 +859,8 @@ TEST(Psock, NthWordAndNthPos)
         int n;
         int pos;
     };
-    for (const PosCase &c : {PosCase{"a/b/c", '/', 2, 4}, PosCase{"a/b/", '/', 2, 4}, PosCase{"abc", '/', 1, 4},
-                             PosCase{"/x", '/', 1, 1}}) {
+    for (const PosCase &c : { PosCase { "a/b/c", '/', 2, 4 }, PosCase { "a/b/", '/', 2, 4 },
+                              PosCase { "abc", '/', 1, 4 }, PosCase { "/x", '/', 1, 1 } }) {
         SCOPED_TRACE(c.text + " " + std::to_string(c.n));
         EXPECT_EQ(NthPos(c.text, c.delimiter, c.n), c.pos);
     }
@@ -857,7 +882,7 @@ struct Client {
     explicit Client(int port)
     {
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_in a{};
+        sockaddr_in a {};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(std::uint16_t(port));
@@ -865,7 +890,7 @@ struct Client {
             return;
         int error = -1;
         PumpUntil([&] {
-            pollfd p{fd, POLLOUT, 0};
+            pollfd p { fd, POLLOUT, 0 };
             if (::poll(&p, 1, 0) != 1)
                 return false;
             socklen_t len = sizeof error;
@@ -895,7 +920,7 @@ struct Client {
 
 int ListeningPort(TPowersock &server)
 {
-    sockaddr_in a{};
+    sockaddr_in a {};
     int len = sizeof a;
     Winsock::getsockname(server.SocketHandle, reinterpret_cast<sockaddr *>(&a), &len);
     return ntohs(a.sin_port);
@@ -905,25 +930,26 @@ int ListeningPort(TPowersock &server)
 class LineServer : public TNMGeneralServer {
     Q_OBJECT
 public:
-    Q_INVOKABLE explicit LineServer(QObject *owner = nullptr) : TNMGeneralServer(owner) {}
+    Q_INVOKABLE explicit LineServer(QObject *owner = nullptr) : TNMGeneralServer(owner) { }
     void Serve() override
     {
         TimeOut = 5000;
         try {
             const std::string line = ReadLn();
-            Writeln(std::string(metaObject()->className()) + " heard " + line.substr(0, line.find('\r')));
+            Writeln(std::string(metaObject()->className()) + " heard "
+                    + line.substr(0, line.find('\r')));
         } catch (const EAbortError &) {
             ++aborted;
         }
     }
-    static inline std::atomic<int> aborted{0};
+    static inline std::atomic<int> aborted { 0 };
 };
 
 // Waits for a line that never comes, until cancelled.
 class WaitingServer : public TNMGeneralServer {
     Q_OBJECT
 public:
-    Q_INVOKABLE explicit WaitingServer(QObject *owner = nullptr) : TNMGeneralServer(owner) {}
+    Q_INVOKABLE explicit WaitingServer(QObject *owner = nullptr) : TNMGeneralServer(owner) { }
     void Serve() override
     {
         ++waiting;
@@ -934,15 +960,15 @@ public:
         }
         --waiting;
     }
-    static inline std::atomic<int> waiting{0};
-    static inline std::atomic<int> aborted{0};
+    static inline std::atomic<int> waiting { 0 };
+    static inline std::atomic<int> aborted { 0 };
 };
 
 // Sends 2 MiB of the pattern i % 251 and ends.
 class BulkServer : public TNMGeneralServer {
     Q_OBJECT
 public:
-    Q_INVOKABLE explicit BulkServer(QObject *owner = nullptr) : TNMGeneralServer(owner) {}
+    Q_INVOKABLE explicit BulkServer(QObject *owner = nullptr) : TNMGeneralServer(owner) { }
     static constexpr int kSize = 2 << 20;
     void Serve() override
     {
@@ -959,7 +985,7 @@ public:
 class EchoServer : public TNMGeneralServer {
     Q_OBJECT
 public:
-    Q_INVOKABLE explicit EchoServer(QObject *owner = nullptr) : TNMGeneralServer(owner) {}
+    Q_INVOKABLE explicit EchoServer(QObject *owner = nullptr) : TNMGeneralServer(owner) { }
     void Serve() override
     {
         TimeOut = 10000;
@@ -982,7 +1008,7 @@ public:
             errors.push_back("the socket was replaced under Serve");
         }
     }
-    static inline std::atomic<int> closed{0};
+    static inline std::atomic<int> closed { 0 };
     static inline std::mutex mutex;
     static inline std::vector<std::string> errors;
 };
@@ -996,7 +1022,7 @@ std::string RunClients(const QStringList &args)
     QEventLoop loop;
     QObject::connect(&clients, &QProcess::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    clients.start(TIRMO_PYTHON, QStringList{TIRMO_TEST_DIR "/servers/sock_clients.py"} + args);
+    clients.start(TIRMO_PYTHON, QStringList { TIRMO_TEST_DIR "/servers/sock_clients.py" } + args);
     loop.exec();
     if (clients.state() != QProcess::NotRunning)
         clients.kill();
@@ -1035,7 +1061,8 @@ TEST(GeneralServer, ConnectionsCloseGracefullyAfterAllTheirData)
 {
     BulkServer server;
     server.Loaded();
-    EXPECT_EQ(RunClients({"drain", QString::number(ListeningPort(server)), "3", QString::number(BulkServer::kSize)}),
+    EXPECT_EQ(RunClients({ "drain", QString::number(ListeningPort(server)), "3",
+                           QString::number(BulkServer::kSize) }),
               "ok 3\n");
 }
 
@@ -1050,12 +1077,12 @@ TEST(GeneralServer, ServeSeesTheClientsCloseAsAnEmptyLine)
         QThread::msleep(2); // a handler that shows the news takes a while
     };
     server.Loaded();
-    EXPECT_EQ(RunClients({"echo", QString::number(ListeningPort(server)), "200"}), "ok 200\n");
+    EXPECT_EQ(RunClients({ "echo", QString::number(ListeningPort(server)), "200" }), "ok 200\n");
     EXPECT_TRUE(PumpUntil([&] { return server.ClientThreads->Snapshot().empty(); }));
     EXPECT_EQ(EchoServer::closed, 200);
     EXPECT_EQ(disconnects, 200);
     std::lock_guard lock(EchoServer::mutex);
-    EXPECT_EQ(EchoServer::errors, std::vector<std::string>{});
+    EXPECT_EQ(EchoServer::errors, std::vector<std::string> {});
 }
 
 TEST(GeneralServer, DescendantAnswersSeveralClientsAtOnce)
@@ -1074,7 +1101,8 @@ TEST(GeneralServer, DescendantAnswersSeveralClientsAtOnce)
     for (int i = 2; i >= 0; --i)
         clients[std::size_t(i)]->Send("client " + std::to_string(i) + "\r\n");
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(clients[std::size_t(i)]->ReadToClose(), "LineServer heard client " + std::to_string(i) + "\r\n");
+        EXPECT_EQ(clients[std::size_t(i)]->ReadToClose(),
+                  "LineServer heard client " + std::to_string(i) + "\r\n");
     EXPECT_EQ(contacts, 3);
 }
 

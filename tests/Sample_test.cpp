@@ -27,25 +27,25 @@ struct TSampleSystem {
 
 // What README's sample data section promises.
 const TSampleSystem kSystems[] = {
-    {"3do_m2.cdl", "3DO M2", 3},
-    {"cd32.cdl", "Commodore Amiga CD32", 132},
-    {"cdi.cdl", "Philips CD-i", 641},
-    {"cdtv.cdl", "Commodore CDTV", 132},
-    {"dc.cdl", "Sega Dreamcast", 692},
-    {"fmtowns_cd.cdl", "Fujitsu FM Towns Marty", 904},
-    {"hyperscan.cdl", "Mattel HyperScan", 7},
-    {"megacd.cdl", "Sega Mega-CD (Europe)", 142},
-    {"megacdj.cdl", "Sega Mega-CD (Japan)", 132},
-    {"neocd.cdl", "SNK Neo Geo CD", 104},
-    {"nuon.cdl", "NUON", 7},
-    {"pcecd.cdl", "NEC PC Engine CD-ROM2", 489},
-    {"pcfx.cdl", "NEC PC-FX", 12},
-    {"pippin.cdl", "Bandai Pippin", 86},
-    {"psx.cdl", "Sony PlayStation", 2780},
-    {"saturn.cdl", "Sega Saturn", 2223},
-    {"segacd.cdl", "Sega CD", 206},
-    {"vis.cdl", "Tandy VIS", 70},
-    {"vsmile_cd.cdl", "VTech V.Flash", 34},
+    { "3do_m2.cdl", "3DO M2", 3 },
+    { "cd32.cdl", "Commodore Amiga CD32", 132 },
+    { "cdi.cdl", "Philips CD-i", 641 },
+    { "cdtv.cdl", "Commodore CDTV", 132 },
+    { "dc.cdl", "Sega Dreamcast", 692 },
+    { "fmtowns_cd.cdl", "Fujitsu FM Towns Marty", 904 },
+    { "hyperscan.cdl", "Mattel HyperScan", 7 },
+    { "megacd.cdl", "Sega Mega-CD (Europe)", 142 },
+    { "megacdj.cdl", "Sega Mega-CD (Japan)", 132 },
+    { "neocd.cdl", "SNK Neo Geo CD", 104 },
+    { "nuon.cdl", "NUON", 7 },
+    { "pcecd.cdl", "NEC PC Engine CD-ROM2", 489 },
+    { "pcfx.cdl", "NEC PC-FX", 12 },
+    { "pippin.cdl", "Bandai Pippin", 86 },
+    { "psx.cdl", "Sony PlayStation", 2780 },
+    { "saturn.cdl", "Sega Saturn", 2223 },
+    { "segacd.cdl", "Sega CD", 206 },
+    { "vis.cdl", "Tandy VIS", 70 },
+    { "vsmile_cd.cdl", "VTech V.Flash", 34 },
 };
 
 void PrintTo(const TSampleSystem &system, std::ostream *out)
@@ -113,16 +113,20 @@ TEST_P(SampleInProgram, LoadsWithItsGamesAndUniqueGids)
     std::set<std::string> gids;
     for (int r = 1; r < grid.RowCount(); ++r) {
         const std::string id = grid.Cells(gid, r);
-        EXPECT_TRUE(!id.empty() && id.size() <= kMaxGid) << system.file << " row " << r << ": \"" << id << "\"";
+        EXPECT_TRUE(!id.empty() && id.size() <= kMaxGid)
+            << system.file << " row " << r << ": \"" << id << "\"";
         EXPECT_TRUE(gids.insert(id).second) << system.file << ": GID " << id << " twice";
-        EXPECT_FALSE(grid.Cells(FindColumn(grid, "Game Name"), r).empty()) << system.file << " row " << r;
+        EXPECT_FALSE(grid.Cells(FindColumn(grid, "Game Name"), r).empty())
+            << system.file << " row " << r;
     }
     EXPECT_EQ(form.StatusText().toStdString(),
               "You Have 0 of " + std::to_string(system.games) + " known " + system.name + " Games");
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryDatabase, SampleInProgram, ::testing::ValuesIn(kSystems),
-                         [](const auto &info) { return fs::path(info.param.file).stem().string(); });
+                         [](const auto &info) {
+                             return fs::path(info.param.file).stem().string();
+                         });
 
 TEST(Sample, TheSelectorListsEverySystemOfTheTableOnce)
 {
@@ -151,7 +155,8 @@ TEST(Sample, ManifestNamesEveryDatabaseWithItsSizeAndDigest)
     for (const std::string &file : SampleFiles()) {
         const std::string bytes = ReadFileBytes((kSample / "cdl" / file).string());
         const QByteArray digest
-            = QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256).toHex();
+            = QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256)
+                  .toHex();
         expected += file + ";" + std::to_string(bytes.size()) + "-" + digest.toStdString() + "\r\n";
     }
     EXPECT_EQ(ReadFileBytes((kSample / "version.ini").string()), expected)

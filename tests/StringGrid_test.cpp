@@ -66,7 +66,7 @@ TEST_F(PlainGrid, ScrollsByRowsAndKeepsTheCurrentRowInView)
     ASSERT_FALSE(rect.isEmpty());
     EXPECT_LE(rect.bottom(), grid.ClientHeight());
     EXPECT_TRUE(grid.CellRect(1, 1).isEmpty()); // scrolled out
-    EXPECT_EQ(grid.CellRect(1, 0).top(), 0);     // the fixed row stays
+    EXPECT_EQ(grid.CellRect(1, 0).top(), 0); // the fixed row stays
     grid.setFocus();
     QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
     EXPECT_EQ(grid.Row(), 99999);
@@ -94,7 +94,7 @@ TEST(CellStore, RowsExchangeAndTextsPackPerRow)
     TCellStore store;
     store.SetText(2, 0, "two");
     store.SetText(0, 0, "zero");
-    store.SetTexts(1, 1, {"b", "", "d"});
+    store.SetTexts(1, 1, { "b", "", "d" });
     EXPECT_EQ(store.Text(0, 0), "zero");
     EXPECT_EQ(store.Text(1, 0), "");
     EXPECT_EQ(store.Text(2, 0), "two");
@@ -118,14 +118,14 @@ TEST(CellStore, TextsSurviveTheirBlocksBeingFreedAndTheSpaceReused)
 {
     constexpr int kRows = 20000;
     const auto text = [](int row, int col, int round) {
-        return std::to_string(round) + ":" + std::to_string(row) + "/" + std::to_string(col) +
-               std::string(size_t(row % 97), char('a' + col));
+        return std::to_string(round) + ":" + std::to_string(row) + "/" + std::to_string(col)
+            + std::string(size_t(row % 97), char('a' + col));
     };
     TCellStore store;
     const auto fill = [&](int first, int last, int round) {
         for (int r = first; r < last; ++r) {
             const std::string a = text(r, 0, round), b = text(r, 1, round), c = text(r, 2, round);
-            store.SetTexts(r, 0, {a, b, c});
+            store.SetTexts(r, 0, { a, b, c });
         }
     };
     const auto expectRows = [&](int first, int last, int round) {

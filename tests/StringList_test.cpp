@@ -30,7 +30,8 @@ int CollatorSign(const std::string &a, const std::string &b)
     QCollator collator(QLocale(QLocale::English, QLocale::UnitedStates));
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     const QString x = QString::fromLatin1(a), y = QString::fromLatin1(b);
-    const int c = a.empty() != b.empty() ? collator.sortKey(x).compare(collator.sortKey(y)) : collator.compare(x, y);
+    const int c = a.empty() != b.empty() ? collator.sortKey(x).compare(collator.sortKey(y))
+                                         : collator.compare(x, y);
     return (c > 0) - (c < 0);
 }
 
@@ -46,13 +47,14 @@ int SignOf(int v)
 // case included.
 TEST(Collate, AsciiTextsCompareAndSortAsTheCollatorDoes)
 {
-    std::vector<std::string> texts = {""};
+    std::vector<std::string> texts = { "" };
     for (int c = 0; c < 128; ++c)
         texts.emplace_back(1, char(c));
     for (const std::string &a : texts)
         for (const std::string &b : texts)
             ASSERT_EQ(SignOf(AnsiCompareText(a, b)), CollatorSign(a, b))
-                << "characters " << (a.empty() ? -1 : int(a[0])) << " and " << (b.empty() ? -1 : int(b[0]));
+                << "characters " << (a.empty() ? -1 : int(a[0])) << " and "
+                << (b.empty() ? -1 : int(b[0]));
 
     // Longer texts, mostly of letters, digits, spaces and punctuation.
     std::mt19937 random(20261210);
@@ -66,7 +68,8 @@ TEST(Collate, AsciiTextsCompareAndSortAsTheCollatorDoes)
     std::vector<std::string> many;
     for (int i = 0; i < 3000; ++i) {
         const std::string a = text(), b = text();
-        ASSERT_EQ(SignOf(AnsiCompareText(a, b)), CollatorSign(a, b)) << "\"" << a << "\" / \"" << b << "\"";
+        ASSERT_EQ(SignOf(AnsiCompareText(a, b)), CollatorSign(a, b))
+            << "\"" << a << "\" / \"" << b << "\"";
         many.push_back(a);
     }
     AnsiSortTexts(many);
@@ -82,16 +85,16 @@ TEST(Collate, OtherLanguagesKeepTheirOwnOrderOfAsciiTexts)
     EXPECT_LT(AnsiCompareText("chata", "hrad"), 0);
     QLocale::setDefault(QLocale(QLocale::Czech, QLocale::Czechia));
     EXPECT_GT(AnsiCompareText("chata", "hrad"), 0);
-    std::vector<std::string> words = {"chata", "hrad", "cesta"};
+    std::vector<std::string> words = { "chata", "hrad", "cesta" };
     AnsiSortTexts(words);
-    EXPECT_EQ(words, (std::vector<std::string>{"cesta", "hrad", "chata"}));
+    EXPECT_EQ(words, (std::vector<std::string> { "cesta", "hrad", "chata" }));
     QLocale::setDefault(pinned);
 }
 
 TEST(StringList, SortIgnoresCaseAndKeepsEqualLines)
 {
     TStringList list;
-    for (const char *s : {"sega CD", "Amiga CD32", "PC Engine CD", "amiga cd32", "3DO"})
+    for (const char *s : { "sega CD", "Amiga CD32", "PC Engine CD", "amiga cd32", "3DO" })
         list.Add(s);
     list.Sort();
     ASSERT_EQ(list.Count(), 5);
@@ -124,7 +127,7 @@ TEST(StringList, SortAgreesWithComparisonInTheCLocale)
     const QLocale pinned;
     QLocale::setDefault(QLocale::c());
     TStringList list;
-    for (const char *s : {"cdi.cdl;1", "Main;0.2", "neocd.cdl;2", "", "Zeta", "alpha"})
+    for (const char *s : { "cdi.cdl;1", "Main;0.2", "neocd.cdl;2", "", "Zeta", "alpha" })
         list.Add(s);
     list.Sort();
     for (int i = 0; i + 1 < list.Count(); ++i)

@@ -2,15 +2,15 @@
 #include "app/Unit1.h"
 #include "tests/support/TestSupport.h"
 
-#include <QFileDialog>
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
-#include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char *const kCountries[] = {"USA", "Japan", "Europe"};
+const char *const kCountries[] = { "USA", "Japan", "Europe" };
 
 // A game database of `games` games: "<prefix> NNN" names, countries in turn,
 // GIDs "<prefix>-NNN".
@@ -33,8 +33,8 @@ std::string Games(const std::string &name, const std::string &prefix, int games)
     for (int i = 1; i <= games; ++i) {
         char number[16];
         std::snprintf(number, sizeof number, "%03d", i);
-        bytes += prefix + " " + number + "\t" + kCountries[i % 3] + "\t199" + std::to_string(i % 10) + "\t" + prefix +
-                 "-" + number + "\r\n";
+        bytes += prefix + " " + number + "\t" + kCountries[i % 3] + "\t199" + std::to_string(i % 10)
+            + "\t" + prefix + "-" + number + "\r\n";
     }
     return bytes;
 }
@@ -90,7 +90,10 @@ protected:
 
     static std::string Status(const TForm1 &form) { return form.StatusText().toStdString(); }
 
-    std::string File(const std::string &name) const { return ReadFileBytes(appDir + "/cdl/data/" + name); }
+    std::string File(const std::string &name) const
+    {
+        return ReadFileBytes(appDir + "/cdl/data/" + name);
+    }
     bool Exists(const std::string &name) const { return fs::exists(appDir + "/cdl/data/" + name); }
 
     QTemporaryDir m_dir;
@@ -128,7 +131,7 @@ TEST_F(Form1Collection, TicksSurviveSwitchesRestartsAndSorting)
     EXPECT_FALSE(Exists("Sega Saturn.dat"));
 
     Choose(*form, "Sega CD");
-    EXPECT_EQ(Ticked(*form), (std::vector<std::string>{"scd-003", "scd-004", "scd-005"}));
+    EXPECT_EQ(Ticked(*form), (std::vector<std::string> { "scd-003", "scd-004", "scd-005" }));
     EXPECT_EQ(Status(*form), "You Have 3 of 212 known Sega CD Games");
     EXPECT_EQ(File("Sega Saturn.dat"), "");
 
@@ -136,7 +139,7 @@ TEST_F(Form1Collection, TicksSurviveSwitchesRestartsAndSorting)
     form = Start();
     EXPECT_EQ(form->CurSys, nullptr);
     Choose(*form, "Sega CD");
-    EXPECT_EQ(Ticked(*form), (std::vector<std::string>{"scd-003", "scd-004", "scd-005"}));
+    EXPECT_EQ(Ticked(*form), (std::vector<std::string> { "scd-003", "scd-004", "scd-005" }));
     EXPECT_EQ(Status(*form), "You Have 3 of 212 known Sega CD Games");
 
     // A click on the Country header sorts; the file follows the rows.
@@ -147,7 +150,7 @@ TEST_F(Form1Collection, TicksSurviveSwitchesRestartsAndSorting)
     EXPECT_EQ(File("Sega CD.dat"), "scd-005\r\nscd-004\r\nscd-003\r\n");
     form = Start();
     Choose(*form, "Sega CD");
-    EXPECT_EQ(Ticked(*form), (std::vector<std::string>{"scd-003", "scd-004", "scd-005"}));
+    EXPECT_EQ(Ticked(*form), (std::vector<std::string> { "scd-003", "scd-004", "scd-005" }));
     EXPECT_TRUE(ShownMessageBoxes().empty());
 }
 
@@ -225,7 +228,7 @@ public:
 private:
     std::string m_data;
     std::unique_ptr<TPermissionsObeyed> m_obeyed;
-    rlimit m_previousLimit{};
+    rlimit m_previousLimit {};
     void (*m_previousSignal)(int) = SIG_DFL;
 };
 
@@ -237,8 +240,8 @@ TEST_F(Form1Collection, AFailedSaveKeepsTheTicksAndTheCloseAsks)
         const char *kind;
         const char *message; // %s: the ownership file
     } cases[] = {
-        {"read-only", "Cannot create file %s: Permission denied"},
-        {"full disk", "Cannot write file %s: File too large"},
+        { "read-only", "Cannot create file %s: Permission denied" },
+        { "full disk", "Cannot write file %s: File too large" },
     };
     const std::string data = appDir + "/cdl/data", ownership = data + "/Sega CD.dat";
     for (const auto &c : cases) {
@@ -257,11 +260,12 @@ TEST_F(Form1Collection, AFailedSaveKeepsTheTicksAndTheCloseAsks)
 
         const TSavesFail fail(c.kind, data);
         Choose(*form, "Sega Saturn");
-        EXPECT_EQ(ShownMessageBoxes(), (std::vector<std::pair<std::string, std::string>>{{message, "TIRMO"}}));
+        EXPECT_EQ(ShownMessageBoxes(),
+                  (std::vector<std::pair<std::string, std::string>> { { message, "TIRMO" } }));
         EXPECT_EQ(form->CurSys->Name, "Sega CD");
         EXPECT_EQ(form->cbo_SysList->currentText(), "Sega CD");
         EXPECT_TRUE(form->cbo_SysList->isEnabled());
-        EXPECT_EQ(Ticked(*form), (std::vector<std::string>{"scd-002", "scd-003"}));
+        EXPECT_EQ(Ticked(*form), (std::vector<std::string> { "scd-002", "scd-003" }));
 
         std::vector<std::string> asked;
         bool closeAnyway = false;
@@ -271,8 +275,8 @@ TEST_F(Form1Collection, AFailedSaveKeepsTheTicksAndTheCloseAsks)
         };
         EXPECT_FALSE(form->close());
         EXPECT_TRUE(form->isVisible());
-        EXPECT_EQ(asked, std::vector<std::string>{message});
-        EXPECT_EQ(Ticked(*form), (std::vector<std::string>{"scd-002", "scd-003"}));
+        EXPECT_EQ(asked, std::vector<std::string> { message });
+        EXPECT_EQ(Ticked(*form), (std::vector<std::string> { "scd-002", "scd-003" }));
         EXPECT_EQ(Status(*form), "You Have 2 of 212 known Sega CD Games");
 
         closeAnyway = true;
@@ -281,7 +285,8 @@ TEST_F(Form1Collection, AFailedSaveKeepsTheTicksAndTheCloseAsks)
         EXPECT_EQ(asked.size(), 2u);
         EXPECT_EQ(ShownMessageBoxes().size(), 1u) << "the question is the only word at close";
         EXPECT_EQ(File("Sega CD.dat"), "scd-002\r\n");
-        EXPECT_EQ(std::distance(fs::directory_iterator(data), fs::directory_iterator()), 2) << "scratch left";
+        EXPECT_EQ(std::distance(fs::directory_iterator(data), fs::directory_iterator()), 2)
+            << "scratch left";
     }
 }
 
@@ -297,14 +302,16 @@ TEST_F(Form1Collection, AListThatFailedToLoadIsNeverSaved)
         const char *system;
         std::string message;
     } cases[] = {
-        {"Broken", "The game database " + appDir + "/cdl/broken.cdl has no GID column"},
-        {"Sega Saturn", "Cannot open file " + appDir + "/cdl/data/Sega Saturn.dat: Is a directory"},
+        { "Broken", "The game database " + appDir + "/cdl/broken.cdl has no GID column" },
+        { "Sega Saturn",
+          "Cannot open file " + appDir + "/cdl/data/Sega Saturn.dat: Is a directory" },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.system);
         ShownMessageBoxes().clear();
         Choose(*form, c.system);
-        EXPECT_EQ(ShownMessageBoxes(), (std::vector<std::pair<std::string, std::string>>{{c.message, "TIRMO"}}));
+        EXPECT_EQ(ShownMessageBoxes(),
+                  (std::vector<std::pair<std::string, std::string>> { { c.message, "TIRMO" } }));
         EXPECT_EQ(form->CurSys, nullptr);
         EXPECT_FALSE(form->acg_GameList->isVisible());
         EXPECT_FALSE(form->sb_SaveHave->isEnabled());
@@ -322,7 +329,7 @@ TEST_F(Form1Collection, AListThatFailedToLoadIsNeverSaved)
     // The list loads again once the system can be read.
     form = Start();
     Choose(*form, "Sega CD");
-    EXPECT_EQ(Ticked(*form), std::vector<std::string>{"scd-001"});
+    EXPECT_EQ(Ticked(*form), std::vector<std::string> { "scd-001" });
 }
 
 TEST_F(Form1Collection, ExportsGoThroughTheSaveDialog)
@@ -336,7 +343,7 @@ TEST_F(Form1Collection, ExportsGoThroughTheSaveDialog)
     std::optional<std::string> answer = appDir + "/have.txt";
     form->ExecuteSaveDialog = [&](QFileDialog &dialog) {
         EXPECT_EQ(dialog.windowTitle(), "Save List");
-        EXPECT_EQ(dialog.nameFilters(), QStringList{"Text File (*.txt)"});
+        EXPECT_EQ(dialog.nameFilters(), QStringList { "Text File (*.txt)" });
         EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
         EXPECT_TRUE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
         EXPECT_EQ(dialog.defaultSuffix(), "");
@@ -344,13 +351,16 @@ TEST_F(Form1Collection, ExportsGoThroughTheSaveDialog)
         return answer;
     };
     QTest::mouseClick(form->sb_SaveHave, Qt::LeftButton);
-    EXPECT_EQ(ReadFileBytes(appDir + "/have.txt"),
-              " You Have 2 of 30 known Sega Saturn Games\r\n\r\nsat 001 (Japan)\r\nsat 002 (Europe)\r\n");
+    EXPECT_EQ(
+        ReadFileBytes(appDir + "/have.txt"),
+        " You Have 2 of 30 known Sega Saturn Games\r\n\r\nsat 001 (Japan)\r\nsat 002 (Europe)\r\n");
     answer = appDir + "/miss";
     QTest::mouseClick(form->sb_SaveMiss, Qt::LeftButton);
-    const std::string missStart = " You are missing 28 of 30 known Sega Saturn Games\r\n\r\nsat 003 (USA)\r\n";
+    const std::string missStart
+        = " You are missing 28 of 30 known Sega Saturn Games\r\n\r\nsat 003 (USA)\r\n";
     EXPECT_EQ(ReadFileBytes(appDir + "/miss").substr(0, missStart.size()), missStart);
-    EXPECT_EQ(proposed, (std::vector<std::string>{"Sega Saturn Have.txt", "Sega Saturn Miss.txt"}));
+    EXPECT_EQ(proposed,
+              (std::vector<std::string> { "Sega Saturn Have.txt", "Sega Saturn Miss.txt" }));
 
     // Cancelled: nothing is written.
     answer.reset();
@@ -363,7 +373,8 @@ TEST_F(Form1Collection, ExportsGoThroughTheSaveDialog)
     answer = appDir + "/no/such/folder/list.txt";
     QTest::mouseClick(form->sb_SaveMiss, Qt::LeftButton);
     EXPECT_EQ(ShownMessageBoxes(),
-              (std::vector<std::pair<std::string, std::string>>{{"Cannot create file " + *answer + ": No such file or directory", "TIRMO"}}));
+              (std::vector<std::pair<std::string, std::string>> {
+                  { "Cannot create file " + *answer + ": No such file or directory", "TIRMO" } }));
     EXPECT_EQ(Status(*form), "You Have 2 of 30 known Sega Saturn Games");
     EXPECT_FALSE(Exists("Sega Saturn.dat")) << "an export writes no ownership file";
 }
@@ -374,10 +385,10 @@ TEST_F(Form1Collection, TicksAreSavedWhenTheProgramIsEndedWithoutClosing)
         const char *what;
         std::function<void()> end;
     } cases[] = {
-        {"SIGTERM", [] { ::raise(SIGTERM); }},
-        {"SIGINT", [] { ::raise(SIGINT); }},
-        {"SIGHUP", [] { ::raise(SIGHUP); }},
-        {"end of the session", [] { QMetaObject::invokeMethod(qApp, "aboutToQuit"); }},
+        { "SIGTERM", [] { ::raise(SIGTERM); } },
+        { "SIGINT", [] { ::raise(SIGINT); } },
+        { "SIGHUP", [] { ::raise(SIGHUP); } },
+        { "end of the session", [] { QMetaObject::invokeMethod(qApp, "aboutToQuit"); } },
     };
     int row = 1;
     for (const auto &c : cases) {
@@ -399,7 +410,7 @@ namespace {
 // three-byte UTF-8 characters, so that a cut can fall inside one.
 std::string DisplayName(size_t bytes, bool utf8)
 {
-    const std::string units[] = {"\xc3\xa9", "\xe3\x82\xb2"};
+    const std::string units[] = { "\xc3\xa9", "\xe3\x82\xb2" };
     std::string name = "N";
     for (size_t i = 0; utf8 && name.size() + units[i % 2].size() <= bytes; ++i)
         name += units[i % 2];
@@ -416,8 +427,8 @@ TEST_F(Form1Collection, AnyDisplayNameKeepsItsTicksAndItsExports)
 {
     const std::string exports = appDir + "/exports";
     fs::create_directories(exports);
-    for (const bool utf8 : {false, true}) {
-        for (const size_t bytes : {1, 200, 233, 234, 251, 259}) {
+    for (const bool utf8 : { false, true }) {
+        for (const size_t bytes : { 1, 200, 233, 234, 251, 259 }) {
             const std::string name = DisplayName(bytes, utf8);
             SCOPED_TRACE(std::to_string(bytes) + (utf8 ? " bytes of UTF-8" : " bytes of ASCII"));
             ASSERT_EQ(name.size(), bytes);
@@ -431,7 +442,7 @@ TEST_F(Form1Collection, AnyDisplayNameKeepsItsTicksAndItsExports)
             ClickBox(*form, 2);
             Choose(*form, "Sega Saturn");
             Choose(*form, QString::fromUtf8(name.c_str()));
-            EXPECT_EQ(Ticked(*form), std::vector<std::string>{"g-002"});
+            EXPECT_EQ(Ticked(*form), std::vector<std::string> { "g-002" });
             ClickBox(*form, 4);
 
             std::vector<std::string> proposed;
@@ -448,15 +459,17 @@ TEST_F(Form1Collection, AnyDisplayNameKeepsItsTicksAndItsExports)
                 EXPECT_EQ(ReadFileBytes(exports + "/" + export_).rfind(" You ", 0), 0u) << export_;
             }
             EXPECT_EQ(proposed[0].substr(proposed[0].size() - 9), " Have.txt");
-            EXPECT_EQ(name.rfind(proposed[0].substr(0, proposed[0].size() - 9), 0), 0u) << "a cut of the name";
-            EXPECT_TRUE(QString::fromUtf8(proposed[1].c_str()).toUtf8().toStdString() == proposed[1] || !utf8)
+            EXPECT_EQ(name.rfind(proposed[0].substr(0, proposed[0].size() - 9), 0), 0u)
+                << "a cut of the name";
+            EXPECT_TRUE(QString::fromUtf8(proposed[1].c_str()).toUtf8().toStdString() == proposed[1]
+                        || !utf8)
                 << "cut inside a character";
 
             EXPECT_TRUE(form->close());
             EXPECT_TRUE(ShownMessageBoxes().empty()) << ShownMessageBoxes()[0].first;
             form = Start();
             Choose(*form, QString::fromUtf8(name.c_str()));
-            EXPECT_EQ(Ticked(*form), (std::vector<std::string>{"g-002", "g-004"}));
+            EXPECT_EQ(Ticked(*form), (std::vector<std::string> { "g-002", "g-004" }));
             form->close();
             // Names of 251 bytes and more share their first 251 in a file name.
             fs::remove(appDir + "/cdl/" + file);
@@ -498,7 +511,7 @@ TEST_F(Form1Collection, SavesKeepModesAndLinks)
     EXPECT_TRUE(ShownMessageBoxes().empty());
 
     const auto mode = [](const std::string &path) {
-        struct stat st {};
+        struct stat st { };
         ::stat(path.c_str(), &st);
         return st.st_mode & 07777;
     };
@@ -517,7 +530,8 @@ TEST_F(Form1Collection, SavesKeepModesAndLinks)
 // is a header again: fixed, and a click on it sorts.
 TEST_F(Form1Collection, AfterAListWithoutGamesTheHeaderIsAHeader)
 {
-    WriteFileBytes(appDir + "/cdl/new.cdl", "New System\tCD-ROMs\r\nGame Name\tCountry\tYear\tGID\r\n");
+    WriteFileBytes(appDir + "/cdl/new.cdl",
+                   "New System\tCD-ROMs\r\nGame Name\tCountry\tYear\tGID\r\n");
     auto form = Start();
     Choose(*form, "New System");
     TAdvColumnGrid *grid = form->acg_GameList;
@@ -544,7 +558,7 @@ TEST_F(Form1Collection, GidsTheListLacksAreNeverLost)
     WriteFileBytes(appDir + "/cdl/data/Sega CD.dat", "renamed-1\r\nscd-003\r\nrenamed-2\r\n");
     auto form = Start();
     Choose(*form, "Sega CD");
-    EXPECT_EQ(Ticked(*form), std::vector<std::string>{"scd-003"});
+    EXPECT_EQ(Ticked(*form), std::vector<std::string> { "scd-003" });
     EXPECT_EQ(Status(*form), "You Have 1 of 212 known Sega CD Games");
     ClickBox(*form, 1);
     Choose(*form, "Sega Saturn");
@@ -554,10 +568,11 @@ TEST_F(Form1Collection, GidsTheListLacksAreNeverLost)
     EXPECT_TRUE(form->close());
     EXPECT_EQ(File("Sega CD.dat"), "scd-001\r\nrenamed-1\r\nrenamed-2\r\n");
 
-    WriteFileBytes(appDir + "/cdl/segacd.cdl", Games("Sega CD", "scd", 3) + "Renamed\tUSA\t1999\trenamed-2\r\n");
+    WriteFileBytes(appDir + "/cdl/segacd.cdl",
+                   Games("Sega CD", "scd", 3) + "Renamed\tUSA\t1999\trenamed-2\r\n");
     form = Start();
     Choose(*form, "Sega CD");
-    EXPECT_EQ(Ticked(*form), (std::vector<std::string>{"scd-001", "renamed-2"}));
+    EXPECT_EQ(Ticked(*form), (std::vector<std::string> { "scd-001", "renamed-2" }));
     EXPECT_EQ(Status(*form), "You Have 2 of 4 known Sega CD Games");
     EXPECT_TRUE(form->close());
     EXPECT_EQ(File("Sega CD.dat"), "scd-001\r\nrenamed-2\r\nrenamed-1\r\n");
@@ -589,8 +604,8 @@ TEST(Form1Child, DISABLED_EndedBySignal)
 TEST_F(Form1Collection, ASignalWithAFailingSaveEndsWithTheReason)
 {
     const std::string ownership = appDir + "/cdl/data/Sega CD.dat";
-    for (const bool fail : {true, false}) {
-        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    for (const bool fail : { true, false }) {
+        for (const int signal : { SIGTERM, SIGINT, SIGHUP }) {
             SCOPED_TRACE(std::string(sigabbrev_np(signal)) + (fail ? ", failing" : ""));
             fs::create_directories(appDir + "/cdl/data");
             ::chmod((appDir + "/cdl/data").c_str(), 0755);
@@ -603,15 +618,16 @@ TEST_F(Form1Collection, ASignalWithAFailingSaveEndsWithTheReason)
                 env.insert("TIRMO_CHILD_FAIL", "1");
             child.setProcessEnvironment(env);
             child.start(QCoreApplication::applicationFilePath(),
-                        {"--gtest_also_run_disabled_tests", "--gtest_filter=Form1Child.DISABLED_EndedBySignal"});
+                        { "--gtest_also_run_disabled_tests",
+                          "--gtest_filter=Form1Child.DISABLED_EndedBySignal" });
             ASSERT_TRUE(child.waitForFinished(60000));
             const std::string errors = child.readAllStandardError().toStdString();
             EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
             if (fail) {
                 EXPECT_EQ(child.exitCode(), 1);
-                EXPECT_NE(errors.find("TIRMO: ended by SIG" + std::string(sigabbrev_np(signal)) +
-                                      " without saving the ticks: Cannot create file " + ownership +
-                                      ": Permission denied\n"),
+                EXPECT_NE(errors.find("TIRMO: ended by SIG" + std::string(sigabbrev_np(signal))
+                                      + " without saving the ticks: Cannot create file " + ownership
+                                      + ": Permission denied\n"),
                           std::string::npos)
                     << errors;
                 EXPECT_EQ(ReadFileBytes(ownership), "scd-001\r\n");
@@ -633,7 +649,7 @@ TEST_F(Form1Collection, TheCloseQuestionOffersStayAndCloseAnyway)
     Choose(*form, "Sega CD");
     ClickBox(*form, 2);
     WriteFileBytes(appDir + "/cdl/data", "a file where the folder belongs");
-    for (const char *answer : {"Stay", "Close Anyway"}) {
+    for (const char *answer : { "Stay", "Close Anyway" }) {
         SCOPED_TRACE(answer);
         QString text, defaultButton;
         QTimer::singleShot(0, [&] {
@@ -646,8 +662,10 @@ TEST_F(Form1Collection, TheCloseQuestionOffersStayAndCloseAnyway)
                     button->click();
         });
         EXPECT_EQ(form->close(), std::string(answer) != "Stay");
-        EXPECT_TRUE(text.startsWith("The ticks of Sega CD could not be saved.")) << text.toStdString();
-        EXPECT_TRUE(text.contains(QString::fromStdString("Cannot create file " + appDir + "/cdl/data/Sega CD.dat: ")))
+        EXPECT_TRUE(text.startsWith("The ticks of Sega CD could not be saved."))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains(
+            QString::fromStdString("Cannot create file " + appDir + "/cdl/data/Sega CD.dat: ")))
             << text.toStdString();
         EXPECT_EQ(defaultButton, "Stay");
     }

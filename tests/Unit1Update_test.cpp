@@ -31,8 +31,8 @@ protected:
         WriteFileBytes(site + "/tirmo/cdl/beta.cdl", "Beta\tx\r\nGame Name\tGID\r\nB2\tb2\r\n");
         WriteFileBytes(site + "/tirmo/cdl/new.cdl", "New\tx\r\nGame Name\tGID\r\nN1\tn1\r\n");
 
-        m_server.start(TIRMO_PYTHON, {TIRMO_TEST_DIR "/servers/update_site.py",
-                                      QString::fromStdString(site)});
+        m_server.start(TIRMO_PYTHON,
+                       { TIRMO_TEST_DIR "/servers/update_site.py", QString::fromStdString(site) });
         ASSERT_TRUE(m_server.waitForReadyRead(10000));
         const std::string port = m_server.readLine().trimmed().toStdString();
 

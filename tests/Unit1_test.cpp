@@ -247,7 +247,8 @@ TEST_F(Form1, ProgramRunsOnTheSampleDataAndTouchesNothing)
 namespace {
 
 // The caption of the modal window that `open` shows, which is then closed.
-std::string CaptionOfModal(const std::function<QString(QWidget &)> &title, const std::function<void()> &open)
+std::string CaptionOfModal(const std::function<QString(QWidget &)> &title,
+                           const std::function<void()> &open)
 {
     std::string caption = "(none shown)";
     QTimer poll;
@@ -265,7 +266,8 @@ std::string CaptionOfModal(const std::function<QString(QWidget &)> &title, const
 
 // The captions of the main window, the save dialog, the update dialog and a
 // message box, each as `title` reads it from the window once shown.
-std::vector<std::string> Captions(const std::string &appDir, const std::function<QString(QWidget &)> &title)
+std::vector<std::string> Captions(const std::string &appDir,
+                                  const std::function<QString(QWidget &)> &title)
 {
     std::vector<std::string> captions;
     TForm1 form(appDir);
@@ -282,26 +284,31 @@ std::vector<std::string> Captions(const std::string &appDir, const std::function
         dialog.exec();
         return std::nullopt;
     };
-    captions.push_back(CaptionOfModal(title, [&] { QTest::mouseClick(form.sb_SaveHave, Qt::LeftButton); }));
-    captions.push_back(CaptionOfModal(title, [&] { QTest::mouseClick(form.sb_Update, Qt::LeftButton); }));
+    captions.push_back(
+        CaptionOfModal(title, [&] { QTest::mouseClick(form.sb_SaveHave, Qt::LeftButton); }));
+    captions.push_back(
+        CaptionOfModal(title, [&] { QTest::mouseClick(form.sb_Update, Qt::LeftButton); }));
     // The real message box, not the recorder.
     const MessageBoxHook recorder = SetMessageBoxHook({});
-    captions.push_back(CaptionOfModal(title, [] { ShowMessageBox("Something to say", Application()->Title()); }));
+    captions.push_back(
+        CaptionOfModal(title, [] { ShowMessageBox("Something to say", Application()->Title()); }));
     SetMessageBoxHook(recorder);
     return captions;
 }
 
-const std::vector<std::string> kCaptions = {"TIRMO - Velmarin v0.2", "Save List", "Update", "TIRMO"};
+const std::vector<std::string> kCaptions
+    = { "TIRMO - Velmarin v0.2", "Save List", "Update", "TIRMO" };
 
 // A property of a window as the X server holds it for window managers.
 QString WindowProperty(QWidget &window, const char *name)
 {
     QProcess xprop;
-    xprop.start("xprop", {"-id", QString::number(window.winId()), "-notype", name});
+    xprop.start("xprop", { "-id", QString::number(window.winId()), "-notype", name });
     EXPECT_TRUE(xprop.waitForFinished(10000));
     const QString out = QString::fromUtf8(xprop.readAllStandardOutput());
     const qsizetype open = out.indexOf('"');
-    return open < 0 ? "(no " + QString(name) + ": " + out + ")" : out.mid(open + 1, out.lastIndexOf('"') - open - 1);
+    return open < 0 ? "(no " + QString(name) + ": " + out + ")"
+                    : out.mid(open + 1, out.lastIndexOf('"') - open - 1);
 }
 
 } // namespace
@@ -317,13 +324,15 @@ TEST_F(Form1, WindowCaptionsAsTheWindowManagerSeesThem)
 {
     if (qEnvironmentVariableIsSet("TIRMO_X_CHILD")) {
         AddDatabase("psx.cdl", "PlayStation\tx");
-        EXPECT_EQ(Captions(appDir, [](QWidget &w) { return WindowProperty(w, "_NET_WM_NAME"); }), kCaptions);
+        EXPECT_EQ(Captions(appDir, [](QWidget &w) { return WindowProperty(w, "_NET_WM_NAME"); }),
+                  kCaptions);
         return;
     }
-    if (QStandardPaths::findExecutable("Xvfb").isEmpty() || QStandardPaths::findExecutable("xprop").isEmpty())
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty()
+        || QStandardPaths::findExecutable("xprop").isEmpty())
         GTEST_SKIP() << "needs Xvfb and xprop (scripts/deps.sh test installs them)";
     QProcess server;
-    server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    server.start("Xvfb", { "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp" });
     ASSERT_TRUE(server.waitForReadyRead(20000)) << server.readAllStandardError().toStdString();
     const QString display = ":" + QString::fromUtf8(server.readLine()).trimmed();
 
@@ -336,7 +345,7 @@ TEST_F(Form1, WindowCaptionsAsTheWindowManagerSeesThem)
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QCoreApplication::applicationFilePath(),
-                {"--gtest_filter=Form1.WindowCaptionsAsTheWindowManagerSeesThem"});
+                { "--gtest_filter=Form1.WindowCaptionsAsTheWindowManagerSeesThem" });
     ASSERT_TRUE(child.waitForFinished(60000));
     const std::string output = child.readAll().toStdString();
     EXPECT_EQ(child.exitCode(), 0) << output;

@@ -73,8 +73,8 @@ protected:
     void Serve(const QStringList &faults = {})
     {
         m_server.setProgram(TIRMO_PYTHON);
-        m_server.setArguments(QStringList{QString(TIRMO_TEST_DIR "/servers/update_site.py"),
-                                          QString::fromStdString(site)}
+        m_server.setArguments(QStringList { QString(TIRMO_TEST_DIR "/servers/update_site.py"),
+                                            QString::fromStdString(site) }
                               + faults);
         m_server.start();
         ASSERT_TRUE(m_server.waitForReadyRead(10000)) << "site server did not start";
@@ -82,9 +82,8 @@ protected:
         ASSERT_GT(port, 0);
         form = std::make_unique<TUpdateForm>(app);
         form->SiteURL = "http://127.0.0.1:" + std::to_string(port);
-        form->UpdateProt->OnAboutToSend = [this](QObject *) {
-            labels.push_back(form->lb_Update1->text().toStdString());
-        };
+        form->UpdateProt->OnAboutToSend
+            = [this](QObject *) { labels.push_back(form->lb_Update1->text().toStdString()); };
         form->show();
     }
 
@@ -135,7 +134,7 @@ TEST_F(UpdateRun, LocalManifestMissing)
     Local("version.bak", "old bak");
     Serve();
     form->bt_StartUpdateClick();
-    EXPECT_EQ(Boxes(), std::vector<std::string>{kNoLocal});
+    EXPECT_EQ(Boxes(), std::vector<std::string> { kNoLocal });
     EXPECT_FALSE(LocalExists("version.ini"));
     EXPECT_EQ(LocalBytes("version.bak"), "old bak");
     EXPECT_TRUE(Requests().empty());
@@ -182,11 +181,12 @@ TEST_F(UpdateRun, ChangedDatabasesReplacedInSortedOrder)
     Serve();
     form->bt_StartUpdateClick();
     EXPECT_TRUE(Boxes().empty());
-    EXPECT_EQ(labels, (std::vector<std::string>{"Waiting to Update", "Updating Database 1/3",
-                                                "Updating Database 2/3",
-                                                "Updating Database 3/3"}));
-    EXPECT_EQ(Requests(), (std::vector<std::string>{"/tirmo/version.ini", "/tirmo/cdl/a.cdl",
-                                                    "/tirmo/cdl/B.cdl", "/tirmo/cdl/c.cdl"}));
+    EXPECT_EQ(labels,
+              (std::vector<std::string> { "Waiting to Update", "Updating Database 1/3",
+                                          "Updating Database 2/3", "Updating Database 3/3" }));
+    EXPECT_EQ(Requests(),
+              (std::vector<std::string> { "/tirmo/version.ini", "/tirmo/cdl/a.cdl",
+                                          "/tirmo/cdl/B.cdl", "/tirmo/cdl/c.cdl" }));
     EXPECT_EQ(LocalBytes("cdl/a.cdl"), "new a");
     EXPECT_EQ(LocalBytes("cdl/B.cdl"), "new B");
     EXPECT_EQ(LocalBytes("cdl/c.cdl"), "new c");
@@ -208,9 +208,9 @@ TEST_F(UpdateRun, NamesWithSpacesLowercaseMainAndDuplicates)
     form->bt_StartUpdateClick();
     EXPECT_TRUE(Boxes().empty());
     EXPECT_TRUE(opened.empty());
-    EXPECT_EQ(Requests(), (std::vector<std::string>{"/tirmo/version.ini", "/tirmo/cdl/main",
-                                                    "/tirmo/cdl/main",
-                                                    "/tirmo/cdl/Some%20System.cdl"}));
+    EXPECT_EQ(Requests(),
+              (std::vector<std::string> { "/tirmo/version.ini", "/tirmo/cdl/main",
+                                          "/tirmo/cdl/main", "/tirmo/cdl/Some%20System.cdl" }));
     EXPECT_EQ(Label(), "Updating Database 3/3");
     EXPECT_EQ(LocalBytes("cdl/Some System.cdl"), "spaced");
     EXPECT_EQ(LocalBytes("cdl/main"), "a database called main");
@@ -227,8 +227,8 @@ TEST_F(UpdateRun, NewProgramAloneThenAgain)
         EXPECT_EQ(LocalBytes("version.ini"), "Main;1\r\na.cdl;1\r\n");
         EXPECT_EQ(LocalBytes("version.bak"), "Main;2\r\na.cdl;1\r\n");
     }
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{kNewProgram, kNewProgram}));
-    EXPECT_EQ(opened, (std::vector<std::string>{form->SiteURL, form->SiteURL}));
+    EXPECT_EQ(Boxes(), (std::vector<std::string> { kNewProgram, kNewProgram }));
+    EXPECT_EQ(opened, (std::vector<std::string> { form->SiteURL, form->SiteURL }));
 }
 
 TEST_F(UpdateRun, NewProgramWithDatabases)
@@ -242,7 +242,7 @@ TEST_F(UpdateRun, NewProgramWithDatabases)
     EXPECT_EQ(LocalBytes("cdl/a.cdl"), "new");
     EXPECT_EQ(LocalBytes("version.ini"), "Main;1\r\n");
     EXPECT_EQ(LocalBytes("version.bak"), "Main;2\r\na.cdl;2\r\n");
-    EXPECT_EQ(Boxes(), std::vector<std::string>{kNewProgram});
+    EXPECT_EQ(Boxes(), std::vector<std::string> { kNewProgram });
 }
 
 std::string Sha256(const std::string &bytes)
@@ -268,7 +268,8 @@ TEST_F(UpdateRun, ADatabaseIsReplacedOnlyWhenItArrivedWhole)
     newB.resize(200000);
     std::string otherB = newB;
     otherB[123456] ^= 1;
-    const std::string digests = DigestLine("a.cdl", "new a") + "\r\n" + DigestLine("b.cdl", newB) + "\r\n";
+    const std::string digests
+        = DigestLine("a.cdl", "new a") + "\r\n" + DigestLine("b.cdl", newB) + "\r\n";
     const std::string plain = "a.cdl;2\r\nb.cdl;2\r\n";
     const QString fault = "/tirmo/cdl/b.cdl";
     struct Case {
@@ -276,28 +277,62 @@ TEST_F(UpdateRun, ADatabaseIsReplacedOnlyWhenItArrivedWhole)
         std::string manifest;
         std::string servedB;
         QStringList faults;
-        std::string why;  // empty: the update succeeds
-        int64_t received = -1;  // of the last transfer, when it matters
+        std::string why; // empty: the update succeeds
+        int64_t received = -1; // of the last transfer, when it matters
     } cases[] = {
-        {"digest: match", digests, newB, {}, ""},
-        {"digest: match, no Content-Length", digests, newB, {"nolength:" + fault}, ""},
-        {"digest: one byte short", digests, newB.substr(1), {},
-         "expected 200000 bytes (SHA-256 " + Sha256(newB).substr(0, 12) + "...), received 199999 bytes"},
-        {"digest: one byte long", digests, newB + "x", {}, "expected 200000 bytes, received more"},
-        {"digest: other bytes", digests, otherB, {},
-         "expected 200000 bytes (SHA-256 " + Sha256(newB).substr(0, 12) + "...), received 200000 bytes (SHA-256 "
-             + Sha256(otherB).substr(0, 12) + "...)"},
-        {"digest: no Content-Length, closed half way", digests, newB, {"cut:" + fault}, "received 100000 bytes"},
-        {"digest: endless body", digests, newB, {"endless:" + fault}, "expected 200000 bytes, received more",
-         200001},
-        {"plain: 404", plain, newB, {"404:" + fault}, "the server answered 404"},
-        {"plain: reset half way", plain, newB, {"reset:" + fault}, "10054:Connection reset by peer"},
-        {"plain: reset half way, no Content-Length", plain, newB, {"reset-nolength:" + fault},
-         "10054:Connection reset by peer"},
-        {"plain: closed half way", plain, newB, {"short:" + fault}, "after 100000 of 200000 bytes of the reply"},
-        {"plain: refused", plain, newB, {"stop-after:2"}, "Connection Failed"},
-        {"plain: endless body", plain, newB, {"endless:" + fault}, "it is longer than 64 MiB, the most accepted",
-         (64 << 20) + 1},
+        { "digest: match", digests, newB, {}, "" },
+        { "digest: match, no Content-Length", digests, newB, { "nolength:" + fault }, "" },
+        { "digest: one byte short",
+          digests,
+          newB.substr(1),
+          {},
+          "expected 200000 bytes (SHA-256 " + Sha256(newB).substr(0, 12)
+              + "...), received 199999 bytes" },
+        { "digest: one byte long",
+          digests,
+          newB + "x",
+          {},
+          "expected 200000 bytes, received more" },
+        { "digest: other bytes",
+          digests,
+          otherB,
+          {},
+          "expected 200000 bytes (SHA-256 " + Sha256(newB).substr(0, 12)
+              + "...), received 200000 bytes (SHA-256 " + Sha256(otherB).substr(0, 12) + "...)" },
+        { "digest: no Content-Length, closed half way",
+          digests,
+          newB,
+          { "cut:" + fault },
+          "received 100000 bytes" },
+        { "digest: endless body",
+          digests,
+          newB,
+          { "endless:" + fault },
+          "expected 200000 bytes, received more",
+          200001 },
+        { "plain: 404", plain, newB, { "404:" + fault }, "the server answered 404" },
+        { "plain: reset half way",
+          plain,
+          newB,
+          { "reset:" + fault },
+          "10054:Connection reset by peer" },
+        { "plain: reset half way, no Content-Length",
+          plain,
+          newB,
+          { "reset-nolength:" + fault },
+          "10054:Connection reset by peer" },
+        { "plain: closed half way",
+          plain,
+          newB,
+          { "short:" + fault },
+          "after 100000 of 200000 bytes of the reply" },
+        { "plain: refused", plain, newB, { "stop-after:2" }, "Connection Failed" },
+        { "plain: endless body",
+          plain,
+          newB,
+          { "endless:" + fault },
+          "it is longer than 64 MiB, the most accepted",
+          (64 << 20) + 1 },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -316,13 +351,15 @@ TEST_F(UpdateRun, ADatabaseIsReplacedOnlyWhenItArrivedWhole)
         EXPECT_EQ(LocalBytes("cdl/a.cdl"), replaced ? "new a" : "old a");
         EXPECT_EQ(LocalBytes("cdl/b.cdl") == (replaced ? newB : "old b"), true);
         EXPECT_EQ(LocalBytes("version.ini"), replaced ? c.manifest : oldManifest);
-        EXPECT_EQ(CdlFiles(), (std::vector<std::string>{"a.cdl", "b.cdl", "data"}));
+        EXPECT_EQ(CdlFiles(), (std::vector<std::string> { "a.cdl", "b.cdl", "data" }));
         if (replaced) {
-            EXPECT_EQ(Boxes(), std::vector<std::string>{});
+            EXPECT_EQ(Boxes(), std::vector<std::string> {});
         } else {
             ASSERT_EQ(Boxes().size(), 1u);
-            EXPECT_NE(Boxes()[0].find("b.cdl couldn't be downloaded from " + form->SiteURL + fault.toStdString() + ": "),
-                      std::string::npos) << Boxes()[0];
+            EXPECT_NE(Boxes()[0].find("b.cdl couldn't be downloaded from " + form->SiteURL
+                                      + fault.toStdString() + ": "),
+                      std::string::npos)
+                << Boxes()[0];
             EXPECT_NE(Boxes()[0].find(c.why), std::string::npos) << Boxes()[0];
         }
         if (c.received >= 0) {
@@ -336,7 +373,8 @@ TEST_F(UpdateRun, ADatabaseIsReplacedOnlyWhenItArrivedWhole)
 // says its length or not, without holding it in memory or freezing the window.
 TEST_F(UpdateRun, AHugeManifestIsRefusedAtItsBound)
 {
-    for (const QStringList &faults : {QStringList{}, QStringList{"nolength:/tirmo/version.ini"}}) {
+    for (const QStringList &faults :
+         { QStringList {}, QStringList { "nolength:/tirmo/version.ini" } }) {
         SCOPED_TRACE(faults.join(" ").toStdString());
         TearDown();
         SetUp();
@@ -353,32 +391,34 @@ TEST_F(UpdateRun, AHugeManifestIsRefusedAtItsBound)
         QElapsedTimer clock, sinceTick;
         qint64 longestGap = 0;
         QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            longestGap = std::max(longestGap, sinceTick.restart());
-        });
+        QObject::connect(&tick, &QTimer::timeout,
+                         [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
         tick.start(10);
-        rusage before{};
+        rusage before {};
         getrusage(RUSAGE_SELF, &before);
         clock.start();
         sinceTick.start();
         form->bt_StartUpdateClick();
         const qint64 elapsed = clock.elapsed();
         longestGap = std::max(longestGap, sinceTick.elapsed());
-        rusage after{};
+        rusage after {};
         getrusage(RUSAGE_SELF, &after);
-        std::printf("huge manifest: message after %lld ms, longest wait between timer ticks %lld ms, "
-                    "peak memory grew %ld KiB\n", static_cast<long long>(elapsed),
-                    static_cast<long long>(longestGap), after.ru_maxrss - before.ru_maxrss);
+        std::printf(
+            "huge manifest: message after %lld ms, longest wait between timer ticks %lld ms, "
+            "peak memory grew %ld KiB\n",
+            static_cast<long long>(elapsed), static_cast<long long>(longestGap),
+            after.ru_maxrss - before.ru_maxrss);
         ASSERT_EQ(Boxes().size(), 1u);
-        EXPECT_EQ(Boxes()[0], std::string(kNoServer) + "\n" + form->SiteURL
-                                  + "/tirmo/version.ini: it is longer than 4 MiB, the most accepted");
+        EXPECT_EQ(Boxes()[0],
+                  std::string(kNoServer) + "\n" + form->SiteURL
+                      + "/tirmo/version.ini: it is longer than 4 MiB, the most accepted");
         EXPECT_LT(elapsed, 10000);
         EXPECT_LT(longestGap, 1000);
         EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 << 10);
         EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\n");
         EXPECT_FALSE(LocalExists("version.bak"));
-        EXPECT_EQ(CdlFiles(), (std::vector<std::string>{"a.cdl", "data"}));
-        EXPECT_EQ(AppFiles(), (std::vector<std::string>{"cdl", "version.ini"}));
+        EXPECT_EQ(CdlFiles(), (std::vector<std::string> { "a.cdl", "data" }));
+        EXPECT_EQ(AppFiles(), (std::vector<std::string> { "cdl", "version.ini" }));
     }
 }
 
@@ -391,8 +431,10 @@ TEST_F(UpdateRun, AManifestOfTooManyLinesIsRefused)
     Site("version.ini", manifest);
     Serve();
     form->bt_StartUpdateClick();
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"Update aborted: the server's version.ini has 10001 lines, more "
-                                                "than the 10000 accepted. Nothing was changed."});
+    EXPECT_EQ(
+        Boxes(),
+        std::vector<std::string> { "Update aborted: the server's version.ini has 10001 lines, more "
+                                   "than the 10000 accepted. Nothing was changed." });
     EXPECT_EQ(Requests().size(), 1u);
     EXPECT_EQ(LocalBytes("version.ini"), "a;1\r\n");
 }
@@ -414,19 +456,20 @@ TEST_F(UpdateRun, NewProgramIsAnnouncedBeforeAFailedDownload)
     EXPECT_EQ(Boxes()[0], kNewProgram);
     EXPECT_NE(Boxes()[1].find("b.cdl couldn't be downloaded"), std::string::npos) << Boxes()[1];
     EXPECT_NE(Boxes()[1].find("the server answered 404"), std::string::npos) << Boxes()[1];
-    EXPECT_EQ(boxesWhenOpened, std::vector<size_t>{1});
+    EXPECT_EQ(boxesWhenOpened, std::vector<size_t> { 1 });
     EXPECT_EQ(LocalBytes("cdl/a.cdl"), "old a");
     EXPECT_EQ(LocalBytes("cdl/b.cdl"), "old b");
     EXPECT_EQ(LocalBytes("version.ini"), "Main;0.2\r\na.cdl;1\r\nb.cdl;1\r\n");
-    EXPECT_EQ(CdlFiles(), (std::vector<std::string>{"a.cdl", "b.cdl", "data"}));
+    EXPECT_EQ(CdlFiles(), (std::vector<std::string> { "a.cdl", "b.cdl", "data" }));
 }
 
 // Manifests as publishers write them: a trailing empty line is no entry, and
 // two dots that are no separator are a name like any other.
 TEST_F(UpdateRun, EmptyLinesAndHarmlessDotsRun)
 {
-    for (const std::string &manifest : {std::string("a.cdl;2\r\n\r\n"), std::string("\na.cdl;2\n\n\n"),
-                                        std::string("a.cdl;2\r\nVol..2.cdl;1\r\n")}) {
+    for (const std::string &manifest :
+         { std::string("a.cdl;2\r\n\r\n"), std::string("\na.cdl;2\n\n\n"),
+           std::string("a.cdl;2\r\nVol..2.cdl;1\r\n") }) {
         SCOPED_TRACE(manifest);
         TearDown();
         SetUp();
@@ -437,7 +480,7 @@ TEST_F(UpdateRun, EmptyLinesAndHarmlessDotsRun)
         Site("cdl/Vol..2.cdl", "volume 2");
         Serve();
         form->bt_StartUpdateClick();
-        EXPECT_EQ(Boxes(), std::vector<std::string>{});
+        EXPECT_EQ(Boxes(), std::vector<std::string> {});
         EXPECT_EQ(LocalBytes("cdl/a.cdl"), "new a");
         EXPECT_EQ(LocalBytes("version.ini"), manifest);
         const bool volume = manifest.find("Vol") != std::string::npos;
@@ -448,7 +491,7 @@ TEST_F(UpdateRun, EmptyLinesAndHarmlessDotsRun)
 
 TEST_F(UpdateRun, UnsafeEntryRefusedBeforeAnyDownload)
 {
-    for (const char *line : {"../evil.cdl;1", ";1", "a/b.cdl;1"}) {
+    for (const char *line : { "../evil.cdl;1", ";1", "a/b.cdl;1" }) {
         SCOPED_TRACE(line);
         TearDown();
         SetUp();
@@ -473,7 +516,7 @@ TEST_F(UpdateRun, EscapeDuringSlowDownloadAbortsAndCloses)
     Local("cdl/a.cdl", "old a");
     Site("version.ini", "a.cdl;2\r\n");
     Site("cdl/a.cdl", std::string(200, 'x'));
-    Serve({"slow:/tirmo/cdl/a.cdl"});
+    Serve({ "slow:/tirmo/cdl/a.cdl" });
     QTimer::singleShot(500, form.get(), [this] { QTest::keyClick(form.get(), Qt::Key_Escape); });
     QElapsedTimer clock;
     clock.start();

@@ -65,7 +65,7 @@ struct Listener {
     ~Listener() { ::close(fd); }
     const sockaddr *Address() const { return reinterpret_cast<const sockaddr *>(&address); }
     int fd;
-    sockaddr_in address{};
+    sockaddr_in address {};
 };
 
 // A registered client socket connected to a listener, and the peer's end.
@@ -97,9 +97,10 @@ TEST(Winsock, ErrnoBecomesWinsockNumber)
         int err;
         int wsa;
     };
-    for (const Case &c : {Case{EAGAIN, 10035}, Case{ENOTCONN, 10057}, Case{ECONNREFUSED, 10061},
-                          Case{ECONNRESET, 10054}, Case{EPIPE, 10054}, Case{EADDRINUSE, 10048},
-                          Case{ETIMEDOUT, 10060}, Case{EBADF, 10038}, Case{0, 0}, Case{EDOM, 10107}})
+    for (const Case &c :
+         { Case { EAGAIN, 10035 }, Case { ENOTCONN, 10057 }, Case { ECONNREFUSED, 10061 },
+           Case { ECONNRESET, 10054 }, Case { EPIPE, 10054 }, Case { EADDRINUSE, 10048 },
+           Case { ETIMEDOUT, 10060 }, Case { EBADF, 10038 }, Case { 0, 0 }, Case { EDOM, 10107 } })
         EXPECT_EQ(ErrorFromErrno(c.err), c.wsa) << std::strerror(c.err);
 }
 
@@ -140,7 +141,8 @@ TEST(Winsock, RefusedConnectArrivesAsFdConnectWithItsError)
     Recorder recorder;
     const SOCKET s = Winsock::socket(AF_INET, SOCK_STREAM, 0);
     WSAAsyncSelect(s, &recorder.window, kMsg, 61);
-    EXPECT_EQ(Winsock::connect(s, reinterpret_cast<sockaddr *>(&closed), sizeof closed), SOCKET_ERROR);
+    EXPECT_EQ(Winsock::connect(s, reinterpret_cast<sockaddr *>(&closed), sizeof closed),
+              SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count(FD_CONNECT) == 1; }));
     EXPECT_EQ(WSAGETSELECTERROR(recorder.messages.front().LParam), WSAECONNREFUSED);
@@ -188,7 +190,8 @@ TEST(Winsock, NothingArrivesForAClosedSocket)
     const auto before = c.recorder.messages.size();
     QTest::qWait(50);
     for (std::size_t i = before; i < c.recorder.messages.size(); ++i)
-        ADD_FAILURE() << "message after close: event " << WSAGETSELECTEVENT(c.recorder.messages[i].LParam);
+        ADD_FAILURE() << "message after close: event "
+                      << WSAGETSELECTEVENT(c.recorder.messages[i].LParam);
     c.s = Winsock::socket(AF_INET, SOCK_STREAM, 0); // for the destructor
 }
 
@@ -196,7 +199,7 @@ TEST(Winsock, SendToAClosedPeerFailsWithoutSignal)
 {
     Connection c;
     ASSERT_TRUE(PumpUntil([&] { return c.recorder.Count(FD_CONNECT) == 1; }));
-    linger reset{1, 0};
+    linger reset { 1, 0 };
     ::setsockopt(c.peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     ::close(c.peer);
     c.peer = -1;
@@ -213,7 +216,8 @@ TEST(Winsock, LookupDeliversAHostEntry)
 {
     Recorder recorder;
     alignas(hostent) char buffer[1024];
-    const HANDLE task = WSAAsyncGetHostByName(&recorder.window, kLookupMsg, "localhost", buffer, sizeof buffer);
+    const HANDLE task
+        = WSAAsyncGetHostByName(&recorder.window, kLookupMsg, "localhost", buffer, sizeof buffer);
     ASSERT_NE(task, 0u);
     EXPECT_TRUE(recorder.messages.empty());
     ASSERT_TRUE(PumpUntil([&] { return !recorder.messages.empty(); }));
@@ -233,7 +237,8 @@ TEST(Winsock, LookupOfAnUnknownNameFails)
 {
     Recorder recorder;
     alignas(hostent) char buffer[1024];
-    WSAAsyncGetHostByName(&recorder.window, kLookupMsg, "no-such-host.invalid", buffer, sizeof buffer);
+    WSAAsyncGetHostByName(&recorder.window, kLookupMsg, "no-such-host.invalid", buffer,
+                          sizeof buffer);
     ASSERT_TRUE(PumpUntil([&] { return !recorder.messages.empty(); }));
     EXPECT_EQ(WSAGETSELECTERROR(recorder.messages.front().LParam), WSAHOST_NOT_FOUND);
 }
@@ -244,7 +249,8 @@ TEST(Winsock, AbandonedLookupsDeliverNothing)
     Recorder recorder;
     alignas(hostent) char buffer[1024];
     std::memset(buffer, 0xAB, sizeof buffer);
-    const HANDLE task = WSAAsyncGetHostByName(&recorder.window, kLookupMsg, "localhost", buffer, sizeof buffer);
+    const HANDLE task
+        = WSAAsyncGetHostByName(&recorder.window, kLookupMsg, "localhost", buffer, sizeof buffer);
     EXPECT_EQ(WSACancelAsyncRequest(task), 0);
     // Window gone: its buffer is gone too.
     auto gone = std::make_unique<Recorder>();
@@ -256,11 +262,13 @@ TEST(Winsock, AbandonedLookupsDeliverNothing)
     // A later lookup completes; the abandoned ones must have finished by then.
     Recorder witness;
     alignas(hostent) char witnessBuffer[1024];
-    WSAAsyncGetHostByName(&witness.window, kLookupMsg, "localhost", witnessBuffer, sizeof witnessBuffer);
+    WSAAsyncGetHostByName(&witness.window, kLookupMsg, "localhost", witnessBuffer,
+                          sizeof witnessBuffer);
     ASSERT_TRUE(PumpUntil([&] { return !witness.messages.empty(); }));
     QTest::qWait(100);
     EXPECT_TRUE(recorder.messages.empty());
-    EXPECT_TRUE(std::all_of(buffer, buffer + sizeof buffer, [](char c) { return c == char(0xAB); }));
+    EXPECT_TRUE(
+        std::all_of(buffer, buffer + sizeof buffer, [](char c) { return c == char(0xAB); }));
     EXPECT_EQ(WSACancelAsyncRequest(task), SOCKET_ERROR);
 }
 
@@ -268,7 +276,7 @@ TEST(Winsock, ListeningSocketAnnouncesEachConnection)
 {
     Recorder recorder;
     const SOCKET s = Winsock::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
+    sockaddr_in a {};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(Winsock::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
@@ -280,7 +288,7 @@ TEST(Winsock, ListeningSocketAnnouncesEachConnection)
     const int client = ::socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count(FD_ACCEPT) == 1; }));
-    sockaddr_in peer{};
+    sockaddr_in peer {};
     int plen = sizeof peer;
     const SOCKET accepted = Winsock::accept(s, reinterpret_cast<sockaddr *>(&peer), &plen);
     ASSERT_NE(accepted, INVALID_SOCKET);

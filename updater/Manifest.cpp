@@ -110,12 +110,13 @@ std::optional<TFileDigest> FileDigest(const std::string &line)
         || size.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     std::string digest = rest.substr(dash + 1);
-    if (digest.size() != 64 || digest.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    if (digest.size() != 64
+        || digest.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
         return std::nullopt;
     for (char &c : digest)
         if (c >= 'A' && c <= 'F')
             c = char(c - 'A' + 'a');
-    return TFileDigest{std::stoll(size), digest};
+    return TFileDigest { std::stoll(size), digest };
 }
 
 std::string Quoted(const std::string &text)
@@ -123,7 +124,8 @@ std::string Quoted(const std::string &text)
     constexpr size_t kShown = 80;
     size_t shown = std::min(text.size(), kShown);
     // Never cut a UTF-8 character in two.
-    while (shown < text.size() && shown > 0 && (static_cast<unsigned char>(text[shown]) & 0xC0) == 0x80)
+    while (shown < text.size() && shown > 0
+           && (static_cast<unsigned char>(text[shown]) & 0xC0) == 0x80)
         --shown;
     std::string out = "\"";
     for (unsigned char c : text.substr(0, shown)) {
@@ -137,6 +139,7 @@ std::string Quoted(const std::string &text)
     }
     out += "\"";
     if (shown < text.size())
-        out.insert(out.size() - 1, "...").append(" (" + std::to_string(text.size()) + " bytes in all)");
+        out.insert(out.size() - 1, "...")
+            .append(" (" + std::to_string(text.size()) + " bytes in all)");
     return out;
 }

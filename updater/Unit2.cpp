@@ -24,8 +24,8 @@ constexpr std::int64_t kMaxDatabase = 64 << 20;
 constexpr int kMaxEntries = 10000;
 
 const char *const kNoLocalManifest = "Your Version.ini couldn't be found. Update aborted";
-const char *const kNoServerManifest =
-    "Web Version info file couldn't be found/downloaded. Update aborted";
+const char *const kNoServerManifest
+    = "Web Version info file couldn't be found/downloaded. Update aborted";
 const char *const kNewProgram = "New Version of TIRMO Program Available. Launching Browser";
 const char *const kNoUpdate = "No Database Update Available";
 
@@ -88,7 +88,7 @@ protected:
 
 private:
     QIODevice &m_target;
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    QCryptographicHash m_hash { QCryptographicHash::Sha256 };
     std::int64_t m_written = 0;
 };
 
@@ -99,9 +99,9 @@ std::string Unverified(const THashingDevice &body, const TFileDigest &digest)
     const std::string sha256 = body.Sha256();
     if (body.Written() == digest.Size && sha256 == digest.Sha256)
         return {};
-    return "expected " + std::to_string(digest.Size) + " bytes (SHA-256 " + digest.Sha256.substr(0, 12)
-        + "...), received " + std::to_string(body.Written()) + " bytes (SHA-256 " + sha256.substr(0, 12)
-        + "...)";
+    return "expected " + std::to_string(digest.Size) + " bytes (SHA-256 "
+        + digest.Sha256.substr(0, 12) + "...), received " + std::to_string(body.Written())
+        + " bytes (SHA-256 " + sha256.substr(0, 12) + "...)";
 }
 
 // A download that arrived, flushed to disk (where a full disk shows) and,
@@ -140,7 +140,8 @@ TUpdateForm::TUpdateForm(std::string appDir, QWidget *parent)
     UpdateProt->ProxyPort = 0;
     UpdateProt->OnPacketRecvd = [this](QObject *) { UpdateProtPacketRecvd(); };
 
-    connect(bt_StartUpdate, &QPushButton::clicked, this, Guarded([this] { bt_StartUpdateClick(); }));
+    connect(bt_StartUpdate, &QPushButton::clicked, this,
+            Guarded([this] { bt_StartUpdateClick(); }));
 }
 
 TUpdateForm::~TUpdateForm()
@@ -240,7 +241,7 @@ void TUpdateForm::bt_StartUpdateClick()
             if (form->m_closeRequested)
                 form->QDialog::reject();
         }
-    } idle{this};
+    } idle { this };
 
     // What a killed update or save left behind goes first.
     RemoveTemporaryFiles(m_appDir + "/cdl");
@@ -273,7 +274,8 @@ std::string TUpdateForm::UpdateFrom(const std::string &localPath, const std::str
     const TStringList server = ReadManifest(serverPath);
     if (server.Count() > kMaxEntries)
         return "Update aborted: the server's version.ini has " + std::to_string(server.Count())
-            + " lines, more than the " + std::to_string(kMaxEntries) + " accepted. Nothing was changed.";
+            + " lines, more than the " + std::to_string(kMaxEntries)
+            + " accepted. Nothing was changed.";
     const std::vector<std::string> changed = ChangedEntries(ReadManifest(localPath), server);
     if (changed.empty()) {
         lb_Update1->setText(kNoUpdate);
@@ -320,19 +322,20 @@ std::string TUpdateForm::PlanDownloads(const std::vector<std::string> &changed,
         const std::optional<TFileDigest> digest = FileDigest(line);
         std::string reason = UnsafeEntryNameReason(name);
         if (reason.empty() && digest && digest->Size > kMaxDatabase)
-            reason = "promises a file larger than " + SizeText(kMaxDatabase) + ", the most a database may have";
+            reason = "promises a file larger than " + SizeText(kMaxDatabase)
+                + ", the most a database may have";
         if (!reason.empty() && refused.empty())
-            refused = "Update aborted: the line " + Quoted(line) + " of the server's version.ini " + reason
-                + ". Nothing was changed.";
-        downloads.push_back({name, m_appDir + "/cdl/" + name, digest});
+            refused = "Update aborted: the line " + Quoted(line) + " of the server's version.ini "
+                + reason + ". Nothing was changed.";
+        downloads.push_back({ name, m_appDir + "/cdl/" + name, digest });
     }
     if (!refused.empty())
         downloads.clear();
     return refused;
 }
 
-bool TUpdateForm::DownloadAll(const std::vector<Download> &downloads, std::vector<TAtomicFile> &files,
-                              std::string &failed)
+bool TUpdateForm::DownloadAll(const std::vector<Download> &downloads,
+                              std::vector<TAtomicFile> &files, std::string &failed)
 {
     const int n = int(downloads.size());
     for (int k = 1; k <= n && !m_closeRequested && failed.empty(); ++k) {
@@ -347,8 +350,8 @@ bool TUpdateForm::DownloadAll(const std::vector<Download> &downloads, std::vecto
             why = e.what();
         }
         if (!why.empty())
-            failed = "Update aborted: " + d.name + " couldn't be downloaded from " + url + ": " + why
-                + ". No database was changed.";
+            failed = "Update aborted: " + d.name + " couldn't be downloaded from " + url + ": "
+                + why + ". No database was changed.";
     }
     if (m_closeRequested)
         failed.clear();

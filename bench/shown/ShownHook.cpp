@@ -60,7 +60,7 @@ void ReportAndExit(int fd, QWindow *window)
 
 class ShownFilter : public QObject {
 public:
-    explicit ShownFilter(int fd) : m_fd(fd) {}
+    explicit ShownFilter(int fd) : m_fd(fd) { }
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {

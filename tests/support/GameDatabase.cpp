@@ -9,24 +9,26 @@
 
 namespace {
 
-const char *const kWords[] = {"Dragon", "Quest", "Star",   "Legend", "of",      "the",    "Night",   "Racer",
-                              "Fighter", "Space", "Battle", "Zone",   "Super",   "Mega",   "Dark",    "Soul",
-                              "Blade",  "Kingdom", "Hearts", "Final", "Saga",    "Tales",  "Myst",    "Ridge",
-                              "Tekken", "Puzzle", "World",  "Wars",   "Knight",  "Chrono"};
-const char *const kCountries[] = {"US", "JP", "EU", "KR", "BR", "AU", "DE", "FR"};
-const char *const kPublishers[] = {"Velmar Soft",           "Orbis Games Ltd.", "Kitsune Interactive",
-                                   "Nordlicht Spiele",      "Bluefin Entertainment", "Hyperion Works",
-                                   "Sakura Denki",          "Pixel Forge Studios"};
-const char *const kGenres[] = {"Action", "Role-Playing", "Racing",           "Puzzle",
-                               "Shoot 'em up", "Sports", "Action Adventure", "Fighting"};
-const char *const kPrefixes[] = {"SLUS", "SLES", "SLPS", "SCUS", "SCES", "T", "MK", "GD"};
-const char *const kHeaders[] = {"Game Name", "Country", "Publisher", "Genre", "Year", "Discs", "Serial", "GID"};
+const char *const kWords[]
+    = { "Dragon",  "Quest",   "Star",   "Legend", "of",     "the",   "Night", "Racer",
+        "Fighter", "Space",   "Battle", "Zone",   "Super",  "Mega",  "Dark",  "Soul",
+        "Blade",   "Kingdom", "Hearts", "Final",  "Saga",   "Tales", "Myst",  "Ridge",
+        "Tekken",  "Puzzle",  "World",  "Wars",   "Knight", "Chrono" };
+const char *const kCountries[] = { "US", "JP", "EU", "KR", "BR", "AU", "DE", "FR" };
+const char *const kPublishers[]
+    = { "Velmar Soft",           "Orbis Games Ltd.", "Kitsune Interactive", "Nordlicht Spiele",
+        "Bluefin Entertainment", "Hyperion Works",   "Sakura Denki",        "Pixel Forge Studios" };
+const char *const kGenres[] = { "Action",       "Role-Playing", "Racing",           "Puzzle",
+                                "Shoot 'em up", "Sports",       "Action Adventure", "Fighting" };
+const char *const kPrefixes[] = { "SLUS", "SLES", "SLPS", "SCUS", "SCES", "T", "MK", "GD" };
+const char *const kHeaders[]
+    = { "Game Name", "Country", "Publisher", "Genre", "Year", "Discs", "Serial", "GID" };
 
 using TGame = std::array<std::string, 8>;
 
 class TGameMaker {
 public:
-    explicit TGameMaker(unsigned seed) : m_random(seed) {}
+    explicit TGameMaker(unsigned seed) : m_random(seed) { }
 
     // Every field is drawn, in one order, whatever the shape writes.
     TGame Make(int number)

@@ -15,7 +15,7 @@ struct TGameDatabaseShape {
     std::vector<TGameField> fields;
     // The system's line above the header ("Name\tdescription"); none when
     // empty, which is the list as the grid loads it.
-    std::string systemLine{};
+    std::string systemLine {};
     unsigned seed = 20261209;
 };
 

@@ -15,7 +15,7 @@ namespace {
 
 bool Capabilities(bool set, __user_cap_data_struct (&data)[2])
 {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
     return ::syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
 }
 
@@ -28,7 +28,7 @@ TPermissionsObeyed::TPermissionsObeyed()
         return;
     m_effective[0] = data[0].effective;
     m_effective[1] = data[1].effective;
-    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+    for (int cap : { CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER })
         data[cap / 32].effective &= ~(1u << (cap % 32));
     m_active = Capabilities(true, data) || ::geteuid() != 0;
 }

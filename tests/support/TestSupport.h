@@ -28,5 +28,5 @@ public:
 
 private:
     bool m_active = false;
-    unsigned m_effective[2] = {0, 0};
+    unsigned m_effective[2] = { 0, 0 };
 };

@@ -27,8 +27,8 @@ private:
     {
         for (QWidget *widget : QApplication::topLevelWidgets()) {
             auto *window = qobject_cast<QMainWindow *>(widget);
-            if (!window || !window->isVisible() || !window->windowHandle() ||
-                !window->windowHandle()->isExposed())
+            if (!window || !window->isVisible() || !window->windowHandle()
+                || !window->windowHandle()->isExposed())
                 continue;
             m_timer.stop();
             Report(*window);
@@ -41,7 +41,8 @@ private:
     {
         QFile out(qEnvironmentVariable("TIRMO_PROBE_REPORT"));
         if (!out.open(QIODevice::WriteOnly))
-            qFatal("window probe: cannot write %s: %s", qPrintable(out.fileName()), qPrintable(out.errorString()));
+            qFatal("window probe: cannot write %s: %s", qPrintable(out.fileName()),
+                   qPrintable(out.errorString()));
         out.write(window.windowTitle().toUtf8() + '\n');
         for (const QComboBox *box : window.findChildren<QComboBox *>())
             for (int i = 0; i < box->count(); ++i)
