@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: once in a normal build, once with
-# AddressSanitizer and UndefinedBehaviorSanitizer. Warnings are errors here.
+# AddressSanitizer and UndefinedBehaviorSanitizer. Warnings are errors here,
+# and the C++ files must be in the shape of .clang-format.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
+scripts/check-format.sh
 export CCACHE_BASEDIR="$(cd .. && pwd)" CCACHE_NOHASHDIR=true
 
 scripts/configure.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIRMO_WERROR=ON
