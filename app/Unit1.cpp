@@ -190,7 +190,7 @@ void TForm1::sb_UpdateClick()
 
 void TForm1::sb_AboutClick()
 {
-    ShellOpenUrl(TIRMO_SITE_URL);
+    ShellOpenUrl(kSiteURL);
 }
 
 void TForm1::StatusBar1DblClick()

@@ -173,7 +173,7 @@ TEST_F(Form1, WebButtonHandsTheSiteUrlOver)
     TForm1 form(appDir);
     form.show();
     QTest::mouseClick(form.sb_About, Qt::LeftButton);
-    EXPECT_EQ(opened, std::vector<std::string> { TIRMO_SITE_URL });
+    EXPECT_EQ(opened, std::vector<std::string> { kSiteURL });
     EXPECT_TRUE(ShownMessageBoxes().empty());
 }
 

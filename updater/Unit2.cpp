@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <filesystem>
 
+const char kSiteURL[] = TIRMO_SITE_URL;
+
 namespace {
 
 // A version.ini is a few KiB and a database well under one MiB: anything

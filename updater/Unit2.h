@@ -18,6 +18,9 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
+// The update server and web site this program was built for.
+extern const char kSiteURL[];
+
 // The modal update dialog: brings the game databases in <AppDir>/cdl up to
 // date from the update site and announces a newer program.
 //
@@ -44,7 +47,7 @@ public:
 
     // The update site, fixed when the program is built; tests point it at
     // a local server.
-    std::string SiteURL = TIRMO_SITE_URL;
+    std::string SiteURL = kSiteURL;
 
 public slots:
     void reject() override;
