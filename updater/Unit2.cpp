@@ -12,8 +12,12 @@
 #include <QCryptographicHash>
 #include <QProgressBar>
 
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 const char kSiteURL[] = TIRMO_SITE_URL;
 
@@ -63,18 +67,27 @@ std::string SizeText(std::int64_t bytes)
 }
 
 // Passes a body on to its file and hashes it on the way, so that checking
-// costs no second read of the file and runs while the next bytes are still
-// on the network. The file's writer checks every write, its flush and its
-// close, so what is hashed is what the file holds.
+// costs no second read of the file. The hashing runs on a thread of its own,
+// while the next bytes are still on the network and while the file is
+// flushed, so it adds next to nothing to an update's time. The file's writer
+// checks every write, its flush and its close, so what is hashed is what the
+// file holds.
 class THashingDevice : public QIODevice {
 public:
     explicit THashingDevice(QIODevice &target) : m_target(target)
     {
         open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     }
+    ~THashingDevice() override { EndHashing(); }
     bool isSequential() const override { return true; }
     std::int64_t Written() const { return m_written; }
-    std::string Sha256() const { return m_hash.result().toHex().toStdString(); }
+
+    // Waits for the hashing of everything written.
+    std::string Sha256()
+    {
+        EndHashing();
+        return m_hash.result().toHex().toStdString();
+    }
 
 protected:
     qint64 readData(char *, qint64) override { return -1; }
@@ -82,21 +95,71 @@ protected:
     {
         const qint64 n = m_target.write(data, size);
         if (n > 0) {
-            m_hash.addData(QByteArrayView(data, n));
+            Queue(QByteArray(data, n));
             m_written += n;
         }
         return n;
     }
 
 private:
+    // Holds the writer back while this much waits, so a server faster than
+    // the hash can't fill the memory.
+    static constexpr qsizetype kMaxQueued = 4 << 20;
+
+    void EndHashing()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_ended = true;
+        }
+        m_changed.notify_all();
+        if (m_hasher.joinable())
+            m_hasher.join();
+    }
+
+    void Queue(QByteArray bytes)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_queuedBytes < kMaxQueued; });
+        m_queuedBytes += bytes.size();
+        m_queue.push_back(std::move(bytes));
+        lock.unlock();
+        m_changed.notify_all();
+    }
+
+    void HashQueued()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_ended || !m_queue.empty(); });
+            if (m_queue.empty())
+                return;
+            std::vector<QByteArray> chunks;
+            chunks.swap(m_queue);
+            lock.unlock();
+            for (const QByteArray &chunk : chunks)
+                m_hash.addData(chunk);
+            lock.lock();
+            for (const QByteArray &chunk : chunks)
+                m_queuedBytes -= chunk.size();
+            m_changed.notify_all();
+        }
+    }
+
     QIODevice &m_target;
-    QCryptographicHash m_hash { QCryptographicHash::Sha256 };
     std::int64_t m_written = 0;
+    QCryptographicHash m_hash { QCryptographicHash::Sha256 };
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<QByteArray> m_queue;
+    qsizetype m_queuedBytes = 0;
+    bool m_ended = false;
+    std::thread m_hasher { [this] { HashQueued(); } }; // last: it uses the others
 };
 
 // Empty when the body had the size and the SHA-256 digest promised, else
 // what it had instead.
-std::string Unverified(const THashingDevice &body, const TFileDigest &digest)
+std::string Unverified(THashingDevice &body, const TFileDigest &digest)
 {
     const std::string sha256 = body.Sha256();
     if (body.Written() == digest.Size && sha256 == digest.Sha256)
@@ -109,7 +172,7 @@ std::string Unverified(const THashingDevice &body, const TFileDigest &digest)
 // A download that arrived, flushed to disk (where a full disk shows) and,
 // with a digest, checked; empty when it keeps its promise.
 std::string Finished(TAtomicFile &file, const std::optional<TFileDigest> &digest,
-                     const std::optional<THashingDevice> &body)
+                     std::optional<THashingDevice> &body)
 {
     try {
         file.Finish();
