@@ -7,18 +7,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace {
-
-TStringList Lines(std::initializer_list<const char *> lines)
-{
-    TStringList list;
-    for (const char *line : lines)
-        list.Add(line);
-    return list;
-}
-
-} // namespace
-
 TEST(Manifest, LineRules)
 {
     struct Case {

@@ -1,23 +1,14 @@
 #include "net/Nmextstr.h"
 
+#include "tests/support/TestSupport.h"
+
 #include <gtest/gtest.h>
-
-namespace {
-
-TExStringList Lines(std::initializer_list<const char *> lines)
-{
-    TExStringList list;
-    for (const char *line : lines)
-        list.Add(line);
-    return list;
-}
-
-} // namespace
 
 TEST(ExStringList, LookupByNameIgnoresCaseAndNeedsAColon)
 {
-    const TExStringList list = Lines({ "GET http://proxy.example/x HTTP/1.0", "Host: a",
-                                       "Accept: */*", "no colon here", "host: second" });
+    const TExStringList list
+        = Lines<TExStringList>({ "GET http://proxy.example/x HTTP/1.0", "Host: a", "Accept: */*",
+                                 "no colon here", "host: second" });
     EXPECT_EQ(list.IndexOfName("host"), 1);
     EXPECT_EQ(list.IndexOfName("HOST"), 1);
     EXPECT_EQ(list.IndexOfName("accept"), 2);
@@ -29,7 +20,8 @@ TEST(ExStringList, LookupByNameIgnoresCaseAndNeedsAColon)
 
 TEST(ExStringList, SetValueReplacesInPlaceAppendsOrDeletes)
 {
-    TExStringList list = Lines({ "GET / HTTP/1.0", "Proxy-Connection: Keep-Alive", "Host: proxy" });
+    TExStringList list
+        = Lines<TExStringList>({ "GET / HTTP/1.0", "Proxy-Connection: Keep-Alive", "Host: proxy" });
     list.SetValue("Host", "origin");
     EXPECT_EQ(list.Text(), "GET / HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: origin\r\n");
 
@@ -49,7 +41,7 @@ TEST(ExStringList, SetValueReplacesInPlaceAppendsOrDeletes)
 
 TEST(ExStringList, DeleteTakesOnlyTheFirstOfTwoLines)
 {
-    TExStringList list = Lines({ "Accept: a", "Host: x", "Accept: b" });
+    TExStringList list = Lines<TExStringList>({ "Accept: a", "Host: x", "Accept: b" });
     list.SetValue("accept", "");
     EXPECT_EQ(list.Text(), "Host: x\r\nAccept: b\r\n");
 }

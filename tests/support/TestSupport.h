@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/StringList.h"
+
 #include <QTemporaryDir>
 
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +12,15 @@
 // Message boxes shown during a test, as (text, caption), oldest first. The
 // test main installs the recorder, so no box ever waits for a click.
 std::vector<std::pair<std::string, std::string>> &ShownMessageBoxes();
+
+// A string list (or a list type derived from it) of these lines, in order.
+template<typename List = TStringList> List Lines(std::initializer_list<const char *> lines)
+{
+    List list;
+    for (const char *line : lines)
+        list.Add(line);
+    return list;
+}
 
 // Whole-file helpers on real files.
 std::string ReadFileBytes(const std::string &path);
