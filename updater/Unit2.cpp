@@ -157,29 +157,29 @@ private:
     std::thread m_hasher { [this] { HashQueued(); } }; // last: it uses the others
 };
 
-// Empty when the body had the size and the SHA-256 digest promised, else
-// what it had instead.
-std::string Unverified(THashingDevice &body, const TFileDigest &digest)
+// What the body had instead of the size and the SHA-256 digest promised,
+// if it differed.
+std::optional<std::string> Unverified(THashingDevice &body, const TFileDigest &digest)
 {
     const std::string sha256 = body.Sha256();
     if (body.Written() == digest.Size && sha256 == digest.Sha256)
-        return {};
+        return std::nullopt;
     return "expected " + std::to_string(digest.Size) + " bytes (SHA-256 "
         + digest.Sha256.substr(0, 12) + "...), received " + std::to_string(body.Written())
         + " bytes (SHA-256 " + sha256.substr(0, 12) + "...)";
 }
 
 // A download that arrived, flushed to disk (where a full disk shows) and,
-// with a digest, checked; empty when it keeps its promise.
-std::string Finished(TAtomicFile &file, const std::optional<TFileDigest> &digest,
-                     std::optional<THashingDevice> &body)
+// with a digest, checked; why it doesn't keep its promise, if it doesn't.
+std::optional<std::string> Finished(TAtomicFile &file, const std::optional<TFileDigest> &digest,
+                                    std::optional<THashingDevice> &body)
 {
     try {
         file.Finish();
     } catch (const std::exception &e) {
         return e.what();
     }
-    return digest ? Unverified(*body, *digest) : std::string();
+    return digest ? Unverified(*body, *digest) : std::nullopt;
 }
 
 } // namespace
@@ -256,10 +256,11 @@ void TUpdateForm::closeEvent(QCloseEvent *event)
     QDialog::closeEvent(event);
 }
 
-std::string TUpdateForm::Fetch(const std::string &url, TAtomicFile &file, std::int64_t limit,
-                               const std::optional<TFileDigest> &digest)
+std::optional<std::string> TUpdateForm::Fetch(const std::string &url, TAtomicFile &file,
+                                              std::int64_t limit,
+                                              const std::optional<TFileDigest> &digest)
 {
-    std::string why;
+    std::optional<std::string> why;
     bool tooLong = false;
     std::optional<THashingDevice> body;
     if (digest)
@@ -275,16 +276,16 @@ std::string TUpdateForm::Fetch(const std::string &url, TAtomicFile &file, std::i
     }
     UpdateProt->BodyStream = nullptr;
     // An error status says more than the length of its page.
-    if (why.empty() && UpdateProt->ReplyCode != 200)
+    if (!why && UpdateProt->ReplyCode != 200)
         why = "the server answered " + std::to_string(UpdateProt->ReplyCode);
-    else if (why.empty() && tooLong)
+    else if (!why && tooLong)
         why = digest ? "expected " + std::to_string(digest->Size) + " bytes, received more"
                      : "it is longer than " + SizeText(limit) + ", the most accepted";
-    else if (why.empty())
+    else if (!why)
         why = Finished(file, digest, body);
     if (m_closeRequested)
         why = "the update was cancelled";
-    if (!why.empty())
+    if (why)
         file.Discard();
     return why;
 }
@@ -311,7 +312,7 @@ void TUpdateForm::bt_StartUpdateClick()
     // What a killed update or save left behind goes first.
     RemoveTemporaryFiles(m_appDir + "/cdl");
     RemoveTemporaryFiles(m_appDir);
-    std::string abortMessage;
+    std::optional<std::string> abortMessage;
     if (!Exists(localPath)) {
         abortMessage = kNoLocalManifest;
     } else {
@@ -319,22 +320,23 @@ void TUpdateForm::bt_StartUpdateClick()
         bt_StartUpdate->setEnabled(false);
         const std::string url = SiteURL + "/tirmo/version.ini";
         TAtomicFile manifest(serverPath);
-        const std::string why = Fetch(url, manifest, kMaxManifest, std::nullopt);
+        const std::optional<std::string> why = Fetch(url, manifest, kMaxManifest, std::nullopt);
         pb_Update->setValue(pb_Update->maximum());
         if (m_closeRequested)
             return;
-        if (!why.empty()) {
-            abortMessage = std::string(kNoServerManifest) + "\n" + url + ": " + why;
+        if (why) {
+            abortMessage = std::string(kNoServerManifest) + "\n" + url + ": " + *why;
         } else {
             manifest.Commit();
             abortMessage = UpdateFrom(localPath, serverPath);
         }
     }
-    if (!abortMessage.empty())
-        ShowMessageBox(abortMessage, Application() ? Application()->Title() : "TIRMO");
+    if (abortMessage)
+        ShowMessageBox(*abortMessage, Application() ? Application()->Title() : "TIRMO");
 }
 
-std::string TUpdateForm::UpdateFrom(const std::string &localPath, const std::string &serverPath)
+std::optional<std::string> TUpdateForm::UpdateFrom(const std::string &localPath,
+                                                   const std::string &serverPath)
 {
     const TStringList server = ReadManifest(serverPath);
     if (server.Count() > kMaxEntries)
@@ -344,23 +346,26 @@ std::string TUpdateForm::UpdateFrom(const std::string &localPath, const std::str
     const std::vector<std::string> changed = ChangedEntries(ReadManifest(localPath), server);
     if (changed.empty()) {
         lb_Update1->setText(kNoUpdate);
-        return {};
+        return std::nullopt;
     }
 
     std::vector<Download> downloads;
     bool newProgram = false;
-    std::string failed = PlanDownloads(changed, downloads, newProgram);
-    if (failed.empty()) {
+    std::optional<std::string> failed = PlanDownloads(changed, downloads, newProgram);
+    if (!failed) {
         // Each arrives in a file of its own; none replaces its database
         // before all have arrived whole.
         std::vector<TAtomicFile> files;
-        if (downloads.empty())
+        if (downloads.empty()) {
             lb_Update1->setText(kNoUpdate);
-        else if (DownloadAll(downloads, files, failed))
-            failed = ReplaceAll(files);
+        } else {
+            failed = DownloadAll(downloads, files);
+            if (!failed && !m_closeRequested)
+                failed = ReplaceAll(files);
+        }
     }
     if (m_closeRequested)
-        return {};
+        return std::nullopt;
 
     // A newer program is announced whatever became of the databases.
     if (newProgram) {
@@ -369,15 +374,16 @@ std::string TUpdateForm::UpdateFrom(const std::string &localPath, const std::str
         return failed;
     }
     // version.ini is replaced last and in one step: it is never missing.
-    if (failed.empty())
+    if (!failed)
         ReplaceFile(serverPath, localPath);
     return failed;
 }
 
-std::string TUpdateForm::PlanDownloads(const std::vector<std::string> &changed,
-                                       std::vector<Download> &downloads, bool &newProgram) const
+std::optional<std::string> TUpdateForm::PlanDownloads(const std::vector<std::string> &changed,
+                                                      std::vector<Download> &downloads,
+                                                      bool &newProgram) const
 {
-    std::string refused;
+    std::optional<std::string> refused;
     for (const std::string &line : changed) {
         const std::string name = EntryName(line);
         if (IsProgramEntry(name)) {
@@ -389,41 +395,40 @@ std::string TUpdateForm::PlanDownloads(const std::vector<std::string> &changed,
         if (reason.empty() && digest && digest->Size > kMaxDatabase)
             reason = "promises a file larger than " + SizeText(kMaxDatabase)
                 + ", the most a database may have";
-        if (!reason.empty() && refused.empty())
+        if (!reason.empty() && !refused)
             refused = "Update aborted: the line " + Quoted(line) + " of the server's version.ini "
                 + reason + ". Nothing was changed.";
         downloads.push_back({ name, m_appDir + "/cdl/" + name, digest });
     }
-    if (!refused.empty())
+    if (refused)
         downloads.clear();
     return refused;
 }
 
-bool TUpdateForm::DownloadAll(const std::vector<Download> &downloads,
-                              std::vector<TAtomicFile> &files, std::string &failed)
+std::optional<std::string> TUpdateForm::DownloadAll(const std::vector<Download> &downloads,
+                                                    std::vector<TAtomicFile> &files)
 {
     const int n = int(downloads.size());
-    for (int k = 1; k <= n && !m_closeRequested && failed.empty(); ++k) {
+    std::optional<std::string> failed;
+    for (int k = 1; k <= n && !m_closeRequested && !failed; ++k) {
         const Download &d = downloads[size_t(k - 1)];
         lb_Update1->setText(QString::fromStdString(Counter(k, n)));
         const std::string url = SiteURL + "/tirmo/cdl/" + SpacesEscaped(d.name);
-        std::string why;
+        std::optional<std::string> why;
         try {
             files.emplace_back(d.target);
             why = Fetch(url, files.back(), kMaxDatabase, d.digest);
         } catch (const std::exception &e) {
             why = e.what();
         }
-        if (!why.empty())
+        if (why)
             failed = "Update aborted: " + d.name + " couldn't be downloaded from " + url + ": "
-                + why + ". No database was changed.";
+                + *why + ". No database was changed.";
     }
-    if (m_closeRequested)
-        failed.clear();
-    return failed.empty() && !m_closeRequested;
+    return failed;
 }
 
-std::string TUpdateForm::ReplaceAll(std::vector<TAtomicFile> &files)
+std::optional<std::string> TUpdateForm::ReplaceAll(std::vector<TAtomicFile> &files)
 {
     try {
         for (TAtomicFile &file : files)
@@ -432,5 +437,5 @@ std::string TUpdateForm::ReplaceAll(std::vector<TAtomicFile> &files)
         return std::string("Update aborted: ") + e.what()
             + ". version.ini was kept, so the next update fetches the databases again.";
     }
-    return {};
+    return std::nullopt;
 }

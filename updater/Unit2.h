@@ -63,24 +63,29 @@ private:
         std::optional<TFileDigest> digest;
     };
 
-    // The steps after the manifest has arrived; an empty result is success,
-    // anything else is the message to show.
-    std::string UpdateFrom(const std::string &localPath, const std::string &serverPath);
-    std::string PlanDownloads(const std::vector<std::string> &changed,
-                              std::vector<Download> &downloads, bool &newProgram) const;
+    // The steps after the manifest has arrived; the message to show, if
+    // one is due.
+    std::optional<std::string> UpdateFrom(const std::string &localPath,
+                                          const std::string &serverPath);
+    // The databases that the changed lines name, and whether the program
+    // itself changed; why the server's manifest is refused, if it is.
+    std::optional<std::string> PlanDownloads(const std::vector<std::string> &changed,
+                                             std::vector<Download> &downloads,
+                                             bool &newProgram) const;
     // Fetches every download into a file of its own in `files`, each
-    // flushed to disk. False, with `failed` saying why (empty when
-    // cancelled), when any did not arrive whole.
-    bool DownloadAll(const std::vector<Download> &downloads, std::vector<TAtomicFile> &files,
-                     std::string &failed);
+    // flushed to disk; why one did not arrive whole, if one did not. A
+    // cancel stops it early without a reason.
+    std::optional<std::string> DownloadAll(const std::vector<Download> &downloads,
+                                           std::vector<TAtomicFile> &files);
     // Fetches `url` into `file`, reading at most one byte past `limit` (or
-    // past the size a digest promises); empty when a whole 200 reply arrived
-    // that keeps the digest's promise, else why not. The file is discarded on
-    // failure.
-    std::string Fetch(const std::string &url, TAtomicFile &file, std::int64_t limit,
-                      const std::optional<TFileDigest> &digest);
-    // Puts every download in place of its database; empty, or why one failed.
-    static std::string ReplaceAll(std::vector<TAtomicFile> &files);
+    // past the size a digest promises); nothing when a whole 200 reply
+    // arrived that keeps the digest's promise, else why not. The file is
+    // discarded on failure.
+    std::optional<std::string> Fetch(const std::string &url, TAtomicFile &file, std::int64_t limit,
+                                     const std::optional<TFileDigest> &digest);
+    // Puts every download in place of its database; why one failed, if one
+    // did.
+    static std::optional<std::string> ReplaceAll(std::vector<TAtomicFile> &files);
 
     Ui::TUpdateForm *m_ui;
     std::string m_appDir;
