@@ -185,7 +185,7 @@ std::optional<std::string> Finished(TAtomicFile &file, const std::optional<TFile
 } // namespace
 
 TUpdateForm::TUpdateForm(std::string appDir, QWidget *parent)
-    : QDialog(parent), m_ui(new Ui::TUpdateForm), m_appDir(std::move(appDir))
+    : QDialog(parent), m_ui(std::make_unique<Ui::TUpdateForm>()), m_appDir(std::move(appDir))
 {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
@@ -209,10 +209,8 @@ TUpdateForm::TUpdateForm(std::string appDir, QWidget *parent)
             Guarded([this] { bt_StartUpdateClick(); }));
 }
 
-TUpdateForm::~TUpdateForm()
-{
-    delete m_ui;
-}
+// Defined here, where the class that m_ui owns is complete.
+TUpdateForm::~TUpdateForm() = default;
 
 void TUpdateForm::showEvent(QShowEvent *event)
 {

@@ -7,6 +7,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,7 +88,7 @@ private:
     // did.
     static std::optional<std::string> ReplaceAll(std::vector<TAtomicFile> &files);
 
-    Ui::TUpdateForm *m_ui;
+    std::unique_ptr<Ui::TUpdateForm> m_ui;
     std::string m_appDir;
     bool m_running = false;
     bool m_closeRequested = false;
