@@ -1,5 +1,6 @@
 #include "app/Catalogue.h"
 
+#include "platform/AppDir.h"
 #include "platform/DirSearch.h"
 #include "platform/TextFile.h"
 

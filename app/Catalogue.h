@@ -7,13 +7,10 @@
 
 // One system of the catalogue: a game database in the cdl directory.
 struct SysRecord {
-    std::string Name; // display name, from the database's first line; at most 259 characters
+    std::string Name; // display name, from the database's first line; at most MaxNameChars
     std::string Path; // full path of the game database
     std::unique_ptr<SysRecord> Next;
 };
-
-// Longest display name: the line buffer the first line is read into holds 259.
-constexpr int MaxNameChars = 259;
 
 // Builds the catalogue behind `head` (whose own Name and Path are unused) from
 // <appDir>/cdl/*.cdl, in the order the directory search returns the files.

@@ -1,5 +1,6 @@
 #include "updater/Manifest.h"
 
+#include "platform/AppDir.h"
 #include "platform/Collate.h"
 
 #include <algorithm>
@@ -8,8 +9,6 @@
 #include <iterator>
 
 namespace {
-
-constexpr size_t kMaxName = 259;
 
 // Bisection over a list sorted with AnsiCompareText.
 int FindSorted(const TStringList &list, const std::string &line)
@@ -84,8 +83,8 @@ std::string UnsafeEntryNameReason(const std::string &name)
 {
     if (name.empty())
         return "has no name";
-    if (name.size() > kMaxName)
-        return "has a name longer than 259 characters";
+    if (name.size() > size_t(MaxNameChars))
+        return "has a name longer than " + std::to_string(MaxNameChars) + " characters";
     if (name == "." || name == "..")
         return "has the name of a folder";
     for (unsigned char c : name) {
