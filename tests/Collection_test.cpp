@@ -2,6 +2,7 @@
 #include "grid/Advcgrid.h"
 #include "platform/AtomicFile.h"
 #include "platform/Exceptions.h"
+#include "tests/support/GameGrid.h"
 #include "tests/support/TestSupport.h"
 
 #include <QTemporaryDir>
@@ -14,7 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A game list in a window of its own, set up as the main window sets it up,
+// The program's game list, with the settings of the form it is designed in,
 // and a cdl folder to load it from.
 class Collection : public ::testing::Test {
 protected:
@@ -22,15 +23,6 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         fs::create_directories(cdl);
-        m_window.resize(500, 300);
-        grid = new TAdvColumnGrid(&m_window);
-        grid->setGeometry(0, 0, 500, 300);
-        grid->SetFixedCols(0);
-        grid->SetColCount(1);
-        grid->SetSortShow(true);
-        grid->SetSortColumn(1);
-        grid->SetColumnSizeStretch(true);
-        m_window.show();
     }
     void TearDown() override { SetBeforeReplaceHook(nullptr); }
 
@@ -78,8 +70,8 @@ protected:
     QTemporaryDir m_dir;
     const std::string cdl = m_dir.path().toStdString() + "/cdl";
     const std::string ownership = cdl + "/data/Sega CD.dat";
-    QWidget m_window;
-    TAdvColumnGrid *grid = nullptr;
+    TDesignedForm m_form;
+    TAdvColumnGrid *grid = &m_form.GameList();
 };
 
 const char kSegaCd[] = "Sega CD\tSega Mega-CD CD-ROMs\r\n"
