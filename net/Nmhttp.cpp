@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <limits>
 #include <system_error>
 
 namespace {
@@ -64,28 +63,6 @@ int PortNumber(const std::string &text, const std::string &url)
     if (port < 1 || port > 65535)
         throw EConvertError("Port " + text + " of " + url + " is out of range");
     return port;
-}
-
-// The first run of digits in `text`, saturated; -1 when there is none.
-int64_t FirstNumber(const std::string &text)
-{
-    const auto start = std::find_if(text.begin(), text.end(), IsDigit);
-    if (start == text.end())
-        return -1;
-    int64_t value = 0;
-    for (auto it = start; it != text.end() && IsDigit(*it); ++it) {
-        if (value > (std::numeric_limits<int64_t>::max() - 9) / 10)
-            return std::numeric_limits<int64_t>::max();
-        value = value * 10 + (*it - '0');
-    }
-    return value;
-}
-
-std::string WithoutLineEnd(std::string line)
-{
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.pop_back();
-    return line;
 }
 
 void CreateFile(QFile &file, QIODevice::OpenMode mode = QIODevice::WriteOnly)
@@ -289,7 +266,8 @@ bool TNMHTTP::FollowsRedirect() const
     // A redirect without a Location of its own ends here rather than asking
     // the same (or an older) URL again.
     const int code = ReplyCode;
-    return m_replyHasLocation && ((code >= 300 && code <= 303) || code == 307 || code == 308);
+    return m_reply.Value("Location")
+        && ((code >= 300 && code <= 303) || code == 307 || code == 308);
 }
 
 void TNMHTTP::ParseURL()
@@ -413,89 +391,79 @@ std::string TNMHTTP::PeerName() const
                          : Proxy + ":" + std::to_string(ProxyPort);
 }
 
-std::string TNMHTTP::ReadHeaderLine()
-{
-    const std::string line = ReadLn();
-    if (line.size() > MaxHeaderLine || (!line.empty() && line.back() != '\n'))
-        throw ESockError("The reply from " + PeerName() + " has a header line longer than "
-                         + std::to_string(MaxHeaderLine / 1024) + " KiB");
-    return line;
-}
-
 void TNMHTTP::RemoveHeader()
 {
     TotalBytes = 0;
     ReceivedCookie.clear();
-    m_contentLength = -1;
-    m_replyHasLocation = false;
+    m_reply = {};
     QFile file(QString::fromStdString(Header));
     if (OutputFileMode)
         CreateFile(file);
     else
         Header.clear();
-    const auto keep = [&](const std::string &line) {
-        if (OutputFileMode)
-            WriteFile(file, line.data(), qint64(line.size()));
-        else
-            Header += line;
-    };
-
-    const std::string status = ReadHeaderLine();
-    if (status.empty())
-        throw ESockError("Connection closed by " + PeerName() + " before it replied");
-    if (AsciiLower(status.substr(0, 5)) != "http/")
-        throw ESockError("Not an HTTP reply from " + PeerName() + ": \"" + Excerpt(status) + "\"");
-    const std::string code = WithoutLineEnd(NthWord(status, ' ', 2));
-    const bool numeric
-        = !code.empty() && code.size() <= 3 && std::all_of(code.begin(), code.end(), IsDigit);
-    ReplyCode = numeric ? std::stoi(code) : 0;
-    keep(status);
-
-    for (int lines = 0;;) {
-        const std::string line = ReadHeaderLine();
-        if (line.empty())
-            throw ESockError("Connection closed by " + PeerName()
-                             + " in the middle of the reply header");
-        keep(line);
-        if (line == "\n" || line == "\r\n")
-            return;
-        if (++lines > MaxHeaderLines)
-            throw ESockError("The reply from " + PeerName() + " has more than "
-                             + std::to_string(MaxHeaderLines) + " header lines");
-        const size_t colon = line.find(':');
-        if (colon == std::string::npos)
-            continue;
-        const std::string name = AsciiLower(line.substr(0, colon));
-        const size_t start = line.find_first_not_of(" \t", colon + 1);
-        const std::string value
-            = WithoutLineEnd(start == std::string::npos ? "" : line.substr(start));
-        if (name == "set-cookie") {
-            ReceivedCookie = value;
-        } else if (name == "location") {
-            RedirectLocation = value;
-            m_replyHasLocation = true;
-        } else if (name == "content-length") {
-            m_contentLength = FirstNumber(value);
-            TotalBytes = std::max<int64_t>(m_contentLength, 0);
+    for (bool more = true; more;) {
+        const std::string line = ReadLn();
+        const size_t taken = m_reply.Size;
+        more = AddReplyHeaderLine(m_reply, line);
+        TakeReplyValues();
+        // The header text holds the lines as received, up to the refused one.
+        if (m_reply.Size > taken) {
+            if (OutputFileMode)
+                WriteFile(file, line.data(), qint64(line.size()));
+            else
+                Header += line;
         }
+        if (m_reply.Error != TReplyHeaderError::None)
+            RefuseReply(line);
     }
+}
+
+void TNMHTTP::TakeReplyValues()
+{
+    ReplyCode = std::int16_t(m_reply.Code);
+    if (auto cookie = m_reply.Value("Set-Cookie"))
+        ReceivedCookie = *cookie;
+    if (auto location = m_reply.Value("Location"))
+        RedirectLocation = *location;
+    TotalBytes = m_reply.ContentLength().value_or(0);
+}
+
+void TNMHTTP::RefuseReply(const std::string &line) const
+{
+    switch (m_reply.Error) {
+    case TReplyHeaderError::NoReply:
+        throw ESockError("Connection closed by " + PeerName() + " before it replied");
+    case TReplyHeaderError::NotHttp:
+        throw ESockError("Not an HTTP reply from " + PeerName() + ": \"" + Excerpt(line) + "\"");
+    case TReplyHeaderError::LineTooLong:
+        throw ESockError("The reply from " + PeerName() + " has a header line longer than "
+                         + std::to_string(TReplyHeader::MaxLine / 1024) + " KiB");
+    case TReplyHeaderError::TooManyLines:
+        throw ESockError("The reply from " + PeerName() + " has more than "
+                         + std::to_string(TReplyHeader::MaxLines) + " header lines");
+    case TReplyHeaderError::Cut:
+    case TReplyHeaderError::None:
+        break;
+    }
+    throw ESockError("Connection closed by " + PeerName() + " in the middle of the reply header");
 }
 
 void TNMHTTP::ReceiveBody()
 {
     ReceivedBytes = 0;
-    int64_t expected = m_contentLength;
+    std::optional<int64_t> expected = m_reply.ContentLength();
     if (CurrentCmd == CmdHEAD || ReplyCode == 204 || ReplyCode == 304
         || (ReplyCode >= 100 && ReplyCode < 200))
         expected = 0;
     const bool bounded = MaxBodySize >= 0;
-    if (bounded && expected > MaxBodySize)
-        throw EBodyTooLong("The reply from " + PeerName() + " announces " + std::to_string(expected)
-                           + " bytes, more than the " + std::to_string(MaxBodySize) + " accepted");
+    if (bounded && expected && *expected > MaxBodySize)
+        throw EBodyTooLong("The reply from " + PeerName() + " announces "
+                           + std::to_string(*expected) + " bytes, more than the "
+                           + std::to_string(MaxBodySize) + " accepted");
     // With a Content-Length the body ends there even if the peer (a proxy
     // asked to keep the connection) stays silent; without one, at its close,
     // or one byte past the bound.
-    const int64_t limit = expected >= 0 ? expected : bounded ? MaxBodySize + 1 : -1;
+    const int64_t limit = expected ? *expected : bounded ? MaxBodySize + 1 : -1;
     if (InputFileMode && BodyStream) {
         StatusMessage(8, "Capture Stream");
         const bool keep = !FollowsRedirect();
@@ -521,8 +489,8 @@ void TNMHTTP::ReceiveBody()
     if (bounded && ReceivedBytes > MaxBodySize)
         throw EBodyTooLong("The reply from " + PeerName() + " goes on past "
                            + std::to_string(MaxBodySize) + " bytes, the most accepted");
-    if (expected > 0 && ReceivedBytes < expected)
+    if (expected && ReceivedBytes < *expected)
         throw ESockError("Connection closed by " + PeerName() + " after "
-                         + std::to_string(ReceivedBytes) + " of " + std::to_string(expected)
+                         + std::to_string(ReceivedBytes) + " of " + std::to_string(*expected)
                          + " bytes of the reply");
 }

@@ -2,9 +2,11 @@
 
 #include "net/Nmextstr.h"
 #include "net/Psock.h"
+#include "net/ReplyHeader.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 enum CmdType : std::uint8_t {
@@ -52,10 +54,6 @@ class TNMHTTP : public TPowersock {
 public:
     // Passes of the request loop before a chain of redirects is given up.
     static constexpr int MaxPasses = 20;
-    // A reply header line longer than this, or more lines than MaxHeaderLines,
-    // ends the request: a hostile server can't make us hold more.
-    static constexpr size_t MaxHeaderLine = 64 * 1024;
-    static constexpr int MaxHeaderLines = 100;
 
     explicit TNMHTTP(QObject *owner = nullptr);
 
@@ -117,12 +115,13 @@ private:
     // True when the reply's status and Location make the request ask again.
     bool FollowsRedirect() const;
     int64_t RequestBodySize() const;
-    std::string ReadHeaderLine();
+    // The members that tell the caller about the reply, from what is parsed.
+    void TakeReplyValues();
+    [[noreturn]] void RefuseReply(const std::string &line) const;
     std::string PeerName() const;
     bool SameOrigin(const std::string &host, int port) const;
 
-    int64_t m_contentLength = -1; // of the current reply; -1 when not given
-    bool m_replyHasLocation = false;
+    TReplyHeader m_reply; // the header of the current reply
     // Where the caller's credentials and the cookie in HeaderInfo may go.
     std::string m_originHost, m_cookieHost;
     std::string m_carriedCookie; // the cookie a redirect put into HeaderInfo
