@@ -455,15 +455,14 @@ void TNMHTTP::ReceiveBody()
     if (CurrentCmd == CmdHEAD || ReplyCode == 204 || ReplyCode == 304
         || (ReplyCode >= 100 && ReplyCode < 200))
         expected = 0;
-    const bool bounded = MaxBodySize >= 0;
-    if (bounded && expected && *expected > MaxBodySize)
+    if (MaxBodySize && expected && *expected > *MaxBodySize)
         throw EBodyTooLong("The reply from " + PeerName() + " announces "
                            + std::to_string(*expected) + " bytes, more than the "
-                           + std::to_string(MaxBodySize) + " accepted");
+                           + std::to_string(*MaxBodySize) + " accepted");
     // With a Content-Length the body ends there even if the peer (a proxy
     // asked to keep the connection) stays silent; without one, at its close,
     // or one byte past the bound.
-    const int64_t limit = expected ? *expected : bounded ? MaxBodySize + 1 : -1;
+    const int64_t limit = expected ? *expected : MaxBodySize ? *MaxBodySize + 1 : -1;
     if (InputFileMode && BodyStream) {
         StatusMessage(8, "Capture Stream");
         const bool keep = !FollowsRedirect();
@@ -486,9 +485,9 @@ void TNMHTTP::ReceiveBody()
         CaptureInto([&](const char *data, int size) { Body.append(data, size_t(size)); }, limit,
                     "Socket capture aborted");
     }
-    if (bounded && ReceivedBytes > MaxBodySize)
+    if (MaxBodySize && ReceivedBytes > *MaxBodySize)
         throw EBodyTooLong("The reply from " + PeerName() + " goes on past "
-                           + std::to_string(MaxBodySize) + " bytes, the most accepted");
+                           + std::to_string(*MaxBodySize) + " bytes, the most accepted");
     if (expected && ReceivedBytes < *expected)
         throw ESockError("Connection closed by " + PeerName() + " after "
                          + std::to_string(ReceivedBytes) + " of " + std::to_string(*expected)

@@ -71,10 +71,10 @@ public:
     std::string DestinationURL;
     std::string CurrentURL;
     CmdType CurrentCmd = CmdGET;
-    // The most body bytes a reply may have; -1 for no bound. A longer body
+    // The most body bytes a reply may have; none for no bound. A longer body
     // (announced, or going on past it) raises EBodyTooLong: reading stops one
     // byte past the bound, so a server can't fill the disk or the memory.
-    std::int64_t MaxBodySize = -1;
+    std::optional<std::int64_t> MaxBodySize;
     // With InputFileMode, a stream given here takes the body in place of the
     // file named by Body. The body of a redirect that is followed isn't
     // written to it: a stream can't be emptied for the next reply.
