@@ -13,7 +13,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -106,8 +106,8 @@ public:
     std::string Request(int i) const
     {
         const QString path = m_dir.filePath("log/request-" + QString::number(i) + ".bin");
-        for (int tries = 0; tries < 100 && !QFile::exists(path); ++tries)
-            QThread::msleep(50);
+        if (!QTest::qWaitFor([&] { return QFile::exists(path); }, 5000))
+            ADD_FAILURE() << "the server logged no request " << i;
         return ReadFileBytes(path.toStdString());
     }
     int RequestCount() const
@@ -240,8 +240,10 @@ TEST_F(HttpTest, HttpsIsRefusedBeforeAnyConnection)
     EXPECT_EQ(
         ErrorOf([&] { http.Get("https://127.0.0.1:" + std::to_string(server.Port()) + "/"); }),
         "HTTP Secure Socket is not supported");
-    QThread::msleep(200);
-    EXPECT_EQ(server.RequestCount(), 0);
+    // Had it connected, that connection would be the server's first.
+    http.Get(server.Url("/after"));
+    EXPECT_EQ(server.Request(0).substr(0, 21), "GET /after HTTP/1.0\r\n");
+    EXPECT_EQ(server.RequestCount(), 1);
 }
 
 TEST_F(HttpTest, GetSendsExactlyTheRequestLines)
