@@ -33,6 +33,17 @@ TApplication *Application();
 // application object it is rethrown.
 void HandleException(std::exception_ptr error);
 
+// Calls a handler with a signal's arguments, or with none when it takes none.
+// A template of its own, so that clang checks the call without arguments only
+// for the handlers that take none.
+template<typename F, typename... Args> void CallHandler(F &handler, Args &&...args)
+{
+    if constexpr (std::is_invocable_v<F &, Args...>)
+        handler(std::forward<Args>(args)...);
+    else
+        handler();
+}
+
 // Wraps an event handler so that no exception unwinds through Qt: the
 // exception is shown by the application object instead. A handler may ignore
 // the signal's arguments, as a slot may.
@@ -40,10 +51,7 @@ template<typename F> auto Guarded(F handler)
 {
     return [handler = std::move(handler)](auto &&...args) {
         try {
-            if constexpr (std::is_invocable_v<F &, decltype(args)...>)
-                handler(std::forward<decltype(args)>(args)...);
-            else
-                handler();
+            CallHandler(handler, std::forward<decltype(args)>(args)...);
         } catch (...) {
             HandleException(std::current_exception());
         }
