@@ -16,7 +16,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -26,7 +25,6 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char **environ;
@@ -136,18 +134,21 @@ protected:
             ADD_FAILURE() << "cannot start " << program;
             return end;
         }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
         int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                ADD_FAILURE() << "the child did not end in time";
-                return end;
-            }
-            if (killWhen && killWhen())
-                ::kill(pid, SIGKILL);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const bool ended = QTest::qWaitFor(
+            [&] {
+                if (waitpid(pid, &status, WNOHANG) != 0)
+                    return true;
+                if (killWhen && killWhen())
+                    ::kill(pid, SIGKILL);
+                return false;
+            },
+            90000);
+        if (!ended) {
+            ::kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "the child did not end in time";
+            return end;
         }
         end.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
         end.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
