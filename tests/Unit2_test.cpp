@@ -517,7 +517,16 @@ TEST_F(UpdateRun, EscapeDuringSlowDownloadAbortsAndCloses)
     Site("version.ini", "a.cdl;2\r\n");
     Site("cdl/a.cdl", std::string(200, 'x'));
     Serve({ "slow:/tirmo/cdl/a.cdl" });
-    QTimer::singleShot(500, form.get(), [this] { QTest::keyClick(form.get(), Qt::Key_Escape); });
+    // Escape once the server has been asked for the slow database.
+    QTimer escape;
+    QObject::connect(&escape, &QTimer::timeout, form.get(), [&] {
+        const std::vector<std::string> requests = Requests();
+        if (!requests.empty() && requests.back() == "/tirmo/cdl/a.cdl") {
+            escape.stop();
+            QTest::keyClick(form.get(), Qt::Key_Escape);
+        }
+    });
+    escape.start(10);
     QElapsedTimer clock;
     clock.start();
     form->bt_StartUpdateClick();
