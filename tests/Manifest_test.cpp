@@ -70,12 +70,12 @@ TEST(Manifest, UnsafeNames)
          { std::string("Sega CD.cdl"), std::string("psx.cdl"), std::string("main"),
            std::string("a.b.cdl"), std::string("Vol..2.cdl"), std::string("..cdl"),
            std::string("..."), std::string(259, 'x'), std::string("Caf\xC3\xA9.cdl") })
-        EXPECT_EQ(UnsafeEntryNameReason(name), "") << name;
+        EXPECT_EQ(UnsafeEntryNameReason(name), std::nullopt) << name;
     for (const std::string &name :
          { std::string(), std::string("."), std::string(".."), std::string("../evil.cdl"),
            std::string("a/b.cdl"), std::string("a\\b.cdl"), std::string("a\tb.cdl"),
            std::string("a\x7F"), std::string(260, 'x') })
-        EXPECT_NE(UnsafeEntryNameReason(name), "") << name;
+        EXPECT_NE(UnsafeEntryNameReason(name), std::nullopt) << name;
 }
 
 TEST(Manifest, FileDigests)
@@ -157,12 +157,12 @@ TEST(Manifest, WriteManifestRefusesNamesNoUserCouldFetch)
             ASSERT_EQ(lines.Count(), 1);
             EXPECT_EQ(EntryName(lines[0]), c.name);
             EXPECT_TRUE(FileDigest(lines[0]));
-            EXPECT_EQ(UnsafeEntryNameReason(c.name), "");
+            EXPECT_EQ(UnsafeEntryNameReason(c.name), std::nullopt);
         } else {
             EXPECT_NE(errors.indexOf("not written"), -1) << errors.toStdString();
         }
         // What the program refuses is never published.
-        if (!UnsafeEntryNameReason(EntryName(c.name)).empty() || EntryName(c.name) != c.name) {
+        if (UnsafeEntryNameReason(EntryName(c.name)) || EntryName(c.name) != c.name) {
             EXPECT_FALSE(c.published);
         }
     }

@@ -79,7 +79,7 @@ bool IsProgramEntry(const std::string &name)
     return name == "Main";
 }
 
-std::string UnsafeEntryNameReason(const std::string &name)
+std::optional<std::string> UnsafeEntryNameReason(const std::string &name)
 {
     if (name.empty())
         return "has no name";
@@ -93,7 +93,7 @@ std::string UnsafeEntryNameReason(const std::string &name)
         if (c < 32 || c == 127)
             return "has a name with a control character";
     }
-    return {};
+    return std::nullopt;
 }
 
 std::optional<TFileDigest> FileDigest(const std::string &line)

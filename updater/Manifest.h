@@ -27,10 +27,10 @@ std::string EntryName(const std::string &line);
 // "Main", in exactly this case, stands for the program itself.
 bool IsProgramEntry(const std::string &name);
 
-// Why a name can't be used as a file name under "cdl", or empty when it can:
-// it must not be empty, "." or "..", longer than 259 characters, or hold a
-// path separator or a control character.
-std::string UnsafeEntryNameReason(const std::string &name);
+// Why a name can't be used as a file name under "cdl", if it can't: it must
+// not be empty, "." or "..", longer than 259 characters, or hold a path
+// separator or a control character.
+std::optional<std::string> UnsafeEntryNameReason(const std::string &name);
 
 // What a line promises of its file when its rest reads
 // "<size>-<64 hex digits>": the size and the SHA-256 digest (in lower case).

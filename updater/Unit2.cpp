@@ -389,13 +389,13 @@ std::optional<std::string> TUpdateForm::PlanDownloads(const std::vector<std::str
             continue;
         }
         const std::optional<TFileDigest> digest = FileDigest(line);
-        std::string reason = UnsafeEntryNameReason(name);
-        if (reason.empty() && digest && digest->Size > kMaxDatabase)
+        std::optional<std::string> reason = UnsafeEntryNameReason(name);
+        if (!reason && digest && digest->Size > kMaxDatabase)
             reason = "promises a file larger than " + SizeText(kMaxDatabase)
                 + ", the most a database may have";
-        if (!reason.empty() && !refused)
+        if (reason && !refused)
             refused = "Update aborted: the line " + Quoted(line) + " of the server's version.ini "
-                + reason + ". Nothing was changed.";
+                + *reason + ". Nothing was changed.";
         downloads.push_back({ name, m_appDir + "/cdl/" + name, digest });
     }
     if (refused)
