@@ -115,20 +115,20 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
     // A save that fails then can ask no one: the reason goes to standard
     // error, and the exit code tells that the ticks were lost.
     m_quitSignals->OnQuitSignal = Guarded([this](int signal) {
-        const std::string failure = FormEndSession();
-        if (!failure.empty())
+        const std::optional<std::string> failure = FormEndSession();
+        if (failure)
             std::fprintf(stderr, "TIRMO: ended by SIG%s without saving the ticks: %s\n",
-                         sigabbrev_np(signal), failure.c_str());
-        QCoreApplication::exit(failure.empty() ? 0 : 1);
+                         sigabbrev_np(signal), failure->c_str());
+        QCoreApplication::exit(failure ? 1 : 0);
     });
     connect(qApp, &QGuiApplication::commitDataRequest, this,
             Guarded([this] { SaveOwnership(CurSys); }));
     connect(qApp, &QCoreApplication::aboutToQuit, this, Guarded([this] {
                 if (!isVisible())
                     return;
-                if (const std::string failure = FormEndSession(); !failure.empty())
+                if (const std::optional<std::string> failure = FormEndSession())
                     std::fprintf(stderr, "TIRMO: ended without saving the ticks: %s\n",
-                                 failure.c_str());
+                                 failure->c_str());
             }));
     AskCloseAnyway = [this](const std::string &failure) { return AskCloseAnywayBox(failure); };
 
@@ -202,15 +202,15 @@ void TForm1::FormClose(QCloseEvent *event)
 {
     // A window that closed without its ticks would lose them: the user
     // decides.
-    const std::string failure = OwnershipSaveFailure(CurSys);
-    if (!failure.empty() && !AskCloseAnyway(failure))
+    const std::optional<std::string> failure = OwnershipSaveFailure(CurSys);
+    if (failure && !AskCloseAnyway(*failure))
         event->ignore();
 }
 
-std::string TForm1::FormEndSession()
+std::optional<std::string> TForm1::FormEndSession()
 {
     if (m_ended)
-        return {};
+        return std::nullopt;
     m_ended = true;
     return OwnershipSaveFailure(CurSys);
 }
@@ -313,19 +313,19 @@ QFileDialog &TForm1::FileSaveDialog()
 
 bool TForm1::SaveOwnership(const SysRecord *record)
 {
-    const std::string failure = OwnershipSaveFailure(record);
-    if (!failure.empty())
-        ShowMessageBox(failure, Application() ? Application()->Title() : "TIRMO");
-    return failure.empty();
+    const std::optional<std::string> failure = OwnershipSaveFailure(record);
+    if (failure)
+        ShowMessageBox(*failure, Application() ? Application()->Title() : "TIRMO");
+    return !failure;
 }
 
-std::string TForm1::OwnershipSaveFailure(const SysRecord *record)
+std::optional<std::string> TForm1::OwnershipSaveFailure(const SysRecord *record)
 {
     if (!CurSys || !record)
-        return {};
+        return std::nullopt;
     try {
         ::SaveOwnership(*acg_GameList, OwnershipPath(record->Path, record->Name), m_unlistedGids);
-        return {};
+        return std::nullopt;
     } catch (const std::exception &e) {
         return e.what();
     }

@@ -60,7 +60,7 @@ public:
     // The ticks are saved as on close when the program is ended otherwise (a
     // signal, the end of the desktop session). Returns why the save failed,
     // or nothing.
-    std::string FormEndSession();
+    std::optional<std::string> FormEndSession();
 
     // Asked when the save at close failed, with the error: true to close
     // anyway (the ticks since the last save are lost), false to stay.
@@ -97,8 +97,8 @@ private:
     void SaveList(TExportKind kind);
     QFileDialog &FileSaveDialog();
 
-    // The save, its error as text instead of a message box.
-    std::string OwnershipSaveFailure(const SysRecord *record);
+    // The save; why it failed, if it did, as text instead of a message box.
+    std::optional<std::string> OwnershipSaveFailure(const SysRecord *record);
     bool AskCloseAnywayBox(const std::string &failure);
 
     // GIDs of the shown system's ownership file that its list doesn't have.
