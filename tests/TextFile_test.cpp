@@ -15,7 +15,7 @@ std::vector<std::string> ReadAll(const std::string &path, const char *mode, int 
     return lines;
 }
 
-using Lines = std::vector<std::string>;
+using LineVector = std::vector<std::string>;
 
 } // namespace
 
@@ -25,7 +25,7 @@ TEST(TextFile, TextModeReadsLinesAsTheCLibraryDoes)
         const char *what;
         std::string bytes;
         int size;
-        Lines lines;
+        LineVector lines;
     } cases[] = {
         { "CR LF and LF read alike", "a\r\nb\nc\r\n", 100, { "a\n", "b\n", "c\n" } },
         { "every CR is dropped", "a\rb\r\r\nc\r", 100, { "ab\n", "c" } },
@@ -65,7 +65,7 @@ TEST(TextFile, LongLinesAcrossReadBlocks)
     for (int i = 0; i < 200; ++i)
         bytes += line + "\r\n";
     WriteFileBytes(path, bytes);
-    const Lines lines = ReadAll(path, "rt", 1040);
+    const LineVector lines = ReadAll(path, "rt", 1040);
     ASSERT_EQ(lines.size(), 400u);
     EXPECT_EQ(lines[0], std::string(1039, 'x'));
     EXPECT_EQ(lines[1], std::string(461, 'x') + "\n");
@@ -83,9 +83,9 @@ TEST(TextFile, BinaryModeKeepsBytes)
                    "a\r\n\x1a"
                    "b");
     EXPECT_EQ(ReadAll(path, "rb", 100),
-              (Lines { "a\r\n",
-                       "\x1a"
-                       "b" }));
+              (LineVector { "a\r\n",
+                            "\x1a"
+                            "b" }));
 }
 
 TEST(TextFile, TextModeWritesLfAsCrLfAndEmptiesTheFile)
@@ -102,7 +102,7 @@ TEST(TextFile, TextModeWritesLfAsCrLfAndEmptiesTheFile)
         EXPECT_TRUE(file.Close());
     }
     EXPECT_EQ(ReadFileBytes(path), "SLPS-01234\r\na\r\n\r\nb\r\r\n");
-    EXPECT_EQ(ReadAll(path, "rt", 100), (Lines { "SLPS-01234\n", "a\n", "\n", "b\n" }));
+    EXPECT_EQ(ReadAll(path, "rt", 100), (LineVector { "SLPS-01234\n", "a\n", "\n", "b\n" }));
 }
 
 TEST(TextFile, OpenFailuresAreReported)
