@@ -381,21 +381,21 @@ int ErrorFromErrno(int err)
     case ENOTSOCK:
         return WSAENOTSOCK;
     case EDESTADDRREQ:
-        return 10039;
+        return WSAEDESTADDRREQ;
     case EMSGSIZE:
         return WSAEMSGSIZE;
     case EPROTOTYPE:
-        return 10041;
+        return WSAEPROTOTYPE;
     case ENOPROTOOPT:
-        return 10042;
+        return WSAENOPROTOOPT;
     case EPROTONOSUPPORT:
-        return 10043;
+        return WSAEPROTONOSUPPORT;
     case ESOCKTNOSUPPORT:
-        return 10044;
+        return WSAESOCKTNOSUPPORT;
     case EOPNOTSUPP:
-        return 10045;
+        return WSAEOPNOTSUPP;
     case EPFNOSUPPORT:
-        return 10046;
+        return WSAEPFNOSUPPORT;
     case EAFNOSUPPORT:
         return WSAEAFNOSUPPORT;
     case EADDRINUSE:
@@ -403,11 +403,11 @@ int ErrorFromErrno(int err)
     case EADDRNOTAVAIL:
         return WSAEADDRNOTAVAIL;
     case ENETDOWN:
-        return 10050;
+        return WSAENETDOWN;
     case ENETUNREACH:
         return WSAENETUNREACH;
     case ENETRESET:
-        return 10052;
+        return WSAENETRESET;
     case ECONNABORTED:
         return WSAECONNABORTED;
     case ECONNRESET:
@@ -423,29 +423,29 @@ int ErrorFromErrno(int err)
     case ESHUTDOWN:
         return WSAESHUTDOWN;
     case ETOOMANYREFS:
-        return 10059;
+        return WSAETOOMANYREFS;
     case ETIMEDOUT:
         return WSAETIMEDOUT;
     case ECONNREFUSED:
         return WSAECONNREFUSED;
     case ELOOP:
-        return 10062;
+        return WSAELOOP;
     case ENAMETOOLONG:
-        return 10063;
+        return WSAENAMETOOLONG;
     case EHOSTDOWN:
-        return 10064;
+        return WSAEHOSTDOWN;
     case EHOSTUNREACH:
         return WSAEHOSTUNREACH;
     case ENOTEMPTY:
-        return 10066;
+        return WSAENOTEMPTY;
     case EUSERS:
-        return 10068;
+        return WSAEUSERS;
     case EDQUOT:
-        return 10069;
+        return WSAEDQUOT;
     case ESTALE:
-        return 10070;
+        return WSAESTALE;
     case EREMOTE:
-        return 10071;
+        return WSAEREMOTE;
     default:
         return WSASYSCALLFAILURE;
     }
@@ -495,7 +495,7 @@ SOCKET socket(int af, int type, int protocol)
 int setsockopt(SOCKET s, int level, int optname, const void *optval, int optlen)
 {
     if (level != WS_SOL_SOCKET || optname != WS_SO_LINGER)
-        return Fail(10042);
+        return Fail(WSAENOPROTOOPT);
     if (!optval || optlen < int(sizeof(WSLinger)))
         return Fail(WSAEFAULT);
     WSLinger ws;
