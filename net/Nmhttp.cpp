@@ -229,7 +229,7 @@ bool TNMHTTP::AfterReply()
     if (ReplyCode < 299) {
         if (OnSuccess)
             OnSuccess(CurrentCmd);
-        StatusMessage(2, "Transaction Completed");
+        StatusMessage(TStatusLevel::Completion, "Transaction Completed");
     } else if (ReplyCode > 399) {
         if (OnFailure)
             OnFailure(CurrentCmd);
@@ -464,7 +464,7 @@ void TNMHTTP::ReceiveBody()
     // or one byte past the bound.
     const int64_t limit = expected ? *expected : MaxBodySize ? *MaxBodySize + 1 : -1;
     if (InputFileMode && BodyStream) {
-        StatusMessage(8, "Capture Stream");
+        StatusMessage(TStatusLevel::Trace, "Capture Stream");
         const bool keep = !FollowsRedirect();
         CaptureInto(
             [&](const char *data, int size) {
@@ -474,13 +474,13 @@ void TNMHTTP::ReceiveBody()
             },
             limit, "Socket capture aborted");
     } else if (InputFileMode) {
-        StatusMessage(8, "CaptureFile");
+        StatusMessage(TStatusLevel::Trace, "CaptureFile");
         QFile file(QString::fromStdString(Body));
         CreateFile(file, QIODevice::WriteOnly | QIODevice::Unbuffered);
         CaptureInto([&](const char *data, int size) { WriteFile(file, data, size); }, limit,
                     "Socket send aborted");
     } else {
-        StatusMessage(8, "Capture String");
+        StatusMessage(TStatusLevel::Trace, "Capture String");
         Body.clear();
         CaptureInto([&](const char *data, int size) { Body.append(data, size_t(size)); }, limit,
                     "Socket capture aborted");

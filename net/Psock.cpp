@@ -187,7 +187,7 @@ void TThreadTimer::Timer()
 
 TPowersock::TPowersock(QObject *AOwner) : QObject(AOwner)
 {
-    StatusMessage(8, "Create");
+    StatusMessage(TStatusLevel::Trace, "Create");
     NotifyWindow = new TMessageWindow(this);
     NotifyWindow->WndProc = [this](TMessage &Message) {
         if (Message.Msg >= SocketEventMessage)
@@ -213,7 +213,7 @@ TPowersock::~TPowersock()
                "freed memory; "
                "deleteLater is the way to delete it from a handler");
     m_destroying = true;
-    StatusMessage(8, "Destroy");
+    StatusMessage(TStatusLevel::Trace, "Destroy");
     try {
         TPowersock::Abort();
         Cancel();
@@ -236,7 +236,7 @@ TPowersock::~TPowersock()
 
 void TPowersock::InitWinsock()
 {
-    StatusMessage(8, "Initializing Winsock");
+    StatusMessage(TStatusLevel::Trace, "Initializing Winsock");
     try {
         if (++g_winsockUsers == 1) {
             WSAStartup(0x0101, &WinsockData);
@@ -369,7 +369,7 @@ void TPowersock::Fire(const TNotifyEvent &Event)
 
 void TPowersock::ResolveRemoteHost()
 {
-    StatusMessage(8, "Resolve Host");
+    StatusMessage(TStatusLevel::Trace, "Resolve Host");
     const std::string &name = Proxy.empty() ? Host : Proxy;
     const std::size_t length = std::min(name.size(), sizeof IOBuffer - 1);
     std::memcpy(IOBuffer, name.data(), length);
@@ -406,7 +406,7 @@ void TPowersock::ResolveRemoteHost()
 
 void TPowersock::Connect()
 {
-    StatusMessage(8, "Connecting");
+    StatusMessage(TStatusLevel::Trace, "Connecting");
     Canceled = false;
     if (Connected)
         throw ESockError("Already connected");
@@ -452,13 +452,13 @@ void TPowersock::Connect()
 
 void TPowersock::Disconnect()
 {
-    StatusMessage(8, "Disconnecting");
+    StatusMessage(TStatusLevel::Trace, "Disconnecting");
     RequestCloseSocket();
 }
 
 void TPowersock::RequestCloseSocket()
 {
-    StatusMessage(4, "Request Close Socket");
+    StatusMessage(TStatusLevel::Activity, "Request Close Socket");
     Connected = false;
     if (SocketHandle == NoSocket)
         return;
@@ -478,7 +478,7 @@ void TPowersock::RequestCloseSocket()
 
 void TPowersock::CertifyConnect()
 {
-    StatusMessage(8, "Checking Connection");
+    StatusMessage(TStatusLevel::Trace, "Checking Connection");
     bool asked = false;
     while (!Connected) {
         if (asked || !OnNotConnected)
@@ -493,19 +493,19 @@ void TPowersock::CertifyConnect()
 
 void TPowersock::Cancel()
 {
-    StatusMessage(8, "Canceling");
+    StatusMessage(TStatusLevel::Trace, "Canceling");
     Canceled = true;
 }
 
 void TPowersock::Abort()
 {
-    StatusMessage(8, "Abort");
+    StatusMessage(TStatusLevel::Trace, "Abort");
     Cancel();
 }
 
 void TPowersock::Close(std::uint64_t Socket)
 {
-    StatusMessage(8, "Closing Socket");
+    StatusMessage(TStatusLevel::Trace, "Closing Socket");
     if (Socket > std::uint64_t(INT32_MAX))
         throw ERangeError("Socket handle " + std::to_string(Socket) + " out of range");
     closesocket(SOCKET(Socket));
@@ -513,7 +513,7 @@ void TPowersock::Close(std::uint64_t Socket)
 
 void TPowersock::TimerOn()
 {
-    StatusMessage(8, "Timer On");
+    StatusMessage(TStatusLevel::Trace, "Timer On");
     TimedOut = false;
     if (TimeOut < 0)
         throw ERangeError("TimeOut " + std::to_string(TimeOut) + " is negative");
@@ -523,22 +523,22 @@ void TPowersock::TimerOn()
 
 void TPowersock::TimerOff()
 {
-    StatusMessage(8, "Timer Off");
+    StatusMessage(TStatusLevel::Trace, "Timer Off");
     Timer->SetEnabled(false);
 }
 
 void TPowersock::TimerFired(QObject *)
 {
-    StatusMessage(8, "Timer Triggered");
+    StatusMessage(TStatusLevel::Trace, "Timer Triggered");
     TimerOff();
     TimedOut = true;
     AsyncDone = true;
     Abort();
 }
 
-void TPowersock::StatusMessage(std::uint8_t Level, const std::string &Text)
+void TPowersock::StatusMessage(TStatusLevel Level, const std::string &Text)
 {
-    if (Level > ReportLevel)
+    if (int(Level) > ReportLevel)
         return;
     Status = Text;
     if (m_destroying || !OnStatus)
@@ -552,13 +552,13 @@ void TPowersock::StatusMessage(std::uint8_t Level, const std::string &Text)
 
 std::string TPowersock::GetRemoteIP()
 {
-    StatusMessage(8, "Getting Remote IP");
+    StatusMessage(TStatusLevel::Trace, "Getting Remote IP");
     return Winsock::inet_ntoa(RemoteAddress.sin_addr);
 }
 
 std::string TPowersock::GetLocalIP()
 {
-    StatusMessage(8, "Getting Local IP");
+    StatusMessage(TStatusLevel::Trace, "Getting Local IP");
     std::vector<char> name(200, '\0');
     if (Winsock::gethostname(name.data(), int(name.size()) - 1) != 0)
         ErrorManager(WSAEWOULDBLOCK);
@@ -658,7 +658,7 @@ void TPowersock::SetHostText(const QString &Value)
 
 void TPowersock::Listen(bool UseCompletionMessage)
 {
-    StatusMessage(8, "Listening");
+    StatusMessage(TStatusLevel::Trace, "Listening");
     if (Port < 0 || Port > 65535)
         throw ERangeError("Port " + std::to_string(Port) + " out of range");
     RemoteAddress = sockaddr_in {};
@@ -676,7 +676,7 @@ void TPowersock::Listen(bool UseCompletionMessage)
 
 SOCKET TPowersock::Accept()
 {
-    StatusMessage(4, "Accepting");
+    StatusMessage(TStatusLevel::Activity, "Accepting");
     sockaddr_in peer {};
     SOCKET s = INVALID_SOCKET;
     const bool done = WaitFor([&] {
@@ -722,7 +722,7 @@ void TPowersock::RaiseAbort(const char *Text)
 
 void TPowersock::SendBuffer(const char *Buf, std::size_t Len)
 {
-    StatusMessage(4, "Sending Buffer");
+    StatusMessage(TStatusLevel::Activity, "Sending Buffer");
     TimerOn();
     Finally off { [this] { TimerOff(); } };
     if (!Canceled) {
@@ -750,7 +750,7 @@ void TPowersock::SendBuffer(const char *Buf, std::size_t Len)
 
 void TPowersock::Write(const std::string &Text)
 {
-    StatusMessage(8, "Write");
+    StatusMessage(TStatusLevel::Trace, "Write");
     const std::size_t length = strnlen(Text.data(), Text.size());
     if (length > 65535)
         throw ERangeError("Text of " + std::to_string(length) + " bytes is longer than 65535");
@@ -761,7 +761,7 @@ void TPowersock::Write(const std::string &Text)
 
 void TPowersock::Writeln(const std::string &Text)
 {
-    StatusMessage(8, "Writeln");
+    StatusMessage(TStatusLevel::Trace, "Writeln");
     Write(Text + "\r\n");
 }
 
@@ -793,7 +793,7 @@ bool TPowersock::SendChunk(const char *Buf, std::size_t Len)
 
 void TPowersock::SendFile(const std::string &FileName)
 {
-    StatusMessage(8, "SendFile");
+    StatusMessage(TStatusLevel::Trace, "SendFile");
     QFile file(QString::fromStdString(FileName));
     if (!file.open(QIODevice::ReadOnly))
         throw EFOpenError("Cannot open file \"" + FileName + "\". "
@@ -814,7 +814,7 @@ void TPowersock::SendFile(const std::string &FileName)
 
 void TPowersock::SendStream(QIODevice &Stream)
 {
-    StatusMessage(8, "SendStream");
+    StatusMessage(TStatusLevel::Trace, "SendStream");
     Stream.seek(0);
     if (!Canceled) {
         SentBytes = 0;
@@ -835,7 +835,7 @@ void TPowersock::SendStream(QIODevice &Stream)
 
 std::string TPowersock::Read(std::size_t Size)
 {
-    StatusMessage(8, "Read( " + std::to_string(Size) + " )");
+    StatusMessage(TStatusLevel::Trace, "Read( " + std::to_string(Size) + " )");
     if (Size > 65535)
         throw ERangeError("Read of " + std::to_string(Size) + " bytes is longer than 65535");
     if (Size == 0) {
@@ -890,7 +890,7 @@ void TPowersock::Take(std::string &Line, std::size_t &Taken, std::size_t Count)
 
 std::string TPowersock::ReadLn()
 {
-    StatusMessage(8, "ReadLn");
+    StatusMessage(TStatusLevel::Trace, "ReadLn");
     TimerOn();
     Finally off { [this] { TimerOff(); } };
     std::string line;
@@ -946,12 +946,12 @@ std::string TPowersock::ReadLn()
 
 std::string TPowersock::Transaction(const std::string &Command)
 {
-    StatusMessage(8, "Transaction");
+    StatusMessage(TStatusLevel::Trace, "Transaction");
     ReplyCode = 0;
     Writeln(Command);
     LastReply = ReadLn();
     if (!LastReply.empty()) {
-        StatusMessage(1, LastReply);
+        StatusMessage(TStatusLevel::Reply, LastReply);
         std::size_t digits = 0;
         while (digits < 10 && digits < LastReply.size() && LastReply[digits] >= '0'
                && LastReply[digits] <= '9')
@@ -1020,7 +1020,7 @@ void TPowersock::CaptureInto(const TSink &Sink, std::int64_t Limit, const char *
 
 void TPowersock::CaptureFile(const std::string &FileName)
 {
-    StatusMessage(8, "CaptureFile");
+    StatusMessage(TStatusLevel::Trace, "CaptureFile");
     ReceivedBytes = 0;
     QFile file(QString::fromStdString(FileName));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
@@ -1032,7 +1032,7 @@ void TPowersock::CaptureFile(const std::string &FileName)
 
 void TPowersock::CaptureString(std::string &Text, std::int32_t Size)
 {
-    StatusMessage(8, "Capture String");
+    StatusMessage(TStatusLevel::Trace, "Capture String");
     Text.clear();
     CaptureInto([&](const char *Data, int Count) { Text.append(Data, std::size_t(Count)); }, Size,
                 "Socket capture aborted");
@@ -1040,7 +1040,7 @@ void TPowersock::CaptureString(std::string &Text, std::int32_t Size)
 
 void TPowersock::CaptureStream(QIODevice &Stream, std::int32_t Size)
 {
-    StatusMessage(8, "Capture Stream");
+    StatusMessage(TStatusLevel::Trace, "Capture Stream");
     const std::string name = DeviceName(Stream);
     // What the stream held before counts towards Size.
     const std::int64_t limit = Size == -1 ? -1 : std::max<std::int64_t>(Size - Stream.size(), 0);
@@ -1050,7 +1050,7 @@ void TPowersock::CaptureStream(QIODevice &Stream, std::int32_t Size)
 
 void TPowersock::AppendFile(const std::string &FileName)
 {
-    StatusMessage(8, "Append File");
+    StatusMessage(TStatusLevel::Trace, "Append File");
     ReceivedBytes = 0;
     bool done = false;
     {
@@ -1081,7 +1081,7 @@ void TPowersock::AppendFile(const std::string &FileName)
 
 void TPowersock::FilterHeader(QIODevice &Stream)
 {
-    StatusMessage(8, "FilterHeader");
+    StatusMessage(TStatusLevel::Trace, "FilterHeader");
     for (;;) {
         const std::string line = ReadLn();
         if (line.empty())
@@ -1094,7 +1094,7 @@ void TPowersock::FilterHeader(QIODevice &Stream)
 
 bool TPowersock::DataAvailable()
 {
-    StatusMessage(8, "Data Available");
+    StatusMessage(TStatusLevel::Trace, "Data Available");
     // A byte of its own: IOBuffer may hold a line that a reader is building.
     char probe;
     return Winsock::recv(SocketHandle, &probe, 1, MSG_PEEK) > 0;
@@ -1102,7 +1102,7 @@ bool TPowersock::DataAvailable()
 
 void TPowersock::ClearInput()
 {
-    StatusMessage(8, "Clearing Input");
+    StatusMessage(TStatusLevel::Trace, "Clearing Input");
     std::vector<char> scratch(kBufferSize);
     Winsock::recv(SocketHandle, scratch.data(), kBufferSize, 0);
 }
@@ -1111,7 +1111,7 @@ void TPowersock::ClearInput()
 
 std::string TPowersock::SocketErrorStr(std::uint16_t Errno)
 {
-    StatusMessage(8, "Looking Up Error Message");
+    StatusMessage(TStatusLevel::Trace, "Looking Up Error Message");
     if (Errno == 0)
         return std::string();
     for (const ErrorText &entry : kErrorTexts)
@@ -1135,7 +1135,7 @@ std::string TPowersock::ErrorManager(std::uint16_t Ignore)
 
 void TPowersock::SetWSAError(std::uint16_t Errno, const std::string &Errmsg)
 {
-    StatusMessage(8, "Setting Winsock Error");
+    StatusMessage(TStatusLevel::Trace, "Setting Winsock Error");
     LastErrorNo = Errno;
     const std::string text = Errmsg.empty() ? SocketErrorStr(Errno) : Errmsg;
     WSASetLastError(Errno);
@@ -1145,13 +1145,13 @@ void TPowersock::SetWSAError(std::uint16_t Errno, const std::string &Errmsg)
 
 int TPowersock::GetLastErrorNo()
 {
-    StatusMessage(8, "Getting LastError Number");
+    StatusMessage(TStatusLevel::Trace, "Getting LastError Number");
     return LastErrorNo;
 }
 
 void TPowersock::SetLastErrorNo(int Value)
 {
-    StatusMessage(8, "Setting LastError Number");
+    StatusMessage(TStatusLevel::Trace, "Setting LastError Number");
     LastErrorNo = Value;
 }
 

@@ -142,7 +142,15 @@ public:
     void TimerOn();
     void TimerOff();
     void TimerFired(QObject *Sender);
-    void StatusMessage(std::uint8_t Level, const std::string &Text);
+    // How much a status text tells; a text reaches OnStatus when its level
+    // is at most ReportLevel.
+    enum class TStatusLevel : std::uint8_t {
+        Reply = 1, // the reply line of a Transaction
+        Completion = 2, // a descendant's completed transaction
+        Activity = 4, // sending a buffer, closing the socket, accepting
+        Trace = 8, // every other step
+    };
+    void StatusMessage(TStatusLevel Level, const std::string &Text);
     std::string GetRemoteIP();
     std::string GetLocalIP();
     std::string GetLocalAddress();
