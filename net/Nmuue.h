@@ -1,8 +1,9 @@
 #pragma once
 
+#include "net/Events.h"
+
 #include <QObject>
 
-#include <functional>
 #include <string>
 
 class QIODevice;
@@ -14,8 +15,6 @@ enum UUMethods { uuMime, uuCode };
 // the classic uuencode line format with a length character in front.
 class TNMUUProcessor : public QObject {
 public:
-    using TNotifyEvent = std::function<void(QObject *sender)>;
-
     explicit TNMUUProcessor(QObject *owner = nullptr);
 
     UUMethods Method = uuMime;

@@ -32,6 +32,7 @@
 // flags the notifications set are atomics for that reason, and a wait off
 // the GUI thread polls the socket instead of the event loop.
 
+#include "net/Events.h"
 #include "platform/Exceptions.h"
 #include "platform/StringList.h"
 #include "platform/Winsock.h"
@@ -70,7 +71,6 @@ public:
     using ESockError::ESockError;
 };
 
-using TNotifyEvent = std::function<void(QObject *Sender)>;
 using THandlerEvent = std::function<void(bool &Handled)>;
 using TOnStatus = std::function<void(QObject *Sender, const std::string &Status)>;
 using TOnHostResolved = std::function<void(QObject *Sender)>;
