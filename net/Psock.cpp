@@ -220,11 +220,9 @@ TPowersock::~TPowersock()
         if (m_lookup)
             WSACancelAsyncRequest(m_lookup);
         WinsockInfo.reset();
-        delete Timer;
-        Timer = nullptr;
         HostEntryBuffer.reset();
-        delete NotifyWindow;
-        NotifyWindow = nullptr;
+        // The timer and the notification window are children: Qt frees
+        // them after this, and no event can reach them meanwhile.
         ShuttingDown = true;
         RequestCloseSocket();
     } catch (...) {

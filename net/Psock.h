@@ -223,7 +223,7 @@ public:
     std::string Status;
     std::string Proxy;
     int ProxyPort = 0;
-    TThreadTimer *Timer = nullptr;
+    TThreadTimer *Timer = nullptr; // a child
     std::atomic<bool> EventSucceeded { false };
     std::atomic<bool> TimedOut { false };
     int Port = 0;
@@ -239,7 +239,7 @@ public:
     std::string LastReply;
     std::int16_t ReplyCode = 0;
     std::atomic<Winsock::SOCKET> SocketHandle { NoSocket };
-    Winsock::HWND NotifyWindow = nullptr;
+    Winsock::HWND NotifyWindow = nullptr; // a child
     std::atomic<bool> Connected { false };
 
 protected:
