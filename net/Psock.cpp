@@ -1176,14 +1176,12 @@ TNMGeneralServer::TNMGeneralServer(QObject *AOwner) : TPowersock(AOwner)
 TNMGeneralServer::~TNMGeneralServer()
 {
     Abort();
-    if (ClientThreads) {
-        // No thread may outlive its server or touch a freed instance.
-        for (TNMGeneralServer *instance : ClientThreads->Snapshot()) {
-            InstantiateServethread *thread = instance->ServerThread;
-            thread->wait();
-            instance->OnDisconnect = nullptr; // no events from a server being destroyed
-            delete thread;
-        }
+    // No thread may outlive its server or touch a freed instance. The list
+    // is emptied first: a thread that ends meanwhile finds itself gone.
+    for (std::unique_ptr<InstantiateServethread> &thread : std::exchange(m_serveThreads, {})) {
+        thread->wait();
+        thread->Instance()->OnDisconnect = nullptr; // no events from a server being destroyed
+        thread.reset();
     }
     ClientThreads.reset();
 }
@@ -1229,9 +1227,23 @@ void TNMGeneralServer::ServerAccept(QObject *)
     const SOCKET socket = Accept();
     {
         std::lock_guard lock(ServerLock());
-        new InstantiateServethread(this, socket);
+        auto thread = std::make_unique<InstantiateServethread>(this, socket);
+        if (thread->Instance())
+            m_serveThreads.push_back(std::move(thread));
     }
     Fire(OnClientContact);
+}
+
+void TNMGeneralServer::EndServeThread(InstantiateServethread *Thread)
+{
+    const auto it = std::find_if(m_serveThreads.begin(), m_serveThreads.end(),
+                                 [&](const auto &owned) { return owned.get() == Thread; });
+    if (it == m_serveThreads.end())
+        return;
+    // Out of the list before it is freed: its OnDisconnect may pump events
+    // and so end other connections meanwhile.
+    const std::unique_ptr<InstantiateServethread> ended = std::move(*it);
+    m_serveThreads.erase(it);
 }
 
 void TNMGeneralServer::Serve()
@@ -1241,17 +1253,16 @@ void TNMGeneralServer::Serve()
 InstantiateServethread::InstantiateServethread(TNMGeneralServer *Server, SOCKET Socket)
     : m_server(Server)
 {
-    connect(this, &QThread::finished, this, &QObject::deleteLater);
     bool socketTaken = false;
     try {
         // The server's own class: a descendant server gets its own instances.
-        QObject *made = Server->metaObject()->newInstance(Q_ARG(QObject *, Server));
-        m_instance = qobject_cast<TNMGeneralServer *>(made);
-        if (!m_instance) {
-            delete made;
+        std::unique_ptr<QObject> made(Server->metaObject()->newInstance(Q_ARG(QObject *, Server)));
+        auto *instance = qobject_cast<TNMGeneralServer *>(made.get());
+        if (!instance)
             throw Exception(std::string("No connection instance of ")
                             + Server->metaObject()->className());
-        }
+        made.release();
+        m_instance.reset(instance);
         m_instance->Connected = true;
         m_instance->RemoteAddress = Server->RemoteAddress;
         m_instance->ServerThread = this;
@@ -1260,20 +1271,24 @@ InstantiateServethread::InstantiateServethread(TNMGeneralServer *Server, SOCKET 
         closesocket(m_instance->SocketHandle);
         m_instance->SocketHandle = Socket;
         socketTaken = true;
-        Server->ClientThreads->Add(m_instance);
+        Server->ClientThreads->Add(instance);
         WSAAsyncSelect(Socket, m_instance->NotifyWindow, SocketEventMessage, SocketEventMask);
         m_instance->ParentServer = Server;
     } catch (...) {
         // A connection that cannot be set up is dropped; the server goes on.
         if (m_instance) {
-            Server->ClientThreads->Remove(m_instance);
-            delete std::exchange(m_instance, nullptr);
+            Server->ClientThreads->Remove(m_instance.get());
+            m_instance.reset();
         }
         if (!socketTaken)
             closesocket(Socket);
-        deleteLater();
         return;
     }
+    // Queued: the server holds the thread by then, also when Serve returns
+    // at once.
+    connect(
+        this, &QThread::finished, Server, [Server, this] { Server->EndServeThread(this); },
+        Qt::QueuedConnection);
     start();
 }
 
@@ -1284,7 +1299,7 @@ InstantiateServethread::~InstantiateServethread()
     {
         std::lock_guard lock(ServerLock());
         if (m_server->ClientThreads)
-            m_server->ClientThreads->Remove(m_instance);
+            m_server->ClientThreads->Remove(m_instance.get());
     }
     // Serve has returned: the socket is the GUI thread's again.
     m_instance->ShuttingDown = true;
@@ -1294,7 +1309,6 @@ InstantiateServethread::~InstantiateServethread()
         if (Application())
             HandleException(std::current_exception());
     }
-    delete m_instance;
 }
 
 void InstantiateServethread::run()

@@ -373,25 +373,39 @@ public:
     TNotifyEvent OnClientContact;
     TNMGeneralServer *ParentServer = nullptr;
     InstantiateServethread *ServerThread = nullptr;
+
+private:
+    friend class InstantiateServethread;
+    // Frees a connection's thread once its Serve has returned.
+    void EndServeThread(InstantiateServethread *Thread);
+
+    // The threads of the running connections (only a listening server has
+    // any); the server is their one owner. GUI thread only.
+    std::vector<std::unique_ptr<InstantiateServethread>> m_serveThreads;
 };
 
-// Runs one connection instance's Serve. It frees itself (on the GUI thread)
-// when Serve has returned: then the connection is closed, OnDisconnect
-// fired, and the instance freed.
+// Runs one connection instance's Serve. Its server frees it (on the GUI
+// thread) when Serve has returned: then the connection is closed,
+// OnDisconnect fired, and the instance freed.
 class InstantiateServethread : public QThread {
     Q_OBJECT
 public:
+    // Starts the thread; a connection that cannot be set up is closed, and
+    // the thread is left without an instance and not started.
     InstantiateServethread(TNMGeneralServer *Server, Winsock::SOCKET Socket);
     ~InstantiateServethread() override;
 
-    TNMGeneralServer *Instance() const { return m_instance; }
+    TNMGeneralServer *Instance() const { return m_instance.get(); }
 
 protected:
     // Execute.
     void run() override;
 
 private:
-    TNMGeneralServer *m_instance = nullptr;
+    // The server is the instance's owner as a component (so it knows that
+    // it serves a connection), but the thread frees it, always before the
+    // server goes.
+    std::unique_ptr<TNMGeneralServer> m_instance;
     TNMGeneralServer *m_server = nullptr;
 };
 
