@@ -1203,10 +1203,8 @@ void TNMGeneralServer::Abort()
         TPowersock::Abort();
         return;
     }
-    auto &instances = ClientThreads->LockList();
-    for (TNMGeneralServer *instance : instances)
+    for (TNMGeneralServer *instance : ClientThreads->LockList())
         instance->Cancel();
-    ClientThreads->UnlockList();
 }
 
 void TNMGeneralServer::PeerClosed()

@@ -306,27 +306,30 @@ private:
 // A list shared between threads: lock it to walk it.
 template<typename T> class TThreadList {
 public:
-    std::vector<T> &LockList()
-    {
-        m_mutex.lock();
-        return m_items;
-    }
-    void UnlockList() { m_mutex.unlock(); }
-    void Add(T item)
-    {
-        std::lock_guard lock(m_mutex);
-        m_items.push_back(item);
-    }
+    // The list, locked for as long as this lives (also when an exception
+    // leaves the scope).
+    class TLocked {
+    public:
+        TLocked(std::mutex &Mutex, std::vector<T> &Items) : m_lock(Mutex), m_items(Items) { }
+        std::vector<T> &operator*() const { return m_items; }
+        std::vector<T> *operator->() const { return &m_items; }
+        auto begin() const { return m_items.begin(); }
+        auto end() const { return m_items.end(); }
+
+    private:
+        std::lock_guard<std::mutex> m_lock;
+        std::vector<T> &m_items;
+    };
+
+    // Locked while the result lives: `for (T item : list.LockList())`.
+    TLocked LockList() { return TLocked(m_mutex, m_items); }
+    void Add(T item) { LockList()->push_back(item); }
     void Remove(T item)
     {
-        std::lock_guard lock(m_mutex);
-        m_items.erase(std::remove(m_items.begin(), m_items.end(), item), m_items.end());
+        TLocked items = LockList();
+        items->erase(std::remove(items.begin(), items.end(), item), items.end());
     }
-    std::vector<T> Snapshot()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_items;
-    }
+    std::vector<T> Snapshot() { return *LockList(); }
 
 private:
     std::mutex m_mutex;
