@@ -35,18 +35,6 @@ QString Send(const std::string &bytes)
     return "send:" + Hex(bytes);
 }
 
-bool PumpUntil(const std::function<bool()> &done, int ms = 5000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
-
 // A scripted peer (tests/servers/sock_peer.py) serving one connection.
 class Peer {
 public:
@@ -74,7 +62,8 @@ public:
     // the bytes arrive before it disconnects.
     bool WaitReceived(std::size_t size)
     {
-        return PumpUntil([&] { return ReadFileBytes(m_record.toStdString()).size() >= size; });
+        return QTest::qWaitFor(
+            [&] { return ReadFileBytes(m_record.toStdString()).size() >= size; });
     }
 
     // What the peer received, once it has ended.
@@ -466,7 +455,7 @@ TEST_F(PsockTest, CaptureStreamWithMinusOneMakesOnePass)
 {
     Peer peer({ Send("abc"), "sleep:1000", Send("def") });
     ConnectTo(peer.port);
-    ASSERT_TRUE(PumpUntil([&] { return sock.DataAvailable(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sock.DataAvailable(); }));
     QBuffer buffer;
     buffer.open(QIODevice::ReadWrite);
     buffer.write("123");
@@ -632,7 +621,7 @@ TEST_F(PsockTest, ClearInputDropsWhatIsPending)
 {
     Peer peer({ Send("junk"), "sleep:200", Send("line\n"), "sleep:300" });
     ConnectTo(peer.port);
-    ASSERT_TRUE(PumpUntil([&] { return sock.DataAvailable(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sock.DataAvailable(); }));
     sock.ClearInput();
     EXPECT_EQ(sock.ReadLn(), "line\n");
 }
@@ -686,7 +675,7 @@ TEST_F(PsockTest, SendingToAClosedPeerIsAnErrorNotASignal)
 {
     Peer peer({ "sleep:300", "reset" });
     ConnectTo(peer.port);
-    ASSERT_TRUE(PumpUntil([&] { return !sock.Connected; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sock.Connected; }));
     // The peer's reset has closed the connection: whatever socket is left,
     // a send fails with a socket error and the program goes on.
     const std::string error = ErrorOf([&] {
@@ -727,7 +716,7 @@ TEST(PsockLifetime, DeferredDeleteDuringAWaitEndsTheWaitAndDeletesAfterIt)
             else
                 sock->deleteLater();
         });
-        EXPECT_TRUE(PumpUntil([&] { return !sock; }));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !sock; }));
         EXPECT_EQ(outcome, "Socket readln aborted, then still there");
         EXPECT_EQ(ownerLeft.isNull(), byOwner);
         delete ownerLeft.data();
@@ -889,7 +878,7 @@ struct Client {
         if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 && errno != EINPROGRESS)
             return;
         int error = -1;
-        PumpUntil([&] {
+        const bool settled = QTest::qWaitFor([&] {
             pollfd p { fd, POLLOUT, 0 };
             if (::poll(&p, 1, 0) != 1)
                 return false;
@@ -897,7 +886,7 @@ struct Client {
             ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
             return true;
         });
-        connected = error == 0;
+        connected = settled && error == 0;
     }
     ~Client() { ::close(fd); }
     void Send(const std::string &text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
@@ -905,7 +894,7 @@ struct Client {
     std::string ReadToClose()
     {
         std::string got;
-        const bool closed = PumpUntil([&] {
+        const bool closed = QTest::qWaitFor([&] {
             char buf[256];
             const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
             if (n > 0)
@@ -1054,7 +1043,7 @@ TEST(GeneralServer, DefaultServeClosesEachConnectionAtOnce)
     Client second(ListeningPort(server));
     EXPECT_EQ(second.ReadToClose(), "");
     EXPECT_EQ(contacts, 2);
-    EXPECT_TRUE(PumpUntil([&] { return server.ClientThreads->Snapshot().empty(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.ClientThreads->Snapshot().empty(); }));
 }
 
 TEST(GeneralServer, ConnectionsCloseGracefullyAfterAllTheirData)
@@ -1078,7 +1067,7 @@ TEST(GeneralServer, ServeSeesTheClientsCloseAsAnEmptyLine)
     };
     server.Loaded();
     EXPECT_EQ(RunClients({ "echo", QString::number(ListeningPort(server)), "200" }), "ok 200\n");
-    EXPECT_TRUE(PumpUntil([&] { return server.ClientThreads->Snapshot().empty(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.ClientThreads->Snapshot().empty(); }));
     EXPECT_EQ(EchoServer::closed, 200);
     EXPECT_EQ(disconnects, 200);
     std::lock_guard lock(EchoServer::mutex);
@@ -1095,7 +1084,7 @@ TEST(GeneralServer, DescendantAnswersSeveralClientsAtOnce)
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < 3; ++i)
         clients.push_back(std::make_unique<Client>(port));
-    ASSERT_TRUE(PumpUntil([&] { return contacts == 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return contacts == 3; }));
     // All three are served at the same time: none has spoken yet.
     EXPECT_EQ(server.ClientThreads->Snapshot().size(), 3u);
     for (int i = 2; i >= 0; --i)
@@ -1150,7 +1139,7 @@ TEST(GeneralServer, AbortCancelsEveryConnection)
     WaitingServer server;
     server.Loaded();
     Client a(ListeningPort(server)), b(ListeningPort(server));
-    ASSERT_TRUE(PumpUntil([&] { return WaitingServer::waiting == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return WaitingServer::waiting == 2; }));
     server.Abort();
     EXPECT_EQ(a.ReadToClose(), "");
     EXPECT_EQ(b.ReadToClose(), "");
@@ -1163,7 +1152,7 @@ TEST(GeneralServer, DestroyedWhileConnectionsRun)
     auto server = std::make_unique<WaitingServer>();
     server->Loaded();
     Client a(ListeningPort(*server)), b(ListeningPort(*server));
-    ASSERT_TRUE(PumpUntil([&] { return WaitingServer::waiting == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return WaitingServer::waiting == 2; }));
     server.reset();
     EXPECT_EQ(WaitingServer::waiting, 0);
     EXPECT_EQ(WaitingServer::aborted, 2);

@@ -1,6 +1,5 @@
 #include "platform/Winsock.h"
 
-#include <QElapsedTimer>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -10,7 +9,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -38,18 +36,6 @@ struct Recorder {
     TMessageWindow window;
     std::vector<TMessage> messages;
 };
-
-bool PumpUntil(const std::function<bool()> &done, int ms = 5000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
 
 struct Listener {
     Listener()
@@ -125,7 +111,7 @@ TEST(Winsock, ConnectCompletesThroughFdConnectDeliveredByTheEventLoop)
     Connection c;
     EXPECT_TRUE(c.connectResult == 0 || c.connectResult == WSAEWOULDBLOCK);
     EXPECT_TRUE(c.recorder.messages.empty()); // never from inside a call
-    ASSERT_TRUE(PumpUntil([&] { return c.recorder.Count(FD_CONNECT) == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.recorder.Count(FD_CONNECT) == 1; }));
     const TMessage &m = c.recorder.messages.front();
     EXPECT_EQ(m.WParam, c.s);
     EXPECT_EQ(WSAGETSELECTERROR(m.LParam), 0);
@@ -144,14 +130,14 @@ TEST(Winsock, RefusedConnectArrivesAsFdConnectWithItsError)
     EXPECT_EQ(Winsock::connect(s, reinterpret_cast<sockaddr *>(&closed), sizeof closed),
               SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
-    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(FD_CONNECT) == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Count(FD_CONNECT) == 1; }));
     EXPECT_EQ(WSAGETSELECTERROR(recorder.messages.front().LParam), WSAECONNREFUSED);
 
     // As in Winsock, the same socket may try again, and now succeeds.
     Listener there;
     const int rc = Winsock::connect(s, there.Address(), sizeof(sockaddr_in));
     EXPECT_TRUE(rc == 0 || WSAGetLastError() == WSAEWOULDBLOCK) << WSAGetLastError();
-    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(FD_CONNECT) == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Count(FD_CONNECT) == 2; }));
     EXPECT_EQ(WSAGETSELECTERROR(recorder.messages.back().LParam), 0);
     closesocket(s);
 }
@@ -159,23 +145,23 @@ TEST(Winsock, RefusedConnectArrivesAsFdConnectWithItsError)
 TEST(Winsock, FdReadOnceUntilTheNextRecvAndFdCloseOnce)
 {
     Connection c;
-    ASSERT_TRUE(PumpUntil([&] { return c.recorder.Count(FD_CONNECT) == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.recorder.Count(FD_CONNECT) == 1; }));
     char buf[16];
     EXPECT_EQ(Winsock::recv(c.s, buf, sizeof buf, 0), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
 
     ASSERT_EQ(::send(c.peer, "abc", 3, 0), 3);
-    ASSERT_TRUE(PumpUntil([&] { return c.recorder.Count(FD_READ) == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.recorder.Count(FD_READ) == 1; }));
     QTest::qWait(50);
     EXPECT_EQ(c.recorder.Count(FD_READ), 1); // not again while nobody reads
 
     EXPECT_EQ(Winsock::recv(c.s, buf, 1, 0), 1); // data left: FD_READ again
-    ASSERT_TRUE(PumpUntil([&] { return c.recorder.Count(FD_READ) == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.recorder.Count(FD_READ) == 2; }));
 
     ::close(c.peer);
     c.peer = -1;
     EXPECT_EQ(Winsock::recv(c.s, buf, sizeof buf, 0), 2);
-    ASSERT_TRUE(PumpUntil([&] { return c.recorder.Count(FD_CLOSE) == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.recorder.Count(FD_CLOSE) == 1; }));
     EXPECT_EQ(Winsock::recv(c.s, buf, sizeof buf, 0), 0);
     QTest::qWait(50);
     EXPECT_EQ(c.recorder.Count(FD_CLOSE), 1);
@@ -198,7 +184,7 @@ TEST(Winsock, NothingArrivesForAClosedSocket)
 TEST(Winsock, SendToAClosedPeerFailsWithoutSignal)
 {
     Connection c;
-    ASSERT_TRUE(PumpUntil([&] { return c.recorder.Count(FD_CONNECT) == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.recorder.Count(FD_CONNECT) == 1; }));
     linger reset { 1, 0 };
     ::setsockopt(c.peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     ::close(c.peer);
@@ -220,7 +206,7 @@ TEST(Winsock, LookupDeliversAHostEntry)
         = WSAAsyncGetHostByName(&recorder.window, kLookupMsg, "localhost", buffer, sizeof buffer);
     ASSERT_NE(task, 0u);
     EXPECT_TRUE(recorder.messages.empty());
-    ASSERT_TRUE(PumpUntil([&] { return !recorder.messages.empty(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.messages.empty(); }));
     const TMessage &m = recorder.messages.front();
     EXPECT_EQ(m.Msg, kLookupMsg);
     EXPECT_EQ(m.WParam, task);
@@ -239,7 +225,7 @@ TEST(Winsock, LookupOfAnUnknownNameFails)
     alignas(hostent) char buffer[1024];
     WSAAsyncGetHostByName(&recorder.window, kLookupMsg, "no-such-host.invalid", buffer,
                           sizeof buffer);
-    ASSERT_TRUE(PumpUntil([&] { return !recorder.messages.empty(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.messages.empty(); }));
     EXPECT_EQ(WSAGETSELECTERROR(recorder.messages.front().LParam), WSAHOST_NOT_FOUND);
 }
 
@@ -264,7 +250,7 @@ TEST(Winsock, AbandonedLookupsDeliverNothing)
     alignas(hostent) char witnessBuffer[1024];
     WSAAsyncGetHostByName(&witness.window, kLookupMsg, "localhost", witnessBuffer,
                           sizeof witnessBuffer);
-    ASSERT_TRUE(PumpUntil([&] { return !witness.messages.empty(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !witness.messages.empty(); }));
     QTest::qWait(100);
     EXPECT_TRUE(recorder.messages.empty());
     EXPECT_TRUE(
@@ -287,7 +273,7 @@ TEST(Winsock, ListeningSocketAnnouncesEachConnection)
 
     const int client = ::socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    ASSERT_TRUE(PumpUntil([&] { return recorder.Count(FD_ACCEPT) == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.Count(FD_ACCEPT) == 1; }));
     sockaddr_in peer {};
     int plen = sizeof peer;
     const SOCKET accepted = Winsock::accept(s, reinterpret_cast<sockaddr *>(&peer), &plen);
