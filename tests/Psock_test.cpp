@@ -430,9 +430,11 @@ TEST_F(PsockTest, CapturesRaiseOnAResetAndEndAtAClose)
              { QStringList { "sleep:200", "reset" }, QStringList { "reset" },
                QStringList { "sleep:200", "close" } }) {
             SCOPED_TRACE(name + (" " + end.join(" ").toStdString()));
-            // The pause lets the connection be seen before anything can reset it.
-            Peer peer(QStringList { "sleep:100", "fill:72:100000" } + end);
+            // The peer sends once the client has spoken, so after the connect,
+            // before anything can reset it.
+            Peer peer(QStringList { "read:1", "fill:72:100000" } + end);
             ConnectTo(peer.port);
+            sock.Write("!");
             std::vector<int> errors;
             sock.OnError = [&](QObject *, std::uint16_t error, const std::string &) {
                 errors.push_back(error);
@@ -619,10 +621,12 @@ TEST_F(PsockTest, ReadOfABlockThatNeverComesEndsAtTheClose)
 
 TEST_F(PsockTest, ClearInputDropsWhatIsPending)
 {
-    Peer peer({ Send("junk"), "sleep:200", Send("line\n"), "sleep:300" });
+    // The line follows once the client has cleared.
+    Peer peer({ Send("junk"), "read:1", Send("line\n"), "sleep:300" });
     ConnectTo(peer.port);
     ASSERT_TRUE(QTest::qWaitFor([&] { return sock.DataAvailable(); }));
     sock.ClearInput();
+    sock.Write("!");
     EXPECT_EQ(sock.ReadLn(), "line\n");
 }
 
@@ -673,8 +677,10 @@ TEST_F(PsockTest, TimeOutEndsReadLn)
 
 TEST_F(PsockTest, SendingToAClosedPeerIsAnErrorNotASignal)
 {
-    Peer peer({ "sleep:300", "reset" });
+    // The peer resets once the client has spoken, so after the connect.
+    Peer peer({ "read:1", "reset" });
     ConnectTo(peer.port);
+    sock.Write("!");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !sock.Connected; }));
     // The peer's reset has closed the connection: whatever socket is left,
     // a send fails with a socket error and the program goes on.

@@ -101,7 +101,7 @@ TEST(Winsock, UnconnectedSocketReportsNotConnected)
     EXPECT_EQ(WSAGetLastError(), WSAENOTCONN);
     EXPECT_EQ(Winsock::send(s, "x", 1, 0), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAENOTCONN);
-    QTest::qWait(50);
+    QTest::qWait(50); // time for a stray notification to show
     EXPECT_TRUE(recorder.messages.empty());
     EXPECT_EQ(closesocket(s), 0);
 }
@@ -152,7 +152,7 @@ TEST(Winsock, FdReadOnceUntilTheNextRecvAndFdCloseOnce)
 
     ASSERT_EQ(::send(c.peer, "abc", 3, 0), 3);
     ASSERT_TRUE(QTest::qWaitFor([&] { return c.recorder.Count(FD_READ) == 1; }));
-    QTest::qWait(50);
+    QTest::qWait(50); // time for a second one to show
     EXPECT_EQ(c.recorder.Count(FD_READ), 1); // not again while nobody reads
 
     EXPECT_EQ(Winsock::recv(c.s, buf, 1, 0), 1); // data left: FD_READ again
@@ -163,7 +163,7 @@ TEST(Winsock, FdReadOnceUntilTheNextRecvAndFdCloseOnce)
     EXPECT_EQ(Winsock::recv(c.s, buf, sizeof buf, 0), 2);
     ASSERT_TRUE(QTest::qWaitFor([&] { return c.recorder.Count(FD_CLOSE) == 1; }));
     EXPECT_EQ(Winsock::recv(c.s, buf, sizeof buf, 0), 0);
-    QTest::qWait(50);
+    QTest::qWait(50); // time for a second one to show
     EXPECT_EQ(c.recorder.Count(FD_CLOSE), 1);
 }
 
@@ -174,7 +174,7 @@ TEST(Winsock, NothingArrivesForAClosedSocket)
     QTest::qWait(20); // the notification may be queued by now
     EXPECT_EQ(closesocket(c.s), 0);
     const auto before = c.recorder.messages.size();
-    QTest::qWait(50);
+    QTest::qWait(50); // time for a queued one to show
     for (std::size_t i = before; i < c.recorder.messages.size(); ++i)
         ADD_FAILURE() << "message after close: event "
                       << WSAGETSELECTEVENT(c.recorder.messages[i].LParam);
@@ -189,7 +189,7 @@ TEST(Winsock, SendToAClosedPeerFailsWithoutSignal)
     ::setsockopt(c.peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     ::close(c.peer);
     c.peer = -1;
-    QTest::qWait(50);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.recorder.Count(FD_CLOSE) == 1; }));
     const std::vector<char> block(65536, 'x');
     int rc = 0;
     for (int i = 0; i < 100 && rc != SOCKET_ERROR; ++i)
@@ -251,7 +251,7 @@ TEST(Winsock, AbandonedLookupsDeliverNothing)
     WSAAsyncGetHostByName(&witness.window, kLookupMsg, "localhost", witnessBuffer,
                           sizeof witnessBuffer);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !witness.messages.empty(); }));
-    QTest::qWait(100);
+    QTest::qWait(100); // time for a stray delivery to show
     EXPECT_TRUE(recorder.messages.empty());
     EXPECT_TRUE(
         std::all_of(buffer, buffer + sizeof buffer, [](char c) { return c == char(0xAB); }));
@@ -279,7 +279,7 @@ TEST(Winsock, ListeningSocketAnnouncesEachConnection)
     const SOCKET accepted = Winsock::accept(s, reinterpret_cast<sockaddr *>(&peer), &plen);
     ASSERT_NE(accepted, INVALID_SOCKET);
     EXPECT_EQ(peer.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
-    QTest::qWait(50);
+    QTest::qWait(50); // time for a second one to show
     EXPECT_EQ(recorder.Count(FD_ACCEPT), 1);
     ::close(client);
     closesocket(accepted);

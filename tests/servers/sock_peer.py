@@ -7,7 +7,9 @@ serves one connection by the actions given on the command line, and exits.
   --record FILE   write every byte received to FILE (appended as it comes)
   send:HEX        send these bytes
   fill:HEX:N      send N copies of these bytes
-  sleep:MS        pause
+  sleep:MS        pause, silent and connected: between parts of the data that
+                  must arrive apart, or while the client works; a peer that
+                  must wait for a step of the client waits for its bytes (read)
   read:N          receive exactly N bytes (less if the client closes)
   readall         receive until the client closes
   close           close the connection now (the default at the end)
