@@ -23,3 +23,8 @@ public:
     // raised again.
     std::string URLEncode(const std::string &text);
 };
+
+// A name as one segment of a URL path: letters, digits and "-._~" (RFC 3986's
+// unreserved set) stay, every other byte becomes %XX, so a server decodes
+// exactly the name and reads none of its bytes as a delimiter.
+std::string PathSegmentEncode(const std::string &name);

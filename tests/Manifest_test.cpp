@@ -1,10 +1,8 @@
 #include "updater/Manifest.h"
 
+#include "net/Nmurl.h"
 #include "tests/support/TestSupport.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 TEST(Manifest, LineRules)
@@ -95,6 +93,23 @@ TEST(Manifest, FileDigests)
         EXPECT_FALSE(FileDigest(line)) << line;
 }
 
+// What begins like a size and a digest and isn't one is a line cut short: no
+// line to fetch unchecked.
+TEST(Manifest, BrokenDigests)
+{
+    const std::string hex(64, 'a');
+    for (const std::string &line :
+         { std::string("neocd.cdl;7233-5796d21dbd908bb362d"), std::string("a;12-"),
+           "a;12-" + hex.substr(1), "a;12-" + hex + "0", "a;12-" + hex.substr(1) + "g",
+           "a;12-" + hex + ";x", "a;1234567890123456789-" + hex, std::string("a;2024-01-05") })
+        EXPECT_TRUE(HasBrokenDigest(line)) << line;
+    for (const std::string &line :
+         { "a;12-" + hex, "a;0-" + hex, std::string("psx.cdl;3"), std::string("a;v2-1"),
+           "a;-" + hex, "a;+12-" + hex, "a;12 -" + hex, "a12-" + hex, std::string("a;12"),
+           std::string("a"), std::string("a;") })
+        EXPECT_FALSE(HasBrokenDigest(line)) << line;
+}
+
 TEST(Manifest, QuotedForAMessage)
 {
     EXPECT_EQ(Quoted("psx.cdl;3"), "\"psx.cdl;3\"");
@@ -109,71 +124,18 @@ TEST(Manifest, QuotedForAMessage)
     EXPECT_EQ(Quoted("x" + accents), "\"x" + accents.substr(0, 78) + "...\" (101 bytes in all)");
 }
 
-// The publisher's script refuses every name the program would refuse, and
-// every one a web server can't serve by its name, before anything is written.
-TEST(Manifest, WriteManifestRefusesNamesNoUserCouldFetch)
+// The names of the table that the publishing script's test reads too: the
+// program takes the same ones, and asks for each by its name percent-encoded.
+TEST(Manifest, EntryNameTable)
 {
-    struct Case {
-        std::string name;
-        bool published;
-    } cases[] = {
-        { "psx.cdl", true },
-        { "Some System.cdl", true },
-        { "Vol..2.cdl", true },
-        { "it's (Japan) [v1.1] + more~.cdl", true },
-        { std::string(251, 'x') + ".cdl", true },
-        { "back\\slash.cdl", false },
-        { "Caf\xC3\xA9.cdl", false },
-        { "\xE9t\xE9.cdl", false },
-        { "100%.cdl", false },
-        { "a#b.cdl", false },
-        { "why?.cdl", false },
-        { ";lead.cdl", false },
-        { "mid;dle.cdl", false },
-        { "tab\t.cdl", false },
-        { "line\nbreak.cdl", false },
-    };
-    const auto run = [](const QString &folder, QString &errors) {
-        QProcess script;
-        script.start(
-            TIRMO_PYTHON,
-            { TIRMO_SOURCE_DIR "/scripts/write_manifest.py", folder, folder + "/version.ini" });
-        script.waitForFinished(30000);
-        errors = QString::fromUtf8(script.readAllStandardError());
-        return script.exitCode();
-    };
-    QTemporaryDir all;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string bytes = "db of " + c.name;
-        WriteFileBytes(all.path().toStdString() + "/" + c.name, bytes);
-        QTemporaryDir alone;
-        WriteFileBytes(alone.path().toStdString() + "/" + c.name, bytes);
-        QString errors;
-        EXPECT_EQ(run(alone.path(), errors), c.published ? 0 : 1) << errors.toStdString();
-        EXPECT_EQ(QFile::exists(alone.filePath("version.ini")), c.published);
-        if (c.published) {
-            const TStringList lines = ReadManifest(alone.filePath("version.ini").toStdString());
-            ASSERT_EQ(lines.Count(), 1);
-            EXPECT_EQ(EntryName(lines[0]), c.name);
-            EXPECT_TRUE(FileDigest(lines[0]));
-            EXPECT_EQ(UnsafeEntryNameReason(c.name), std::nullopt);
-        } else {
-            EXPECT_NE(errors.indexOf("not written"), -1) << errors.toStdString();
-        }
-        // What the program refuses is never published.
-        if (UnsafeEntryNameReason(EntryName(c.name)) || EntryName(c.name) != c.name) {
-            EXPECT_FALSE(c.published);
+    const std::vector<TEntryNameCase> cases
+        = ReadEntryNameCases(TIRMO_TEST_DIR "/data/entry-names.tsv");
+    ASSERT_GT(cases.size(), 20u);
+    for (const TEntryNameCase &c : cases) {
+        SCOPED_TRACE(c.Name + " (" + c.Why + ")");
+        EXPECT_EQ(!UnsafeEntryNameReason(c.Name), c.Taken);
+        if (c.Taken) {
+            EXPECT_EQ(PathSegmentEncode(c.Name), c.PathSegment);
         }
     }
-    // A folder of good and bad names: each bad one named, nothing written.
-    QString errors;
-    EXPECT_EQ(run(all.path(), errors), 1);
-    EXPECT_FALSE(QFile::exists(all.filePath("version.ini")));
-    for (const char *named :
-         { "'back\\\\slash.cdl' has a path separator", "'100%.cdl' has \"%\"", "'a#b.cdl'",
-           "'why?.cdl'", "';lead.cdl'", "'mid;dle.cdl'", "'tab\\t.cdl'", "'line\\nbreak.cdl'",
-           "'Caf\\xe9.cdl'", "'\\udce9t\\udce9.cdl'" })
-        EXPECT_NE(errors.indexOf(named), -1) << named << "\n" << errors.toStdString();
-    EXPECT_EQ(errors.indexOf("Vol..2"), -1);
 }

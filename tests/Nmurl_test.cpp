@@ -44,3 +44,17 @@ TEST(NMURL, LongInputAndInputString)
     ASSERT_EQ(out.size(), 70000u + 1 + 3);
     EXPECT_EQ(out.substr(69998), "++x%2F");
 }
+
+// A path segment keeps RFC 3986's unreserved bytes only.
+TEST(NMURL, PathSegmentKeepsOnlyUnreservedBytes)
+{
+    for (int b = 0; b < 256; ++b) {
+        const bool kept = (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z')
+            || b == '-' || b == '.' || b == '_' || b == '~';
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", b);
+        EXPECT_EQ(PathSegmentEncode(std::string(1, char(b))), kept ? std::string(1, char(b)) : hex)
+            << b;
+    }
+    EXPECT_EQ(PathSegmentEncode("a%41 b#c.cdl"), "a%2541%20b%23c.cdl");
+}

@@ -80,6 +80,25 @@ protected:
         ASSERT_TRUE(m_server.waitForReadyRead(10000)) << "site server did not start";
         const int port = m_server.readLine().trimmed().toInt();
         ASSERT_GT(port, 0);
+        MakeForm(port);
+    }
+
+    // Serves the site with python3's own web server, as a publisher does.
+    void ServeWithPythonsWebServer()
+    {
+        m_server.start(TIRMO_PYTHON,
+                       { "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory",
+                         QString::fromStdString(site) });
+        ASSERT_TRUE(m_server.waitForReadyRead(10000)) << "web server did not start";
+        // "Serving HTTP on 127.0.0.1 port 12345 (http://...) ..."
+        const QString line = QString::fromUtf8(m_server.readLine());
+        const int port = line.section(" port ", 1).section(' ', 0, 0).toInt();
+        ASSERT_GT(port, 0) << line.toStdString();
+        MakeForm(port);
+    }
+
+    void MakeForm(int port)
+    {
         form = std::make_unique<TUpdateForm>(app);
         form->SiteURL = "http://127.0.0.1:" + std::to_string(port);
         form->UpdateProt->OnAboutToSend
@@ -486,6 +505,70 @@ TEST_F(UpdateRun, EmptyLinesAndHarmlessDotsRun)
         const bool volume = manifest.find("Vol") != std::string::npos;
         EXPECT_EQ(LocalBytes("cdl/Vol..2.cdl"), volume ? "volume 2" : "");
         EXPECT_EQ(Requests().size(), volume ? 3u : 2u);
+    }
+}
+
+// Every database name of the table of names, published by the publishing
+// script and served by python3's web server, arrives as its own file: a name
+// whose bytes a server could read as an escape, a query or a fragment never
+// fetches another file (here: "aA.cdl", "b", "why").
+TEST_F(UpdateRun, EveryNameTheTableTakesFetchesItsOwnFile)
+{
+    std::vector<std::string> names = { "aA.cdl", "b", "why" };
+    for (const TEntryNameCase &c : ReadEntryNameCases(TIRMO_TEST_DIR "/data/entry-names.tsv"))
+        if (c.Taken && c.Name.ends_with(".cdl"))
+            names.push_back(c.Name);
+    for (const std::string &name : names)
+        Site("cdl/" + name, "db of " + name);
+    QProcess script;
+    script.start(TIRMO_PYTHON,
+                 { TIRMO_SOURCE_DIR "/scripts/write_manifest.py",
+                   QString::fromStdString(site + "/tirmo/cdl"),
+                   QString::fromStdString(site + "/tirmo/version.ini") });
+    ASSERT_TRUE(script.waitForFinished(30000));
+    ASSERT_EQ(script.exitCode(), 0) << script.readAllStandardError().toStdString();
+    Local("version.ini", "");
+    ServeWithPythonsWebServer();
+    form->bt_StartUpdateClick();
+    EXPECT_EQ(Boxes(), std::vector<std::string> {});
+    for (const std::string &name : names) {
+        if (name.ends_with(".cdl")) {
+            EXPECT_EQ(LocalBytes("cdl/" + name), "db of " + name) << name;
+        }
+    }
+    EXPECT_EQ(LocalBytes("version.ini"), ReadFileBytes(site + "/tirmo/version.ini"));
+}
+
+// A manifest cut short inside a digest, as a real server sends it (half its
+// length announced, or closed half way without one), changes nothing: the
+// cut line would fetch its file unchecked.
+TEST_F(UpdateRun, AManifestCutInADigestChangesNothing)
+{
+    const std::string neocd(7233, 'n');
+    const std::string manifest = "Main;1\r\n" + DigestLine("neocd.cdl", neocd) + "\r\n";
+    const std::string cutLine = manifest.substr(8, manifest.size() / 2 - 8);
+    ASSERT_EQ(cutLine.rfind("neocd.cdl;7233-", 0), 0u);
+    const std::string oldManifest = "Main;1\r\nneocd.cdl;1\r\n";
+    for (const char *fault : { "half-length:/tirmo/version.ini", "cut:/tirmo/version.ini" }) {
+        SCOPED_TRACE(fault);
+        TearDown();
+        SetUp();
+        Local("version.ini", oldManifest);
+        Local("cdl/neocd.cdl", "old neocd");
+        Site("version.ini", manifest);
+        Site("cdl/neocd.cdl", neocd);
+        Serve({ fault });
+        form->bt_StartUpdateClick();
+        EXPECT_EQ(Boxes(),
+                  std::vector<std::string> {
+                      "Update aborted: the line \"" + cutLine
+                      + "\" of the server's version.ini is broken: it begins like "
+                        "<size>-<SHA-256> but isn't a size, a dash and 64 hex digits (the file "
+                        "may have been cut short). Nothing was changed." });
+        EXPECT_EQ(Requests(), std::vector<std::string> { "/tirmo/version.ini" });
+        EXPECT_EQ(LocalBytes("version.ini"), oldManifest);
+        EXPECT_EQ(LocalBytes("cdl/neocd.cdl"), "old neocd");
+        EXPECT_EQ(CdlFiles(), (std::vector<std::string> { "data", "neocd.cdl" }));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "updater/Manifest.h"
 
+#include "platform/AnsiText.h"
 #include "platform/AppDir.h"
 #include "platform/Collate.h"
 
@@ -88,11 +89,15 @@ std::optional<std::string> UnsafeEntryNameReason(const std::string &name)
     if (name == "." || name == "..")
         return "has the name of a folder";
     for (unsigned char c : name) {
+        if (c == ';')
+            return "has a name with \";\", which ends a name in version.ini";
         if (c == '/' || c == '\\')
             return "has a name with a path separator";
         if (c < 32 || c == 127)
             return "has a name with a control character";
     }
+    if (!IsUtf8(name))
+        return "has a name that isn't UTF-8, which its address can't carry";
     return std::nullopt;
 }
 
@@ -116,6 +121,15 @@ std::optional<TFileDigest> FileDigest(const std::string &line)
         if (c >= 'A' && c <= 'F')
             c = char(c - 'A' + 'a');
     return TFileDigest { std::stoll(size), digest };
+}
+
+bool HasBrokenDigest(const std::string &line)
+{
+    const size_t semicolon = line.find(';');
+    if (semicolon == std::string::npos)
+        return false;
+    const size_t dash = line.find_first_not_of("0123456789", semicolon + 1);
+    return dash > semicolon + 1 && dash < line.size() && line[dash] == '-' && !FileDigest(line);
 }
 
 std::string Quoted(const std::string &text)

@@ -27,9 +27,11 @@ std::string EntryName(const std::string &line);
 // "Main", in exactly this case, stands for the program itself.
 bool IsProgramEntry(const std::string &name);
 
-// Why a name can't be used as a file name under "cdl", if it can't: it must
-// not be empty, "." or "..", longer than 259 characters, or hold a path
-// separator or a control character.
+// Why a name can't be used as a file name under "cdl" and, percent-encoded,
+// as the last segment of its address, if it can't: it must not be empty, "."
+// or "..", longer than 259 bytes, hold ";", a path separator or a control
+// character, or be other than UTF-8 (the encoding servers decode addresses
+// in). The publishing script keeps the same rule.
 std::optional<std::string> UnsafeEntryNameReason(const std::string &name);
 
 // What a line promises of its file when its rest reads
@@ -39,6 +41,11 @@ struct TFileDigest {
     std::string Sha256;
 };
 std::optional<TFileDigest> FileDigest(const std::string &line);
+
+// Whether a line's rest begins like "<size>-" (digits, then a dash) but is no
+// "<size>-<64 hex digits>": a manifest cut short, or mangled, never a line
+// to fetch unchecked.
+bool HasBrokenDigest(const std::string &line);
 
 // A line or name as a message quotes it: in double quotes, cut to a readable
 // length (with its full size said), control bytes shown as \xNN.

@@ -2,6 +2,7 @@
 
 #include "ui_Unit2.h"
 
+#include "net/Nmurl.h"
 #include "platform/Application.h"
 #include "platform/AtomicFile.h"
 #include "platform/Exceptions.h"
@@ -44,14 +45,6 @@ bool Exists(const std::string &path)
 void DeleteFile(const std::string &path)
 {
     std::remove(path.c_str());
-}
-
-std::string SpacesEscaped(const std::string &name)
-{
-    std::string out;
-    for (char c : name)
-        out += c == ' ' ? std::string("%20") : std::string(1, c);
-    return out;
 }
 
 std::string Counter(int k, int n)
@@ -341,6 +334,14 @@ std::optional<std::string> TUpdateForm::UpdateFrom(const std::string &localPath,
         return "Update aborted: the server's version.ini has " + std::to_string(server.Count())
             + " lines, more than the " + std::to_string(kMaxEntries)
             + " accepted. Nothing was changed.";
+    // A line cut in its digest would fetch its file unchecked, and install
+    // it cut too.
+    for (const std::string &line : server)
+        if (!IsProgramEntry(EntryName(line)) && HasBrokenDigest(line))
+            return "Update aborted: the line " + Quoted(line)
+                + " of the server's version.ini is broken: it begins like <size>-<SHA-256> but "
+                  "isn't a size, a dash and 64 hex digits (the file may have been cut short). "
+                  "Nothing was changed.";
     const std::vector<std::string> changed = ChangedEntries(ReadManifest(localPath), server);
     if (changed.empty()) {
         lb_Update1->setText(kNoUpdate);
@@ -411,7 +412,7 @@ std::optional<std::string> TUpdateForm::DownloadAll(const std::vector<Download> 
     for (int k = 1; k <= n && !m_closeRequested && !failed; ++k) {
         const Download &d = downloads[size_t(k - 1)];
         lb_Update1->setText(QString::fromStdString(Counter(k, n)));
-        const std::string url = SiteURL + "/tirmo/cdl/" + SpacesEscaped(d.name);
+        const std::string url = SiteURL + "/tirmo/cdl/" + PathSegmentEncode(d.name);
         std::optional<std::string> why;
         try {
             files.emplace_back(d.target);

@@ -10,6 +10,7 @@ A fault is KIND:PATH:
   slow:/tirmo/cdl/x.cdl   send the body a byte every 50 ms
   nolength:PATH           send the whole body without a Content-Length
   cut:PATH                no Content-Length, send half, close
+  half-length:PATH        announce half the length, send that half, close
   reset:PATH              announce the whole length, send half, reset
   reset-nolength:PATH     no Content-Length, send half, reset
   endless:PATH            no Content-Length, send bytes "e" until the client closes
@@ -66,6 +67,8 @@ def serve(conn, folder, faults, log):
         reply(conn, 200, body, -1)
     elif kind == "cut":
         reply(conn, 200, half, -1)
+    elif kind == "half-length":
+        reply(conn, 200, half)
     elif kind == "reset":
         reply(conn, 200, half, len(body))
         reset(conn)

@@ -63,6 +63,46 @@ void WriteFileBytes(const std::string &path, const std::string &bytes)
     out << bytes;
 }
 
+namespace {
+
+std::string Unescaped(const std::string &text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char kind = text[++i];
+        if (kind == 'x' && i + 2 < text.size()) {
+            out += char(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += kind == 't' ? '\t' : kind == 'n' ? '\n' : kind;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<TEntryNameCase> ReadEntryNameCases(const std::string &path)
+{
+    std::vector<TEntryNameCase> cases;
+    std::istringstream lines(ReadFileBytes(path));
+    std::string line;
+    std::getline(lines, line); // the column names
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        std::istringstream row(line);
+        for (std::string field; std::getline(row, field, '\t');)
+            fields.push_back(field);
+        fields.resize(4);
+        cases.push_back({ Unescaped(fields[0]), fields[1] == "ok", fields[2], fields[3] });
+    }
+    return cases;
+}
+
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);

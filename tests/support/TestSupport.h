@@ -26,6 +26,17 @@ template<typename List = TStringList> List Lines(std::initializer_list<const cha
 std::string ReadFileBytes(const std::string &path);
 void WriteFileBytes(const std::string &path, const std::string &bytes);
 
+// A row of tests/data/entry-names.tsv: a name a manifest may hold, whether
+// the program and the publishing script both take it, and the path segment
+// it is asked for by. The name is written with \t, \n, \\ and \xNN escapes.
+struct TEntryNameCase {
+    std::string Name;
+    bool Taken = false;
+    std::string PathSegment;
+    std::string Why;
+};
+std::vector<TEntryNameCase> ReadEntryNameCases(const std::string &path);
+
 // While one lives, this thread obeys file permissions even when the process
 // runs as root (its capabilities to override them are set aside), so that a
 // read-only folder refuses writes in every test run. False from Active() when
