@@ -58,6 +58,17 @@ QIcon Glyph(const QString &resource)
     return QIcon(pixmap);
 }
 
+// A toolbar function by keyboard: the buttons take no focus, so a key
+// reaches them from anywhere in the window. Its tooltip and its description
+// tell the key.
+void AddShortcut(QToolButton *button, const QKeySequence &keys)
+{
+    button->setShortcut(keys);
+    const QString shown = keys.toString(QKeySequence::NativeText);
+    button->setToolTip(button->accessibleName() + " (" + shown + ")");
+    button->setAccessibleDescription("Shortcut: " + shown);
+}
+
 } // namespace
 
 // The glyph lives in the library's resources, which a static library must
@@ -92,8 +103,19 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
     cbo_SysList->setAccessibleDescription("The system whose games are listed");
     acg_GameList->setAccessibleName("Games");
     StatusBar1->setAccessibleName("Status");
+    // Keys that typing never makes: a character with Ctrl, or a function
+    // key. So the list's typed goto and the selector's type-ahead keep every
+    // letter. F5 refreshes and F1 opens help, as elsewhere on the desktop;
+    // the site is the program's help.
+    AddShortcut(sb_SaveHave, Qt::CTRL | Qt::Key_H);
+    AddShortcut(sb_SaveMiss, Qt::CTRL | Qt::Key_M);
+    AddShortcut(sb_Update, Qt::Key_F5);
+    AddShortcut(sb_About, Qt::Key_F1);
 
-    connect(sb_Update, &QToolButton::clicked, this, Guarded([this] { sb_UpdateClick(); }));
+    // The dialog's loop runs after the click returns: a screen reader that
+    // pressed the button through its action waits for the press's reply.
+    connect(sb_Update, &QToolButton::clicked, this, Guarded([this] { sb_UpdateClick(); }),
+            Qt::QueuedConnection);
     connect(sb_About, &QToolButton::clicked, this, Guarded([this] { sb_AboutClick(); }));
     // Only the user's choice loads a system; a selection the program makes doesn't.
     connect(cbo_SysList, &QComboBox::activated, this, Guarded([this] { cbo_SysListChange(); }));

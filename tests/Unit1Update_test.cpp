@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -51,16 +52,24 @@ protected:
         m_server.waitForFinished(5000);
     }
 
-    // Presses Update; inside the modal dialog, presses Start Update, then
-    // closes the dialog.
+    // Presses Update; once the modal dialog is up, presses Start Update, then
+    // closes the dialog. The dialog runs after the press has returned.
     void UpdateThroughTheButton()
     {
-        QTimer::singleShot(0, updateForm.get(), [this] {
+        bool done = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!updateForm->isVisible())
+                return;
+            poll.stop();
             updateForm->bt_StartUpdate->click();
             updateForm->reject();
+            done = true;
         });
+        poll.start(10);
         QTimer::singleShot(20000, updateForm.get(), [this] { updateForm->reject(); });
         form->sb_Update->click();
+        QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
     }
 
     std::string app;

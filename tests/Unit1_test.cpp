@@ -6,6 +6,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
@@ -177,6 +179,106 @@ TEST_F(Form1, WebButtonHandsTheSiteUrlOver)
     EXPECT_TRUE(ShownMessageBoxes().empty());
 }
 
+// Every toolbar function by keyboard, from the list and from the selector,
+// with the key shown where a user and a screen reader look for it.
+TEST_F(Form1, EachButtonHasAShortcutThatTypingLeavesAlone)
+{
+    WriteFileBytes(appDir + "/cdl/arc.cdl",
+                   "Arcade\r\nGame Name\tGID\r\nAlpha\t1\r\nHyper\t2\r\nMega\t3\r\n");
+    TForm1 form(appDir);
+    TUpdateForm update(form.AppDir, &form);
+    form.UpdateForm = &update;
+    std::vector<std::string> proposed;
+    form.ExecuteSaveDialog = [&](QFileDialog &dialog) -> std::optional<std::string> {
+        proposed.push_back(dialog.selectedFiles().value(0).section('/', -1).toStdString());
+        return std::nullopt;
+    };
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+
+    struct Case {
+        QToolButton *button;
+        QKeySequence keys;
+        const char *tip;
+    } cases[] = {
+        { form.sb_SaveHave, Qt::CTRL | Qt::Key_H, "Save the list of games you have (Ctrl+H)" },
+        { form.sb_SaveMiss, Qt::CTRL | Qt::Key_M, "Save the list of games you miss (Ctrl+M)" },
+        { form.sb_Update, Qt::Key_F5, "Update the game databases (F5)" },
+        { form.sb_About, Qt::Key_F1, "Open the web site (F1)" },
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(c.button->shortcut(), c.keys);
+        EXPECT_EQ(c.button->toolTip(), c.tip);
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(c.button)->text(QAccessible::Description),
+                  "Shortcut: " + c.keys.toString(QKeySequence::NativeText));
+        EXPECT_EQ(c.button->focusPolicy(), Qt::NoFocus) << "the Tab order stays as it was";
+    }
+
+    // No export before a system is shown.
+    form.cbo_SysList->setFocus();
+    QTest::keyClick(form.cbo_SysList, Qt::Key_H, Qt::ControlModifier);
+    QTest::qWait(300);
+    EXPECT_TRUE(proposed.empty());
+
+    QTest::keyClick(form.cbo_SysList, Qt::Key_Down);
+    ASSERT_NE(form.CurSys, nullptr);
+    TAdvColumnGrid *list = form.acg_GameList;
+    list->setFocus();
+    // Letters still go to the typed goto, also the shortcuts' letters.
+    QTest::keyClicks(list, "me");
+    EXPECT_EQ(list->Row(), 3);
+    QTest::keyClick(list, Qt::Key_H, Qt::ControlModifier);
+    QTRY_COMPARE(proposed, std::vector<std::string> { "Arcade Have.txt" });
+    EXPECT_EQ(list->IncrementalSearchText, "ME") << "Ctrl+H is no Backspace here";
+    form.cbo_SysList->setFocus();
+    QTest::keyClick(form.cbo_SysList, Qt::Key_M, Qt::ControlModifier);
+    QTRY_COMPARE(proposed.size(), 2u);
+    EXPECT_EQ(proposed[1], "Arcade Miss.txt");
+    EXPECT_EQ(form.cbo_SysList->currentText(), "Arcade") << "the type-ahead saw no letter";
+
+    QTest::keyClick(list, Qt::Key_F1);
+    QTRY_COMPARE(opened, std::vector<std::string> { kSiteURL });
+
+    bool dialogShown = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (QApplication::activeModalWidget() == &update) {
+            dialogShown = true;
+            update.reject();
+        }
+    });
+    poll.start(10);
+    QTest::keyClick(list, Qt::Key_F5);
+    QTRY_VERIFY(dialogShown);
+    EXPECT_EQ(form.cbo_SysList->currentText(), "Arcade");
+}
+
+// A press through the button's accessible action gets its reply before the
+// dialog's loop runs.
+TEST_F(Form1, UpdateReturnsBeforeItsDialogRuns)
+{
+    TForm1 form(appDir);
+    TUpdateForm update(form.AppDir, &form);
+    form.UpdateForm = &update;
+    form.show();
+    bool shown = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (update.isVisible()) {
+            shown = true;
+            update.reject();
+        }
+    });
+    poll.start(10);
+    QAccessibleInterface *button = QAccessible::queryAccessibleInterface(form.sb_Update);
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_FALSE(shown);
+    EXPECT_FALSE(update.isVisible());
+    QTRY_VERIFY(shown);
+    EXPECT_FALSE(update.isVisible());
+}
+
 TEST_F(Form1, ExceptionInAHandlerIsShownAndTheWindowGoesOn)
 {
     TForm1 form(appDir);
@@ -261,6 +363,9 @@ std::string CaptionOfModal(const std::function<QString(QWidget &)> &title,
     });
     poll.start(20);
     open();
+    // A dialog may open after `open` has returned.
+    for (QDeadlineTimer deadline(10000); caption == "(none shown)" && !deadline.hasExpired();)
+        QTest::qWait(10);
     return caption;
 }
 
