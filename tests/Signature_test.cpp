@@ -1,72 +1,15 @@
 #include "updater/Signature.h"
 
-#include "tests/support/TestSupport.h"
+#include "tests/support/Minisign.h"
 
 #include <QDateTime>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-// A key pair made by minisign for this test, and files signed with it.
-class Minisign {
-public:
-    explicit Minisign(const std::string &name)
-        : m_pub(Path(name + ".pub")), m_key(Path(name + ".key"))
-    {
-        Run({ "-G", "-W", "-p", m_pub, "-s", m_key });
-        const std::string file = ReadFileBytes(m_pub);
-        const size_t start = file.find('\n') + 1;
-        PublicKey = file.substr(start, file.find('\n', start) - start);
-    }
-
-    // The .minisig that minisign writes for `message`; `extra` are more
-    // options of its -S.
-    std::string Sign(const std::string &message, QStringList extra = {}) const
-    {
-        const std::string file = Path("message");
-        WriteFileBytes(file, message);
-        Run(QStringList { "-S", "-s", QString::fromStdString(m_key), "-m",
-                          QString::fromStdString(file), "-x",
-                          QString::fromStdString(file + ".minisig") }
-            + extra);
-        return ReadFileBytes(file + ".minisig");
-    }
-
-    std::string PublicKey;
-
-private:
-    static QTemporaryDir &Dir()
-    {
-        static QTemporaryDir dir;
-        return dir;
-    }
-    static std::string Path(const std::string &name)
-    {
-        return Dir().filePath(QString::fromStdString(name)).toStdString();
-    }
-    static void Run(const QStringList &args)
-    {
-        QProcess minisign;
-        minisign.start("minisign", args);
-        ASSERT_TRUE(minisign.waitForFinished(30000)) << "minisign didn't run";
-        ASSERT_EQ(minisign.exitCode(), 0) << minisign.readAllStandardError().toStdString();
-    }
-    static void Run(std::initializer_list<std::string> args)
-    {
-        QStringList list;
-        for (const std::string &arg : args)
-            list << QString::fromStdString(arg);
-        Run(list);
-    }
-
-    std::string m_pub, m_key;
-};
-
-const Minisign &Publisher()
+const TMinisign &Publisher()
 {
-    static const Minisign publisher("publisher");
+    static const TMinisign publisher;
     return publisher;
 }
 
@@ -86,7 +29,7 @@ TEST(Signature, MinisignsSignaturesAreTakenInBothForms)
     const std::int64_t now = QDateTime::currentSecsSinceEpoch();
     for (const QStringList &form : { QStringList {}, QStringList { "-l" } }) {
         const std::string signature = Publisher().Sign(kManifest, form);
-        const TSignatureCheck check = CheckSignature(Publisher().PublicKey, kManifest, signature);
+        const TSignatureCheck check = CheckSignature(Publisher().PublicKey(), kManifest, signature);
         ASSERT_FALSE(check.Refusal) << *check.Refusal;
         EXPECT_NEAR(double(check.Timestamp), double(now), 300);
         EXPECT_NE(signature.find("trusted comment: " + check.TrustedComment + "\n"),
@@ -96,7 +39,7 @@ TEST(Signature, MinisignsSignaturesAreTakenInBothForms)
         std::string crlf;
         for (char c : signature)
             crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-        EXPECT_FALSE(CheckSignature(Publisher().PublicKey, kManifest, crlf).Refusal);
+        EXPECT_FALSE(CheckSignature(Publisher().PublicKey(), kManifest, crlf).Refusal);
     }
 }
 
@@ -113,7 +56,7 @@ TEST(Signature, TimestampIsAFieldOfTheTrustedComment)
     for (const Case &c : cases) {
         const std::string signature
             = Publisher().Sign(kManifest, { "-t", QString::fromStdString(c.comment) });
-        const TSignatureCheck check = CheckSignature(Publisher().PublicKey, kManifest, signature);
+        const TSignatureCheck check = CheckSignature(Publisher().PublicKey(), kManifest, signature);
         ASSERT_FALSE(check.Refusal) << *check.Refusal;
         EXPECT_EQ(check.Timestamp, c.timestamp) << c.comment;
         EXPECT_EQ(check.TrustedComment, c.comment);
@@ -121,7 +64,7 @@ TEST(Signature, TimestampIsAFieldOfTheTrustedComment)
     for (const char *comment : { "file:version.ini", "timestamp:", "timestamp:-5", "timestamp:12s",
                                  "timestamp:99999999999999999999", "my timestamp:5" }) {
         const std::string signature = Publisher().Sign(kManifest, { "-t", comment });
-        const TSignatureCheck check = CheckSignature(Publisher().PublicKey, kManifest, signature);
+        const TSignatureCheck check = CheckSignature(Publisher().PublicKey(), kManifest, signature);
         ASSERT_TRUE(check.Refusal) << comment;
         EXPECT_NE(check.Refusal->find("without the publisher's timestamp"), std::string::npos)
             << *check.Refusal;
@@ -130,8 +73,8 @@ TEST(Signature, TimestampIsAFieldOfTheTrustedComment)
 
 TEST(Signature, RefusesWhatThePublisherDidNotSign)
 {
-    const Minisign other("other");
-    const std::string &key = Publisher().PublicKey;
+    const TMinisign other;
+    const std::string &key = Publisher().PublicKey();
     for (const QStringList &form : { QStringList {}, QStringList { "-l" } }) {
         const std::string signature = Publisher().Sign(kManifest, form);
         const size_t comment = signature.find("\ntrusted comment: ") + 18;
@@ -145,7 +88,7 @@ TEST(Signature, RefusesWhatThePublisherDidNotSign)
         } cases[] = {
             { "another key", key, kManifest, other.Sign(kManifest, form),
               "is not signed by the publisher of this TIRMO" },
-            { "another key's public key", other.PublicKey, kManifest, signature,
+            { "another key's public key", other.PublicKey(), kManifest, signature,
               "is not signed by the publisher of this TIRMO" },
             { "one byte changed", key, oneByte, signature,
               "changed after the publisher signed it" },
