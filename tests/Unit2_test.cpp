@@ -1,4 +1,5 @@
 #include "platform/Shell.h"
+#include "tests/support/Minisign.h"
 #include "tests/support/TestSupport.h"
 #include "updater/Unit2.h"
 
@@ -101,6 +102,8 @@ protected:
     {
         form = std::make_unique<TUpdateForm>(app);
         form->SiteURL = "http://127.0.0.1:" + std::to_string(port);
+        // Whatever key this build has, a test says which it uses.
+        form->UpdateKey.clear();
         form->UpdateProt->OnAboutToSend
             = [this](QObject *) { labels.push_back(form->lb_Update1->text().toStdString()); };
         form->show();
@@ -620,4 +623,150 @@ TEST_F(UpdateRun, EscapeDuringSlowDownloadAbortsAndCloses)
     EXPECT_EQ(LocalBytes("cdl/a.cdl"), "old a");
     EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(app + "/cdl"), fs::directory_iterator()), 2);
+}
+
+namespace {
+
+const TMinisign &Publisher()
+{
+    static const TMinisign publisher;
+    return publisher;
+}
+
+// version.ini on the site, signed by the publisher with this timestamp.
+void SignedSite(const std::string &site, const std::string &manifest, std::int64_t timestamp,
+                const TMinisign &signer = Publisher())
+{
+    WriteFileBytes(site + "/tirmo/version.ini", manifest);
+    signer.SignFile(site + "/tirmo/version.ini",
+                    { "-t", QString("timestamp:%1\tfile:version.ini").arg(timestamp) });
+}
+
+} // namespace
+
+TEST_F(UpdateRun, SignedUpdateKeepsItsTimestampAndTakesTheSameListAgain)
+{
+    Local("version.ini", "Main;0.2\r\na.cdl;1\r\n");
+    Local("cdl/a.cdl", "old a");
+    const std::string manifest = "Main;0.2\r\n" + DigestLine("a.cdl", "new a") + "\r\n";
+    SignedSite(site, manifest, 1800000000);
+    Site("cdl/a.cdl", "new a");
+    Serve();
+    form->UpdateKey = Publisher().PublicKey();
+    for (int run = 0; run < 2; ++run) {
+        form->bt_StartUpdateClick();
+        EXPECT_EQ(Boxes(), std::vector<std::string> {});
+        EXPECT_EQ(LocalBytes("cdl/a.cdl"), "new a");
+        EXPECT_EQ(LocalBytes("version.ini"), manifest);
+        EXPECT_EQ(LocalBytes("version.timestamp"), "1800000000\r\n");
+    }
+    EXPECT_EQ(Label(), "No Database Update Available");
+    EXPECT_EQ(Requests(),
+              (std::vector<std::string> { "/tirmo/version.ini", "/tirmo/version.ini.minisig",
+                                          "/tirmo/cdl/a.cdl", "/tirmo/version.ini",
+                                          "/tirmo/version.ini.minisig" }));
+    EXPECT_EQ(
+        AppFiles(),
+        (std::vector<std::string> { "cdl", "version.bak", "version.ini", "version.timestamp" }));
+}
+
+// Each refusal stops the update before any database is fetched and leaves
+// every file as it was, with a box that names the site and the reason.
+TEST_F(UpdateRun, UnsignedOrOlderListsAreRefused)
+{
+    const TMinisign other;
+    const std::string manifest = DigestLine("a.cdl", "new a") + "\r\n";
+    const auto signedBy = [&](const TMinisign &signer, std::int64_t timestamp) {
+        return [&signer, timestamp, &manifest](const std::string &site) {
+            SignedSite(site, manifest, timestamp, signer);
+        };
+    };
+    const auto changed = [&](const std::function<void(std::string &, std::string &)> &change) {
+        return [&manifest, change](const std::string &site) {
+            SignedSite(site, manifest, 1800000001);
+            std::string list = ReadFileBytes(site + "/tirmo/version.ini");
+            std::string signature = ReadFileBytes(site + "/tirmo/version.ini.minisig");
+            change(list, signature);
+            WriteFileBytes(site + "/tirmo/version.ini", list);
+            WriteFileBytes(site + "/tirmo/version.ini.minisig", signature);
+        };
+    };
+    struct Case {
+        const char *what;
+        std::function<void(const std::string &)> publish;
+        std::string why;
+    } cases[] = {
+        { "no signature",
+          [&](const std::string &site) {
+              Site("version.ini", manifest);
+              (void)site;
+          },
+          "is not signed by the publisher of this TIRMO: its signature " },
+        { "another key", signedBy(other, 1800000001),
+          "is not signed by the publisher of this TIRMO (it is signed with key" },
+        { "one byte changed",
+          changed([](std::string &list, std::string &) { list[list.size() - 3] ^= 1; }),
+          "does not match its signature: it was changed after the publisher signed it" },
+        { "trusted comment changed", changed([](std::string &, std::string &signature) {
+              signature.replace(signature.find("timestamp:1800000001"), 20, "timestamp:1900000000");
+          }),
+          "has a signature whose trusted comment was changed after the publisher signed it" },
+        { "signature cut short",
+          changed([](std::string &, std::string &signature) { signature.resize(120); }),
+          "has a damaged signature file" },
+        { "garbage signature",
+          changed([](std::string &, std::string &signature) { signature = "\x89PNG\r\n"; }),
+          "has a damaged signature file" },
+        { "older", signedBy(Publisher(), 1799999999),
+          "is older than the one this TIRMO took last (it was signed 2027-01-15 07:59:59 UTC, "
+          "the one in use 2027-01-15 08:00:00 UTC)" },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        Local("version.ini", "a.cdl;1\r\n");
+        Local("cdl/a.cdl", "old a");
+        Local("version.timestamp", "1800000000\r\n");
+        c.publish(site);
+        Site("cdl/a.cdl", "new a");
+        Serve();
+        form->UpdateKey = Publisher().PublicKey();
+        form->bt_StartUpdateClick();
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_NE(Boxes()[0].find(c.why), std::string::npos) << Boxes()[0];
+        EXPECT_NE(Boxes()[0].find(form->SiteURL + "/tirmo/"), std::string::npos) << Boxes()[0];
+        EXPECT_NE(Boxes()[0].find("Nothing was changed."), std::string::npos) << Boxes()[0];
+        EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\n");
+        EXPECT_EQ(LocalBytes("cdl/a.cdl"), "old a");
+        EXPECT_EQ(LocalBytes("version.timestamp"), "1800000000\r\n");
+        EXPECT_EQ(AppFiles(),
+                  (std::vector<std::string> { "cdl", "version.ini", "version.timestamp" }));
+        EXPECT_EQ(CdlFiles(), (std::vector<std::string> { "a.cdl", "data" }));
+        for (const std::string &request : Requests())
+            EXPECT_EQ(request.find("/tirmo/cdl/"), std::string::npos) << request;
+        EXPECT_TRUE(form->bt_StartUpdate->isEnabled());
+    }
+}
+
+// A signed list authenticates its databases through their digests: a line
+// without one would let any bytes in.
+TEST_F(UpdateRun, SignedListLineWithoutDigestIsRefused)
+{
+    Local("version.ini", "a.cdl;1\r\n");
+    Local("cdl/a.cdl", "old a");
+    SignedSite(site, "a.cdl;2\r\n", 1800000000);
+    Site("cdl/a.cdl", "new a");
+    Serve();
+    form->UpdateKey = Publisher().PublicKey();
+    form->bt_StartUpdateClick();
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_NE(Boxes()[0].find("the line \"a.cdl;2\" of the server's version.ini gives no size and "
+                              "SHA-256 digest"),
+              std::string::npos)
+        << Boxes()[0];
+    EXPECT_EQ(Requests().back(), "/tirmo/version.ini.minisig");
+    EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\n");
+    EXPECT_EQ(LocalBytes("cdl/a.cdl"), "old a");
+    EXPECT_FALSE(LocalExists("version.timestamp"));
 }

@@ -11,11 +11,14 @@
 
 #include <QCloseEvent>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QProgressBar>
 
+#include <charconv>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -35,6 +38,8 @@ const char *const kNoServerManifest
     = "Web Version info file couldn't be found/downloaded. Update aborted";
 const char *const kNewProgram = "New Version of TIRMO Program Available. Launching Browser";
 const char *const kNoUpdate = "No Database Update Available";
+// Beside version.ini: the timestamp of the signed manifest adopted last.
+const char *const kTimestampFile = "/version.timestamp";
 
 bool Exists(const std::string &path)
 {
@@ -57,6 +62,33 @@ std::string SizeText(std::int64_t bytes)
     if (bytes % (1 << 20) == 0)
         return std::to_string(bytes >> 20) + " MiB";
     return std::to_string(bytes) + " bytes";
+}
+
+std::string FileBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Nothing when no signed manifest was adopted yet, or when the file holds
+// no number: the next adoption writes it anew.
+std::optional<std::int64_t> StoredTimestamp(const std::string &path)
+{
+    const std::string text = FileBytes(path);
+    std::int64_t seconds = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (error != std::errc() || text.empty() || text[0] == '-'
+        || std::string_view(end, size_t(text.data() + text.size() - end)).find_first_not_of("\r\n")
+            != std::string_view::npos)
+        return std::nullopt;
+    return seconds;
+}
+
+std::string DateText(std::int64_t seconds)
+{
+    const QDateTime date = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+    return date.isValid() ? date.toString("yyyy-MM-dd HH:mm:ss 'UTC'").toStdString()
+                          : "at second " + std::to_string(seconds);
 }
 
 // Passes a body on to its file and hashes it on the way, so that checking
@@ -315,19 +347,54 @@ void TUpdateForm::bt_StartUpdateClick()
         pb_Update->setValue(pb_Update->maximum());
         if (m_closeRequested)
             return;
+        std::optional<std::int64_t> timestamp;
         if (why) {
             abortMessage = std::string(kNoServerManifest) + "\n" + url + ": " + *why;
-        } else {
+        } else if (!(abortMessage = Authenticate(url, manifest, timestamp)) && !m_closeRequested) {
             manifest.Commit();
-            abortMessage = UpdateFrom(localPath, serverPath);
+            abortMessage = UpdateFrom(localPath, serverPath, timestamp);
         }
+        if (m_closeRequested)
+            return;
     }
     if (abortMessage)
         ShowMessageBox(*abortMessage, Application() ? Application()->Title() : "TIRMO");
 }
 
+std::optional<std::string> TUpdateForm::Authenticate(const std::string &url, TAtomicFile &manifest,
+                                                     std::optional<std::int64_t> &timestamp)
+{
+    if (UpdateKey.empty())
+        return std::nullopt;
+    const std::string list = "Update aborted: the update server's list of databases (" + url + ") ";
+    const std::string unchanged = ". Nothing was changed.";
+    const std::string signatureUrl = url + ".minisig";
+    TAtomicFile signature(m_appDir + "/version.ini.minisig");
+    if (std::optional<std::string> why = Fetch(signatureUrl, signature, kMaxManifest, std::nullopt))
+        return list + "is not signed by the publisher of this TIRMO: its signature " + signatureUrl
+            + " couldn't be downloaded (" + *why + ")" + unchanged;
+    const TSignatureCheck check = CheckSignature(UpdateKey, FileBytes(manifest.TemporaryPath()),
+                                                 FileBytes(signature.TemporaryPath()));
+    if (check.Refusal)
+        return list + *check.Refusal + unchanged;
+    const std::optional<std::int64_t> adopted = StoredTimestamp(m_appDir + kTimestampFile);
+    if (adopted && check.Timestamp < *adopted)
+        return list + "is older than the one this TIRMO took last (it was signed "
+            + DateText(check.Timestamp) + ", the one in use " + DateText(*adopted)
+            + "): someone may be sending an old list in the publisher's place" + unchanged;
+    timestamp = check.Timestamp;
+    return std::nullopt;
+}
+
+void TUpdateForm::KeepTimestamp(const std::optional<std::int64_t> &timestamp) const
+{
+    if (timestamp)
+        WriteFileAtomically(m_appDir + kTimestampFile, std::to_string(*timestamp) + "\r\n");
+}
+
 std::optional<std::string> TUpdateForm::UpdateFrom(const std::string &localPath,
-                                                   const std::string &serverPath)
+                                                   const std::string &serverPath,
+                                                   std::optional<std::int64_t> timestamp)
 {
     const TStringList server = ReadManifest(serverPath);
     if (server.Count() > kMaxEntries)
@@ -345,6 +412,8 @@ std::optional<std::string> TUpdateForm::UpdateFrom(const std::string &localPath,
     const std::vector<std::string> changed = ChangedEntries(ReadManifest(localPath), server);
     if (changed.empty()) {
         lb_Update1->setText(kNoUpdate);
+        // What version.ini holds is as new as this manifest.
+        KeepTimestamp(timestamp);
         return std::nullopt;
     }
 
@@ -373,8 +442,10 @@ std::optional<std::string> TUpdateForm::UpdateFrom(const std::string &localPath,
         return failed;
     }
     // version.ini is replaced last and in one step: it is never missing.
-    if (!failed)
+    if (!failed) {
         ReplaceFile(serverPath, localPath);
+        KeepTimestamp(timestamp);
+    }
     return failed;
 }
 
@@ -391,6 +462,8 @@ std::optional<std::string> TUpdateForm::PlanDownloads(const std::vector<std::str
         }
         const std::optional<TFileDigest> digest = FileDigest(line);
         std::optional<std::string> reason = UnsafeEntryNameReason(name);
+        if (!reason && !digest && !UpdateKey.empty())
+            reason = "gives no size and SHA-256 digest, which every line of a signed list must";
         if (!reason && digest && digest->Size > kMaxDatabase)
             reason = "promises a file larger than " + SizeText(kMaxDatabase)
                 + ", the most a database may have";

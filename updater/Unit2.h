@@ -3,6 +3,7 @@
 #include "net/Nmhttp.h"
 #include "platform/AtomicFile.h"
 #include "updater/Manifest.h"
+#include "updater/Signature.h"
 
 #include <QDialog>
 
@@ -49,6 +50,10 @@ public:
     // The update site, fixed when the program is built; tests point it at
     // a local server.
     std::string SiteURL = kSiteURL;
+    // The publisher's minisign public key, built in: with one, only a
+    // version.ini that it signed, no older than the one adopted last, is
+    // taken. Tests set a key of their own.
+    std::string UpdateKey = kUpdateKey;
 
 public slots:
     void reject() override;
@@ -64,10 +69,20 @@ private:
         std::optional<TFileDigest> digest;
     };
 
+    // With a key, fetches the signature of the manifest that `manifest`
+    // holds (fetched from `url`, not yet in place) and checks it and its
+    // timestamp; why the manifest is refused, if it is. `timestamp` is then
+    // the one to keep once the manifest is adopted.
+    std::optional<std::string> Authenticate(const std::string &url, TAtomicFile &manifest,
+                                            std::optional<std::int64_t> &timestamp);
+    // Keeps a signed manifest's timestamp beside version.ini.
+    void KeepTimestamp(const std::optional<std::int64_t> &timestamp) const;
     // The steps after the manifest has arrived; the message to show, if
-    // one is due.
+    // one is due. A signed manifest's `timestamp` is kept when it is
+    // adopted.
     std::optional<std::string> UpdateFrom(const std::string &localPath,
-                                          const std::string &serverPath);
+                                          const std::string &serverPath,
+                                          std::optional<std::int64_t> timestamp);
     // The databases that the changed lines name, and whether the program
     // itself changed; why the server's manifest is refused, if it is.
     std::optional<std::string> PlanDownloads(const std::vector<std::string> &changed,
