@@ -668,7 +668,9 @@ void TPowersock::Listen(bool UseCompletionMessage)
         ErrorManager(WSAEWOULDBLOCK);
     WSAAsyncSelect(SocketHandle, NotifyWindow,
                    UseCompletionMessage ? AsyncDoneMessage : SocketEventMessage, FD_ACCEPT);
-    if (Winsock::listen(SocketHandle, 1) != 0)
+    // The system's longest queue: a burst of clients waits in it rather than
+    // being turned away or reset.
+    if (Winsock::listen(SocketHandle, SOMAXCONN) != 0)
         ErrorManager(WSAEWOULDBLOCK);
 }
 

@@ -1080,6 +1080,21 @@ TEST(GeneralServer, ServeSeesTheClientsCloseAsAnEmptyLine)
     EXPECT_EQ(EchoServer::errors, std::vector<std::string> {});
 }
 
+// 200 clients connecting at the same moment all wait in the listen queue:
+// none is reset, every one gets its echo.
+TEST(GeneralServer, ABurstOfClientsIsServedWithoutAReset)
+{
+    EchoServer::closed = 0;
+    EchoServer::errors.clear();
+    EchoServer server;
+    server.Loaded();
+    EXPECT_EQ(RunClients({ "burst", QString::number(ListeningPort(server)), "200" }), "ok 200\n");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.ClientThreads->Snapshot().empty(); }));
+    EXPECT_EQ(EchoServer::closed, 200);
+    std::lock_guard lock(EchoServer::mutex);
+    EXPECT_EQ(EchoServer::errors, std::vector<std::string> {});
+}
+
 TEST(GeneralServer, DescendantAnswersSeveralClientsAtOnce)
 {
     LineServer server;

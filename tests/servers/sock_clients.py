@@ -6,6 +6,7 @@
                       i % 251 and then an orderly close (FIN)
   echo PORT N         N sessions one after the other: send a line, read
                       the echo, close
+  burst PORT N        the same N sessions all at once, connecting together
 
 Prints one line per client that went wrong, then "ok N" with the number
 of clients that got everything, and exits.
@@ -55,7 +56,9 @@ def drain(index, conn, size):
         report(True)
 
 
-def echo(index):
+def echo(index, start=None):
+    if start:
+        start.wait()
     line = f"session {index}\r\n".encode()
     try:
         with connect() as conn:
@@ -86,6 +89,13 @@ if mode == "drain":
 elif mode == "echo":
     for i in range(count):
         echo(i)
+elif mode == "burst":
+    start = threading.Barrier(count)
+    threads = [threading.Thread(target=echo, args=(i, start)) for i in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
 else:
     sys.exit("unknown mode " + mode)
 

@@ -14,8 +14,8 @@ A fault is KIND:PATH:
   reset:PATH              announce the whole length, send half, reset
   reset-nolength:PATH     no Content-Length, send half, reset
   endless:PATH            no Content-Length, send bytes "e" until the client closes
-and "stop-after:N" stops listening after N requests, so that later
-connections are refused. Every request path is appended to FOLDER/../requests.log.
+and "stop-after:N" stops listening once it has taken N connections, before
+it answers the Nth, so that every later connection is refused. Every request path is appended to FOLDER/../requests.log.
 """
 import os
 import socket
@@ -111,6 +111,11 @@ def main():
         except socket.timeout:
             break
         served += 1
+        # Closed before the last answer goes out: the client's next connect
+        # can't reach the queue of a listener about to close, which would
+        # take it and then drop it unanswered.
+        if served == stop_after:
+            listener.close()
 
         def run(c=conn):
             try:
