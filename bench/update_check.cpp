@@ -1,16 +1,20 @@
 // Updating every sample database from a local site served by python3's web
-// server, once with a manifest of sizes and digests (each download checked)
-// and once with a manifest of plain lines (nothing to check), alternately in
-// the same run, through the real update dialog (offscreen).
+// server, with a manifest of sizes and digests (each download checked), with
+// the same manifest signed by a publisher's key made by minisign for the run
+// (the signature fetched and checked too), and with a manifest of plain lines
+// (nothing to check), in turns in the same run, through the real update
+// dialog (offscreen).
 //
 //   build/bench/update_check [runs]   (default 15)
 //
 // Each update starts from an empty version.ini and no databases, so all of
 // them are downloaded, flushed to disk and put in place, as a user's update
-// does. The figure is the median wall time with digests, its peer the same
-// without; the process's CPU time is printed beside them.
+// does. The figures are the median wall time with digests, its peer the
+// same without, and the median wall time signed, its peer the same with
+// digests alone; the process's CPU time is printed beside them.
 
 #include "platform/Application.h"
+#include "tests/support/Minisign.h"
 #include "updater/Unit2.h"
 
 #include <QCryptographicHash>
@@ -80,13 +84,15 @@ struct TTime {
 };
 
 // One whole update into a fresh application folder; its times in ms.
-TTime UpdateOnce(const fs::path &app, const std::string &site, size_t databases)
+TTime UpdateOnce(const fs::path &app, const std::string &site, size_t databases,
+                 const std::string &key = "")
 {
     fs::remove_all(app);
     fs::create_directories(app / "cdl" / "data");
     Write(app / "version.ini", "");
     TUpdateForm form(app.string());
     form.SiteURL = site;
+    form.UpdateKey = key;
     form.show();
     const double cpu = CpuMs();
     const auto start = std::chrono::steady_clock::now();
@@ -129,6 +135,10 @@ int main(int argc, char **argv)
     MakeSite(root, "plain", [](const std::string &name, const std::string &bytes) {
         return name + ";" + std::to_string(bytes.size());
     });
+    fs::create_directories(root / "signed");
+    fs::copy(root / "digests" / "tirmo", root / "signed" / "tirmo", fs::copy_options::recursive);
+    const TMinisign publisher;
+    publisher.SignFile((root / "signed" / "tirmo" / "version.ini").string());
     size_t databases = 0, bytes = 0;
     for (const auto &entry : fs::directory_iterator(root / "plain" / "tirmo" / "cdl")) {
         ++databases;
@@ -151,32 +161,42 @@ int main(int argc, char **argv)
     const std::string base = "http://127.0.0.1:" + port.captured(1).toStdString();
 
     const fs::path app = dir.filePath("app").toStdString();
-    std::vector<double> checked, unchecked, checkedCpu, uncheckedCpu;
+    std::vector<double> checked, unchecked, verified, checkedCpu, uncheckedCpu, verifiedCpu;
     for (int run = 0; run <= runs; ++run) { // run 0 warms up
-        // Each goes first every other run, so that neither inherits the
-        // other's disk work more often.
-        TTime withDigests {}, without {};
-        if (run % 2) {
-            withDigests = UpdateOnce(app, base + "/digests", databases);
-            without = UpdateOnce(app, base + "/plain", databases);
-        } else {
-            without = UpdateOnce(app, base + "/plain", databases);
-            withDigests = UpdateOnce(app, base + "/digests", databases);
+        // Each goes first as often as the others, so that none inherits
+        // another's disk work more often.
+        TTime withDigests {}, without {}, signedToo {};
+        for (int turn = 0; turn < 3; ++turn) {
+            switch ((run + turn) % 3) {
+            case 0:
+                withDigests = UpdateOnce(app, base + "/digests", databases);
+                break;
+            case 1:
+                without = UpdateOnce(app, base + "/plain", databases);
+                break;
+            default:
+                signedToo = UpdateOnce(app, base + "/signed", databases, publisher.PublicKey());
+            }
         }
         if (run > 0) {
             checked.push_back(withDigests.wall);
             unchecked.push_back(without.wall);
+            verified.push_back(signedToo.wall);
             checkedCpu.push_back(withDigests.cpu);
             uncheckedCpu.push_back(without.cpu);
+            verifiedCpu.push_back(signedToo.cpu);
         }
     }
-    const double a = Median(checked), b = Median(unchecked);
+    const double a = Median(checked), b = Median(unchecked), c = Median(verified);
     std::printf("%zu sample databases, %zu KiB, %d runs of each after a warm-up, medians\n",
                 databases, bytes / 1024, runs);
+    std::printf("signed, digests too   %8.1f ms (cpu %6.1f ms)\n", c, Median(verifiedCpu));
     std::printf("with digests checked  %8.1f ms (cpu %6.1f ms)\n", a, Median(checkedCpu));
     std::printf("without checking      %8.1f ms (cpu %6.1f ms)\n", b, Median(uncheckedCpu));
-    std::printf("ratio                 %8.3f\n", a / b);
+    std::printf("ratio digests / none  %8.3f\n", a / b);
+    std::printf("ratio signed / digests%8.3f\n", c / a);
     std::printf("FIGURE update_with_digests %.1f ms peer=%.1f maxratio=1.1\n", a, b);
+    std::printf("FIGURE update_signed %.1f ms peer=%.1f maxratio=1.05\n", c, a);
     server.kill();
     server.waitForFinished(5000);
     return 0;

@@ -7,7 +7,7 @@ build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools l
        libgtest-dev libbenchmark-dev libsodium-dev python3 fonts-dejavu-core)
 run=(xvfb xauth x11-apps x11-utils imagemagick)
 test=(xvfb x11-utils python3 desktop-file-utils appstream clang-format-14 minisign)
-bench=(socat nginx-light curl time)
+bench=(socat nginx-light curl time minisign)
 fuzz=(clang-14 libclang-rt-14-dev)
 
 wanted=("${build[@]}")

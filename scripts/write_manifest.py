@@ -11,13 +11,21 @@ is written: exit status 1. TIRMO asks for every other name with each byte
 outside letters, digits and "-._~" percent-encoded, so a web server finds
 the file whatever characters its name has.
 
-Usage: write_manifest.py CDL_FOLDER OUTPUT [--program VERSION]
+With --sign SECRET_KEY (a key made by "minisign -G") OUTPUT.minisig is
+written beside it by minisign, with the time of signing in its trusted
+comment ("timestamp:<seconds>"): a TIRMO built with the matching public key
+takes only a manifest signed so, and none older than the last it took. Both
+files take their places only when the signing has worked.
+
+Usage: write_manifest.py CDL_FOLDER OUTPUT [--program VERSION] [--sign SECRET_KEY]
 """
 import argparse
 import hashlib
 import os
 import pathlib
+import subprocess
 import sys
+import time
 
 
 def refusal(name: str) -> str | None:
@@ -53,11 +61,28 @@ def manifest_lines(paths: list[pathlib.Path], program: str | None) -> list[str]:
     return lines
 
 
+def sign(manifest: pathlib.Path, secret_key: pathlib.Path, output: pathlib.Path) -> bool:
+    """Writes manifest.minisig with minisign; a password it asks for is read
+    from the terminal."""
+    comment = f"timestamp:{int(time.time())}\tfile:{output.name}"
+    try:
+        done = subprocess.run(["minisign", "-S", "-s", str(secret_key), "-m", str(manifest),
+                               "-x", f"{manifest}.minisig", "-t", comment], stdout=subprocess.DEVNULL)
+    except FileNotFoundError:
+        print("write_manifest: minisign is not installed (Debian package minisign)", file=sys.stderr)
+        return False
+    if done.returncode != 0:
+        print(f"write_manifest: minisign couldn't sign with {secret_key}", file=sys.stderr)
+    return done.returncode == 0
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("folder", type=pathlib.Path)
     parser.add_argument("output", type=pathlib.Path)
     parser.add_argument("--program", help="program version line (Main;VERSION)")
+    parser.add_argument("--sign", type=pathlib.Path, metavar="SECRET_KEY",
+                        help="minisign secret key: also write OUTPUT.minisig")
     args = parser.parse_args()
     if not args.folder.is_dir():
         print(f"write_manifest: no folder {args.folder}", file=sys.stderr)
@@ -70,8 +95,24 @@ def main() -> int:
             print(f"  {ascii(name)} {why}", file=sys.stderr)
         return 1
     text = "".join(line + "\r\n" for line in manifest_lines(paths, args.program))
-    args.output.write_bytes(text.encode("utf-8"))
-    print(f"wrote {args.output} ({text.count(chr(10))} lines)")
+    if not args.sign:
+        args.output.write_bytes(text.encode("utf-8"))
+        print(f"wrote {args.output} ({text.count(chr(10))} lines)")
+        if os.path.exists(f"{args.output}.minisig"):
+            print(f"write_manifest: {args.output}.minisig no longer signs it: sign with --sign, or "
+                  "remove it for programs built without a key", file=sys.stderr)
+        return 0
+    new = args.output.with_name(args.output.name + ".new")
+    new.write_bytes(text.encode("utf-8"))
+    if not sign(new, args.sign, args.output):
+        new.unlink()
+        print(f"write_manifest: {args.output} not written", file=sys.stderr)
+        return 1
+    # The signature first: a client between the two steps is refused once
+    # rather than taking an old list.
+    os.replace(f"{new}.minisig", f"{args.output}.minisig")
+    os.replace(new, args.output)
+    print(f"wrote {args.output} ({text.count(chr(10))} lines) and {args.output}.minisig")
     return 0
 
 

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
@@ -769,4 +770,28 @@ TEST_F(UpdateRun, SignedListLineWithoutDigestIsRefused)
     EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\n");
     EXPECT_EQ(LocalBytes("cdl/a.cdl"), "old a");
     EXPECT_FALSE(LocalExists("version.timestamp"));
+}
+
+// What the publishing script signs, a TIRMO with the matching key takes.
+TEST_F(UpdateRun, ASiteSignedByThePublishingScriptUpdates)
+{
+    Local("version.ini", "a.cdl;1\r\n");
+    Local("cdl/a.cdl", "old a");
+    Site("cdl/a.cdl", "new a");
+    QProcess script;
+    script.start(TIRMO_PYTHON,
+                 { TIRMO_SOURCE_DIR "/scripts/write_manifest.py",
+                   QString::fromStdString(site + "/tirmo/cdl"),
+                   QString::fromStdString(site + "/tirmo/version.ini"), "--sign",
+                   QString::fromStdString(Publisher().SecretKeyPath()) });
+    ASSERT_TRUE(script.waitForFinished(30000));
+    ASSERT_EQ(script.exitCode(), 0) << script.readAllStandardError().toStdString();
+    const std::int64_t now = QDateTime::currentSecsSinceEpoch();
+    Serve();
+    form->UpdateKey = Publisher().PublicKey();
+    form->bt_StartUpdateClick();
+    EXPECT_EQ(Boxes(), std::vector<std::string> {});
+    EXPECT_EQ(LocalBytes("cdl/a.cdl"), "new a");
+    EXPECT_EQ(LocalBytes("version.ini"), ReadFileBytes(site + "/tirmo/version.ini"));
+    EXPECT_NEAR(std::stod(LocalBytes("version.timestamp")), double(now), 300);
 }

@@ -2,7 +2,8 @@
 """The publishing script against tests/data/entry-names.tsv, the table of
 names that the program's own tests read too: the script publishes exactly the
 names the program takes, and the address the program asks for is the standard
-percent-encoding of the name."""
+percent-encoding of the name; and its signing, which fails without a trace.
+(The program's tests update from a site the script signed.)"""
 import os
 import pathlib
 import subprocess
@@ -90,6 +91,21 @@ class EntryNames(unittest.TestCase):
                     self.assertNotIn(shown, result.stderr)
                 else:
                     self.assertIn(shown, result.stderr)
+
+
+class Signing(unittest.TestCase):
+    def test_a_failed_signing_changes_nothing(self):
+        with tempfile.TemporaryDirectory() as folder:
+            folder = pathlib.Path(folder)
+            (folder / "a.cdl").write_bytes(b"db")
+            (folder / "version.ini").write_bytes(b"old\r\n")
+            result = subprocess.run(
+                [sys.executable, str(SCRIPT), str(folder), str(folder / "version.ini"),
+                 "--sign", str(folder / "no.key")], capture_output=True, text=True)
+            self.assertEqual(result.returncode, 1)
+            self.assertIn("not written", result.stderr)
+            self.assertEqual((folder / "version.ini").read_bytes(), b"old\r\n")
+            self.assertEqual(sorted(p.name for p in folder.iterdir()), ["a.cdl", "version.ini"])
 
 
 if __name__ == "__main__":

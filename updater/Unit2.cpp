@@ -9,6 +9,7 @@
 #include "platform/Shell.h"
 #include "updater/Manifest.h"
 
+#include <QBuffer>
 #include <QCloseEvent>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -62,6 +63,11 @@ std::string SizeText(std::int64_t bytes)
     if (bytes % (1 << 20) == 0)
         return std::to_string(bytes >> 20) + " MiB";
     return std::to_string(bytes) + " bytes";
+}
+
+std::string LongerThan(std::int64_t limit)
+{
+    return "it is longer than " + SizeText(limit) + ", the most accepted";
 }
 
 std::string FileBytes(const std::string &path)
@@ -279,21 +285,17 @@ void TUpdateForm::closeEvent(QCloseEvent *event)
     QDialog::closeEvent(event);
 }
 
-std::optional<std::string> TUpdateForm::Fetch(const std::string &url, TAtomicFile &file,
-                                              std::int64_t limit,
-                                              const std::optional<TFileDigest> &digest)
+std::optional<std::string> TUpdateForm::Receive(const std::string &url, QIODevice &body,
+                                                std::int64_t limit, const std::string &tooLong)
 {
     std::optional<std::string> why;
-    bool tooLong = false;
-    std::optional<THashingDevice> body;
-    if (digest)
-        body.emplace(file.Device());
-    UpdateProt->BodyStream = body ? static_cast<QIODevice *>(&*body) : &file.Device();
-    UpdateProt->MaxBodySize = digest ? digest->Size : limit;
+    bool longer = false;
+    UpdateProt->BodyStream = &body;
+    UpdateProt->MaxBodySize = limit;
     try {
         UpdateProt->Get(url);
     } catch (const EBodyTooLong &) {
-        tooLong = true;
+        longer = true;
     } catch (const std::exception &e) {
         why = e.what();
     }
@@ -301,10 +303,25 @@ std::optional<std::string> TUpdateForm::Fetch(const std::string &url, TAtomicFil
     // An error status says more than the length of its page.
     if (!why && UpdateProt->ReplyCode != 200)
         why = "the server answered " + std::to_string(UpdateProt->ReplyCode);
-    else if (!why && tooLong)
-        why = digest ? "expected " + std::to_string(digest->Size) + " bytes, received more"
-                     : "it is longer than " + SizeText(limit) + ", the most accepted";
-    else if (!why)
+    else if (!why && longer)
+        why = tooLong;
+    if (m_closeRequested)
+        why = "the update was cancelled";
+    return why;
+}
+
+std::optional<std::string> TUpdateForm::Fetch(const std::string &url, TAtomicFile &file,
+                                              std::int64_t limit,
+                                              const std::optional<TFileDigest> &digest)
+{
+    std::optional<THashingDevice> body;
+    if (digest)
+        body.emplace(file.Device());
+    std::optional<std::string> why = Receive(
+        url, body ? static_cast<QIODevice &>(*body) : file.Device(), digest ? digest->Size : limit,
+        digest ? "expected " + std::to_string(digest->Size) + " bytes, received more"
+               : LongerThan(limit));
+    if (!why)
         why = Finished(file, digest, body);
     if (m_closeRequested)
         why = "the update was cancelled";
@@ -369,12 +386,15 @@ std::optional<std::string> TUpdateForm::Authenticate(const std::string &url, TAt
     const std::string list = "Update aborted: the update server's list of databases (" + url + ") ";
     const std::string unchanged = ". Nothing was changed.";
     const std::string signatureUrl = url + ".minisig";
-    TAtomicFile signature(m_appDir + "/version.ini.minisig");
-    if (std::optional<std::string> why = Fetch(signatureUrl, signature, kMaxManifest, std::nullopt))
+    // A few hundred bytes, needed only now: kept in memory.
+    QBuffer signature;
+    signature.open(QIODevice::WriteOnly);
+    if (std::optional<std::string> why
+        = Receive(signatureUrl, signature, kMaxManifest, LongerThan(kMaxManifest)))
         return list + "is not signed by the publisher of this TIRMO: its signature " + signatureUrl
             + " couldn't be downloaded (" + *why + ")" + unchanged;
     const TSignatureCheck check = CheckSignature(UpdateKey, FileBytes(manifest.TemporaryPath()),
-                                                 FileBytes(signature.TemporaryPath()));
+                                                 signature.data().toStdString());
     if (check.Refusal)
         return list + *check.Refusal + unchanged;
     const std::optional<std::int64_t> adopted = StoredTimestamp(m_appDir + kTimestampFile);

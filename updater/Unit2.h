@@ -93,6 +93,11 @@ private:
     // cancel stops it early without a reason.
     std::optional<std::string> DownloadAll(const std::vector<Download> &downloads,
                                            std::vector<TAtomicFile> &files);
+    // Fetches `url` into `body`, reading at most one byte past `limit`;
+    // nothing when a whole 200 reply arrived, else why not (`tooLong` when
+    // it went past the limit).
+    std::optional<std::string> Receive(const std::string &url, QIODevice &body, std::int64_t limit,
+                                       const std::string &tooLong);
     // Fetches `url` into `file`, reading at most one byte past `limit` (or
     // past the size a digest promises); nothing when a whole 200 reply
     // arrived that keeps the digest's promise, else why not. The file is
