@@ -40,6 +40,7 @@ protected:
         form = std::make_unique<TForm1>(app);
         updateForm = std::make_unique<TUpdateForm>(form->AppDir, form.get());
         updateForm->SiteURL = "http://127.0.0.1:" + port;
+        updateForm->UpdateKey.clear(); // an unsigned site, whatever key this build has
         form->UpdateForm = updateForm.get();
         form->show();
     }
