@@ -23,12 +23,14 @@ class TForm1 : public QMainWindow, public Ui::TForm1 {
     Q_OBJECT
 
 public:
-    // `appDir` is where the program finds its data: the executable's
-    // directory, or a folder of the same shape in tests.
+    // `appDir` is where the program finds its data: the application
+    // directory of its layout (platform/AppDir.h), or a folder of the same
+    // shape in tests.
     explicit TForm1(const std::string &appDir = ExecutableDir(), QWidget *parent = nullptr);
     ~TForm1() override;
 
-    // Set once at construction: the directory of the running executable.
+    // Set once at construction: the folder of cdl/, cdl/data/ and
+    // version.ini, which the program reads and writes.
     const std::string AppDir;
 
     // The system catalogue: SysHead.Next is the first record.

@@ -1,4 +1,4 @@
-# Writes the menu entry for a launcher installed at LAUNCHER, from TEMPLATE
+# Writes the menu entry for the program installed at LAUNCHER, from TEMPLATE
 # to OUTPUT. Runs in script mode, at install time, when the prefix is known.
 foreach(var TEMPLATE OUTPUT LAUNCHER)
   if(NOT DEFINED ${var})
@@ -18,5 +18,11 @@ foreach(c "\"" "`" "$")
 endforeach()
 string(REPLACE "%" "%%" exec "${exec}")
 set(TIRMO_DESKTOP_EXEC "\"${exec}\"")
+# GLib looks for the program named first in Exec before it turns %% into %,
+# so it finds no program whose path holds a %: env is started instead, with
+# the program's path as its argument.
+if(LAUNCHER MATCHES "%")
+  set(TIRMO_DESKTOP_EXEC "env ${TIRMO_DESKTOP_EXEC}")
+endif()
 string(REPLACE "\\" "\\\\" TIRMO_DESKTOP_TRYEXEC "${LAUNCHER}")
 configure_file("${TEMPLATE}" "${OUTPUT}" @ONLY)
