@@ -69,6 +69,19 @@ void AddShortcut(QToolButton *button, const QKeySequence &keys)
     button->setAccessibleDescription("Shortcut: " + shown);
 }
 
+// The program's icon, as the menu entry shows it, in the sizes that window
+// managers and task bars draw.
+QIcon ProgramIcon()
+{
+    QIcon icon;
+    for (int size : { 16, 32, 48, 64, 128 }) {
+        QImageReader reader(QString(":/icons/%1.png").arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
+    return icon;
+}
+
 } // namespace
 
 // The glyph lives in the library's resources, which a static library must
@@ -83,6 +96,8 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
     InitResources();
     setupUi(this);
     move(DesignPosition);
+    // For this window and the program's dialogs alike.
+    QApplication::setWindowIcon(ProgramIcon());
     const QIcon floppy = Glyph(":/forms/floppy.bmp");
     sb_SaveHave->setIcon(floppy);
     sb_SaveMiss->setIcon(floppy);

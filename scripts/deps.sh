@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need,
-# only those that are missing. Usage: scripts/deps.sh build|run|test|bench|fuzz
+# only those that are missing. Usage: scripts/deps.sh build|run|test|package|bench|fuzz
 set -euo pipefail
 
 build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
        libgtest-dev libbenchmark-dev libsodium-dev python3 fonts-dejavu-core)
 run=(xvfb xauth x11-apps x11-utils imagemagick)
-test=(xvfb x11-utils python3 desktop-file-utils appstream clang-format-14 minisign)
+package=(dpkg-dev lintian)
+test=(xvfb x11-utils python3 desktop-file-utils appstream appstream-util libglib2.0-bin
+      util-linux "${package[@]}" clang-format-14 minisign)
 bench=(socat nginx-light curl time minisign)
 fuzz=(clang-14 libclang-rt-14-dev)
 
@@ -14,6 +16,7 @@ wanted=("${build[@]}")
 case "${1:-build}" in
   run) wanted+=("${run[@]}") ;;
   test) wanted+=("${test[@]}") ;;
+  package) wanted+=("${package[@]}") ;;
   bench) wanted+=("${bench[@]}") ;;
   fuzz) wanted+=("${fuzz[@]}") ;;
 esac

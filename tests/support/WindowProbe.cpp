@@ -3,12 +3,27 @@
 // tirmoprobe). Once the main window is shown and exposed, it writes the
 // window's title and then the entries of its drop-down lists, one a line, to
 // the file $TIRMO_PROBE_REPORT, and closes the window as the user would.
+// Asked to, it does more first:
+// - TIRMO_PROBE_MESSAGES: appends the text of each message box shown, and a
+//   line "--", to that file, and answers the box with its button named
+//   $TIRMO_PROBE_ANSWER, or its default one;
+// - TIRMO_PROBE_CHOOSE: chooses the system of that name in the selector, and
+//   with TIRMO_PROBE_TICK set, ticks the first game of the list with the
+//   space bar; the status text then goes to the file $TIRMO_PROBE_STATUS;
+// - TIRMO_PROBE_COMMAND: runs that command (words split at spaces) with the
+//   window's native id as its last argument, and appends the program's
+//   desktop file name and the command's output to $TIRMO_PROBE_STATUS.
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QGenericPlugin>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
 #include <QTimer>
 #include <QWindow>
 
@@ -20,21 +35,95 @@ public:
     {
         m_timer.callOnTimeout(this, &TWindowProbe::Look);
         m_timer.start(50);
+        // A timer of its own: one doesn't fire while its handler runs, and
+        // closing the window inside Look() may ask in a message box.
+        if (qEnvironmentVariableIsSet("TIRMO_PROBE_MESSAGES")) {
+            m_boxTimer.callOnTimeout(&TWindowProbe::AnswerMessageBoxes);
+            m_boxTimer.start(50);
+        }
     }
 
 private:
     void Look()
     {
+        if (m_done)
+            return;
         for (QWidget *widget : QApplication::topLevelWidgets()) {
             auto *window = qobject_cast<QMainWindow *>(widget);
             if (!window || !window->isVisible() || !window->windowHandle()
                 || !window->windowHandle()->isExposed())
                 continue;
-            m_timer.stop();
+            m_done = true;
+            if (qEnvironmentVariableIsSet("TIRMO_PROBE_CHOOSE"))
+                Choose(*window, qEnvironmentVariable("TIRMO_PROBE_CHOOSE"));
+            if (qEnvironmentVariableIsSet("TIRMO_PROBE_COMMAND"))
+                RunCommand(*window);
             Report(*window);
             window->close();
             return;
         }
+    }
+
+    static void Append(const QString &path, const QByteArray &bytes)
+    {
+        QFile out(path);
+        if (!out.open(QIODevice::Append))
+            qFatal("window probe: cannot write %s: %s", qPrintable(path),
+                   qPrintable(out.errorString()));
+        out.write(bytes);
+    }
+
+    static void AnswerMessageBoxes()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<QMessageBox *>(widget);
+            if (!box || !box->isVisible())
+                continue;
+            Append(qEnvironmentVariable("TIRMO_PROBE_MESSAGES"), box->text().toUtf8() + "\n--\n");
+            QPushButton *button = box->defaultButton();
+            for (QAbstractButton *other : box->buttons())
+                if (other->text() == qEnvironmentVariable("TIRMO_PROBE_ANSWER"))
+                    button = qobject_cast<QPushButton *>(other);
+            if (button)
+                button->click();
+            else
+                box->accept();
+        }
+    }
+
+    // As the user does it: picks the entry, then presses the space bar on the
+    // list's current cell, the first game's check box.
+    static void Choose(QMainWindow &window, const QString &system)
+    {
+        auto *selector = window.findChild<QComboBox *>("cbo_SysList");
+        const int index = selector ? selector->findText(system) : -1;
+        if (index < 0)
+            qFatal("window probe: no system %s to choose", qPrintable(system));
+        selector->setCurrentIndex(index);
+        emit selector->activated(index);
+        if (qEnvironmentVariableIsSet("TIRMO_PROBE_TICK")) {
+            QWidget *list = window.findChild<QWidget *>("acg_GameList");
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " ");
+            QApplication::sendEvent(list, &press);
+            QApplication::sendEvent(list, &release);
+        }
+        const auto *status = window.findChild<QLabel *>("StatusBar1Text");
+        Append(qEnvironmentVariable("TIRMO_PROBE_STATUS"),
+               (status ? status->text() : QString()).toUtf8() + '\n');
+    }
+
+    static void RunCommand(const QMainWindow &window)
+    {
+        QStringList words = qEnvironmentVariable("TIRMO_PROBE_COMMAND").split(' ');
+        words << QString::number(window.winId());
+        QProcess command;
+        command.setProcessChannelMode(QProcess::MergedChannels);
+        command.start(words.takeFirst(), words);
+        command.waitForFinished(30000);
+        Append(qEnvironmentVariable("TIRMO_PROBE_STATUS"),
+               "desktop file name: " + QGuiApplication::desktopFileName().toUtf8() + '\n'
+                   + command.readAll());
     }
 
     static void Report(const QMainWindow &window)
@@ -50,6 +139,8 @@ private:
     }
 
     QTimer m_timer;
+    QTimer m_boxTimer;
+    bool m_done = false;
 };
 
 } // namespace
