@@ -654,12 +654,17 @@ TEST_F(UpdateRun, SignedUpdateKeepsItsTimestampAndTakesTheSameListAgain)
     Site("cdl/a.cdl", "new a");
     Serve();
     form->UpdateKey = Publisher().PublicKey();
+    fs::file_time_type written;
     for (int run = 0; run < 2; ++run) {
         form->bt_StartUpdateClick();
         EXPECT_EQ(Boxes(), std::vector<std::string> {});
         EXPECT_EQ(LocalBytes("cdl/a.cdl"), "new a");
         EXPECT_EQ(LocalBytes("version.ini"), manifest);
         EXPECT_EQ(LocalBytes("version.timestamp"), "1800000000\r\n");
+        // The same list again writes nothing.
+        if (run == 0)
+            written = fs::last_write_time(app + "/version.timestamp");
+        EXPECT_EQ(fs::last_write_time(app + "/version.timestamp"), written);
     }
     EXPECT_EQ(Label(), "No Database Update Available");
     EXPECT_EQ(Requests(),

@@ -402,7 +402,9 @@ std::optional<std::string> TUpdateForm::Authenticate(const std::string &url, TAt
         return list + "is older than the one this TIRMO took last (it was signed "
             + DateText(check.Timestamp) + ", the one in use " + DateText(*adopted)
             + "): someone may be sending an old list in the publisher's place" + unchanged;
-    timestamp = check.Timestamp;
+    // The same list again writes nothing.
+    if (adopted != check.Timestamp)
+        timestamp = check.Timestamp;
     return std::nullopt;
 }
 

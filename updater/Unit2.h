@@ -72,7 +72,7 @@ private:
     // With a key, fetches the signature of the manifest that `manifest`
     // holds (fetched from `url`, not yet in place) and checks it and its
     // timestamp; why the manifest is refused, if it is. `timestamp` is then
-    // the one to keep once the manifest is adopted.
+    // the one to keep once the manifest is adopted, when it is new.
     std::optional<std::string> Authenticate(const std::string &url, TAtomicFile &manifest,
                                             std::optional<std::int64_t> &timestamp);
     // Keeps a signed manifest's timestamp beside version.ini.
