@@ -156,6 +156,10 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
         if (failure)
             std::fprintf(stderr, "TIRMO: ended by SIG%s without saving the ticks: %s\n",
                          sigabbrev_np(signal), failure->c_str());
+        // An update waiting on the network would hold the program until its
+        // server answers: it stops now, changing nothing.
+        if (UpdateForm)
+            UpdateForm->Abandon();
         QCoreApplication::exit(failure ? 1 : 0);
     });
     connect(qApp, &QGuiApplication::commitDataRequest, this,

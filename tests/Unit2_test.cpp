@@ -157,7 +157,10 @@ TEST_F(UpdateRun, LocalManifestMissing)
     Local("version.bak", "old bak");
     Serve();
     form->bt_StartUpdateClick();
-    EXPECT_EQ(Boxes(), std::vector<std::string> { kNoLocal });
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string> { std::string(kNoLocal) + "\n" + app
+                                         + "/version.ini: no such file" });
+    EXPECT_EQ(Label(), "Update aborted");
     EXPECT_FALSE(LocalExists("version.ini"));
     EXPECT_EQ(LocalBytes("version.bak"), "old bak");
     EXPECT_TRUE(Requests().empty());
@@ -203,7 +206,9 @@ TEST_F(UpdateRun, ChangedDatabasesReplacedInSortedOrder)
     Site("cdl/c.cdl", "new c");
     Serve();
     form->bt_StartUpdateClick();
-    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string> { "3 databases updated. New systems appear in the list "
+                                         "when TIRMO is started again: B.cdl, a.cdl" });
     EXPECT_EQ(labels,
               (std::vector<std::string> { "Waiting to Update", "Updating Database 1/3",
                                           "Updating Database 2/3", "Updating Database 3/3" }));
@@ -216,7 +221,7 @@ TEST_F(UpdateRun, ChangedDatabasesReplacedInSortedOrder)
     EXPECT_EQ(LocalBytes("cdl/only-local.cdl"), "kept");
     EXPECT_EQ(LocalBytes("version.ini"), manifest);
     EXPECT_FALSE(LocalExists("version.bak"));
-    EXPECT_EQ(Label(), "Updating Database 3/3");
+    EXPECT_EQ(Label(), "3 databases updated");
     EXPECT_EQ(form->pb_Update->maximum(), 5);
     EXPECT_EQ(form->pb_Update->value(), 5);
 }
@@ -229,12 +234,16 @@ TEST_F(UpdateRun, NamesWithSpacesLowercaseMainAndDuplicates)
     Site("cdl/main", "a database called main");
     Serve();
     form->bt_StartUpdateClick();
-    EXPECT_TRUE(Boxes().empty());
+    // "main" is a database, but no system: only *.cdl files are listed.
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string> { "2 databases updated. A new system appears in the list "
+                                         "when TIRMO is started again: Some System.cdl" });
     EXPECT_TRUE(opened.empty());
     EXPECT_EQ(Requests(),
               (std::vector<std::string> { "/tirmo/version.ini", "/tirmo/cdl/main",
                                           "/tirmo/cdl/main", "/tirmo/cdl/Some%20System.cdl" }));
-    EXPECT_EQ(Label(), "Updating Database 3/3");
+    EXPECT_EQ(labels.back(), "Updating Database 3/3");
+    EXPECT_EQ(Label(), "2 databases updated");
     EXPECT_EQ(LocalBytes("cdl/Some System.cdl"), "spaced");
     EXPECT_EQ(LocalBytes("cdl/main"), "a database called main");
 }
@@ -503,10 +512,14 @@ TEST_F(UpdateRun, EmptyLinesAndHarmlessDotsRun)
         Site("cdl/Vol..2.cdl", "volume 2");
         Serve();
         form->bt_StartUpdateClick();
-        EXPECT_EQ(Boxes(), std::vector<std::string> {});
+        const bool volume = manifest.find("Vol") != std::string::npos;
+        EXPECT_EQ(Boxes(),
+                  volume ? std::vector<std::string> { "2 databases updated. A new system appears "
+                                                      "in the list when TIRMO is started again: "
+                                                      "Vol..2.cdl" }
+                         : std::vector<std::string> {});
         EXPECT_EQ(LocalBytes("cdl/a.cdl"), "new a");
         EXPECT_EQ(LocalBytes("version.ini"), manifest);
-        const bool volume = manifest.find("Vol") != std::string::npos;
         EXPECT_EQ(LocalBytes("cdl/Vol..2.cdl"), volume ? "volume 2" : "");
         EXPECT_EQ(Requests().size(), volume ? 3u : 2u);
     }
@@ -534,7 +547,9 @@ TEST_F(UpdateRun, EveryNameTheTableTakesFetchesItsOwnFile)
     Local("version.ini", "");
     ServeWithPythonsWebServer();
     form->bt_StartUpdateClick();
-    EXPECT_EQ(Boxes(), std::vector<std::string> {});
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].rfind(std::to_string(names.size() - 2) + " databases updated.", 0), 0u)
+        << Boxes()[0];
     for (const std::string &name : names) {
         if (name.ends_with(".cdl")) {
             EXPECT_EQ(LocalBytes("cdl/" + name), "db of " + name) << name;
@@ -594,6 +609,81 @@ TEST_F(UpdateRun, UnsafeEntryRefusedBeforeAnyDownload)
         EXPECT_FALSE(LocalExists("cdl/good.cdl"));
         EXPECT_EQ(LocalBytes("version.ini"), "");
         EXPECT_FALSE(fs::exists(app + "/evil.cdl"));
+    }
+}
+
+// Each run starts from "Waiting to Update" and an empty bar, whatever the
+// last one left, and ends saying what it did.
+TEST_F(UpdateRun, EachRunStartsAfreshAndEndsSayingWhatItDid)
+{
+    Local("version.ini", "a.cdl;1\r\nb.cdl;1\r\n");
+    Local("cdl/a.cdl", "old a");
+    Local("cdl/b.cdl", "old b");
+    Site("version.ini", "a.cdl;2\r\nb.cdl;2\r\n");
+    Site("cdl/a.cdl", "new a");
+    Site("cdl/b.cdl", "new b");
+    Serve();
+    std::vector<std::pair<std::string, int>> shown; // label and bar at each request
+    form->UpdateProt->OnAboutToSend
+        = [&](QObject *) { shown.emplace_back(Label(), form->pb_Update->value()); };
+    form->bt_StartUpdateClick();
+    EXPECT_EQ(Label(), "2 databases updated");
+    EXPECT_EQ(form->pb_Update->value(), form->pb_Update->maximum());
+    EXPECT_EQ(Boxes(), std::vector<std::string> {});
+    shown.clear();
+    form->bt_StartUpdateClick();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], std::make_pair(std::string("Waiting to Update"), 0));
+    EXPECT_EQ(Label(), "No Database Update Available");
+}
+
+// Cancel, Escape and the close button stop a download alike: nothing
+// changes, no scratch stays, and the user is told.
+TEST_F(UpdateRun, ACancelChangesNothingAndSaysSo)
+{
+    for (const std::string how : { "Cancel", "Escape", "close" }) {
+        SCOPED_TRACE(how);
+        TearDown();
+        SetUp();
+        Local("version.ini", "a.cdl;1\r\nb.cdl;1\r\n");
+        Local("cdl/a.cdl", "old a");
+        Local("cdl/b.cdl", "old b");
+        Site("version.ini", "a.cdl;2\r\nb.cdl;2\r\n");
+        Site("cdl/a.cdl", "new a");
+        Site("cdl/b.cdl", std::string(200, 'x'));
+        Serve({ "slow:/tirmo/cdl/b.cdl" });
+        EXPECT_FALSE(form->bt_Cancel->isVisible());
+        bool cancelShown = false;
+        QTimer cancel;
+        QObject::connect(&cancel, &QTimer::timeout, form.get(), [&] {
+            const std::vector<std::string> requests = Requests();
+            if (requests.empty() || requests.back() != "/tirmo/cdl/b.cdl"
+                || !form->bt_Cancel->isEnabled())
+                return;
+            cancel.stop();
+            cancelShown = form->bt_Cancel->isVisible() && !form->bt_StartUpdate->isVisible()
+                && form->bt_Cancel->geometry() == form->bt_StartUpdate->geometry()
+                && form->bt_Cancel->toolTip().contains("Escape");
+            if (how == "Cancel")
+                QTest::mouseClick(form->bt_Cancel, Qt::LeftButton);
+            else if (how == "Escape")
+                QTest::keyClick(form.get(), Qt::Key_Escape);
+            else
+                form->close();
+        });
+        cancel.start(10);
+        form->bt_StartUpdateClick();
+        EXPECT_TRUE(cancelShown);
+        EXPECT_EQ(Boxes(), std::vector<std::string> { "Update cancelled. Nothing was changed." });
+        EXPECT_FALSE(form->isVisible());
+        EXPECT_FALSE(form->bt_Cancel->isVisibleTo(form.get()));
+        EXPECT_TRUE(form->bt_StartUpdate->isVisibleTo(form.get()));
+        EXPECT_TRUE(form->bt_StartUpdate->isEnabled());
+        EXPECT_EQ(LocalBytes("cdl/a.cdl"), "old a");
+        EXPECT_EQ(LocalBytes("cdl/b.cdl"), "old b");
+        EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\nb.cdl;1\r\n");
+        EXPECT_EQ(CdlFiles(), (std::vector<std::string> { "a.cdl", "b.cdl", "data" }));
+        EXPECT_EQ(AppFiles(), (std::vector<std::string> { "cdl", "version.ini" }));
     }
 }
 

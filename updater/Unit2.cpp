@@ -9,11 +9,13 @@
 #include "platform/Shell.h"
 #include "updater/Manifest.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QCloseEvent>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QProgressBar>
+#include <QTimer>
 
 #include <charconv>
 #include <condition_variable>
@@ -21,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -39,6 +42,9 @@ const char *const kNoServerManifest
     = "Web Version info file couldn't be found/downloaded. Update aborted";
 const char *const kNewProgram = "New Version of TIRMO Program Available. Launching Browser";
 const char *const kNoUpdate = "No Database Update Available";
+const char *const kWaiting = "Waiting to Update";
+const char *const kAborted = "Update aborted";
+const char *const kCancelled = "Update cancelled. Nothing was changed.";
 // Beside version.ini: the timestamp of the signed manifest adopted last.
 const char *const kTimestampFile = "/version.timestamp";
 
@@ -238,6 +244,16 @@ TUpdateForm::TUpdateForm(std::string appDir, QWidget *parent)
 
     connect(bt_StartUpdate, &QPushButton::clicked, this,
             Guarded([this] { bt_StartUpdateClick(); }));
+
+    bt_Cancel = new QPushButton("Cancel", this);
+    bt_Cancel->setObjectName("bt_Cancel");
+    bt_Cancel->setGeometry(bt_StartUpdate->geometry());
+    bt_Cancel->setAutoDefault(false);
+    const QString stops = "Stops the update; nothing is changed. Escape does the same.";
+    bt_Cancel->setToolTip(stops);
+    bt_Cancel->setAccessibleDescription(stops);
+    bt_Cancel->hide();
+    connect(bt_Cancel, &QPushButton::clicked, this, &TUpdateForm::reject);
 }
 
 // Defined here, where the class that m_ui owns is complete.
@@ -251,7 +267,7 @@ void TUpdateForm::showEvent(QShowEvent *event)
 
 void TUpdateForm::FormShow()
 {
-    lb_Update1->setText("Waiting to Update");
+    lb_Update1->setText(kWaiting);
 }
 
 void TUpdateForm::UpdateProtPacketRecvd()
@@ -271,8 +287,16 @@ void TUpdateForm::reject()
         return;
     }
     // The update's own handler closes the dialog once the transfer has ended.
-    m_closeRequested = true;
+    m_cancelled = true;
     UpdateProt->Abort();
+}
+
+void TUpdateForm::Abandon()
+{
+    if (!m_running)
+        return;
+    m_silent = true;
+    reject();
 }
 
 void TUpdateForm::closeEvent(QCloseEvent *event)
@@ -305,7 +329,7 @@ std::optional<std::string> TUpdateForm::Receive(const std::string &url, QIODevic
         why = "the server answered " + std::to_string(UpdateProt->ReplyCode);
     else if (!why && longer)
         why = tooLong;
-    if (m_closeRequested)
+    if (m_cancelled)
         why = "the update was cancelled";
     return why;
 }
@@ -323,7 +347,7 @@ std::optional<std::string> TUpdateForm::Fetch(const std::string &url, TAtomicFil
                : LongerThan(limit));
     if (!why)
         why = Finished(file, digest, body);
-    if (m_closeRequested)
+    if (m_cancelled)
         why = "the update was cancelled";
     if (why)
         file.Discard();
@@ -336,46 +360,69 @@ void TUpdateForm::bt_StartUpdateClick()
     const std::string serverPath = m_appDir + "/version.bak";
 
     m_running = true;
-    m_closeRequested = false;
+    m_cancelled = m_silent = false;
     // However the procedure ends, even by an error, the dialog is usable again.
     struct Idle {
         TUpdateForm *form;
         ~Idle()
         {
+            form->bt_Cancel->hide();
+            form->bt_StartUpdate->show();
             form->bt_StartUpdate->setEnabled(true);
             form->m_running = false;
-            if (form->m_closeRequested)
+            if (form->m_cancelled)
                 form->QDialog::reject();
         }
     } idle { this };
+    // Nothing of the last run shows while this one waits for the server.
+    lb_Update1->setText(kWaiting);
+    pb_Update->setMaximum(100);
+    pb_Update->setValue(0);
 
     // What a killed update or save left behind goes first.
     RemoveTemporaryFiles(m_appDir + "/cdl");
     RemoveTemporaryFiles(m_appDir);
     std::optional<std::string> abortMessage;
     if (!Exists(localPath)) {
-        abortMessage = kNoLocalManifest;
+        abortMessage = std::string(kNoLocalManifest) + "\n" + localPath + ": no such file";
     } else {
         DeleteFile(serverPath);
         bt_StartUpdate->setEnabled(false);
+        ShowCancel();
         const std::string url = SiteURL + "/tirmo/version.ini";
         TAtomicFile manifest(serverPath);
         const std::optional<std::string> why = Fetch(url, manifest, kMaxManifest, std::nullopt);
         pb_Update->setValue(pb_Update->maximum());
-        if (m_closeRequested)
-            return;
         std::optional<std::int64_t> timestamp;
-        if (why) {
+        // A cancel always leaves a reason: it isn't the server's fault.
+        if (why && !m_cancelled) {
             abortMessage = std::string(kNoServerManifest) + "\n" + url + ": " + *why;
-        } else if (!(abortMessage = Authenticate(url, manifest, timestamp)) && !m_closeRequested) {
+        } else if (!why && !(abortMessage = Authenticate(url, manifest, timestamp))
+                   && !m_cancelled) {
             manifest.Commit();
             abortMessage = UpdateFrom(localPath, serverPath, timestamp);
         }
-        if (m_closeRequested)
-            return;
     }
-    if (abortMessage)
-        ShowMessageBox(*abortMessage, Application() ? Application()->Title() : "TIRMO");
+    const std::string caption = Application() ? Application()->Title() : "TIRMO";
+    if (m_cancelled) {
+        // Nothing was replaced; the server's manifest is scratch.
+        DeleteFile(serverPath);
+        if (!m_silent)
+            ShowMessageBox(kCancelled, caption);
+    } else if (abortMessage) {
+        lb_Update1->setText(kAborted);
+        ShowMessageBox(*abortMessage, caption);
+    }
+}
+
+void TUpdateForm::ShowCancel()
+{
+    bt_StartUpdate->hide();
+    bt_Cancel->show();
+    // The second click of a double click on Start Update would land on it.
+    bt_Cancel->setEnabled(false);
+    QTimer::singleShot(QApplication::doubleClickInterval(), bt_Cancel,
+                       [this] { bt_Cancel->setEnabled(true); });
 }
 
 std::optional<std::string> TUpdateForm::Authenticate(const std::string &url, TAtomicFile &manifest,
@@ -446,21 +493,29 @@ std::optional<std::string> TUpdateForm::UpdateFrom(const std::string &localPath,
         // Each arrives in a file of its own; none replaces its database
         // before all have arrived whole.
         std::vector<TAtomicFile> files;
+        std::vector<std::string> added;
+        for (const Download &d : downloads)
+            if (!Exists(d.target))
+                added.push_back(d.name);
         if (downloads.empty()) {
             lb_Update1->setText(kNoUpdate);
         } else {
             failed = DownloadAll(downloads, files);
-            if (!failed && !m_closeRequested)
+            if (!failed && !m_cancelled)
                 failed = ReplaceAll(files);
+            if (!failed && !m_cancelled)
+                TellUpdated(downloads, added);
         }
     }
-    if (m_closeRequested)
+    if (m_cancelled)
         return std::nullopt;
 
     // A newer program is announced whatever became of the databases.
     if (newProgram) {
         ShowMessageBox(kNewProgram, Application() ? Application()->Title() : "TIRMO");
-        ShellOpenUrl(SiteURL);
+        // Not while the program ends (a signal came during the box).
+        if (!m_cancelled)
+            ShellOpenUrl(SiteURL);
         return failed;
     }
     // version.ini is replaced last and in one step: it is never missing.
@@ -504,7 +559,7 @@ std::optional<std::string> TUpdateForm::DownloadAll(const std::vector<Download> 
 {
     const int n = int(downloads.size());
     std::optional<std::string> failed;
-    for (int k = 1; k <= n && !m_closeRequested && !failed; ++k) {
+    for (int k = 1; k <= n && !m_cancelled && !failed; ++k) {
         const Download &d = downloads[size_t(k - 1)];
         lb_Update1->setText(QString::fromStdString(Counter(k, n)));
         const std::string url = SiteURL + "/tirmo/cdl/" + PathSegmentEncode(d.name);
@@ -532,4 +587,29 @@ std::optional<std::string> TUpdateForm::ReplaceAll(std::vector<TAtomicFile> &fil
             + ". version.ini was kept, so the next update fetches the databases again.";
     }
     return std::nullopt;
+}
+
+void TUpdateForm::TellUpdated(const std::vector<Download> &downloads,
+                              const std::vector<std::string> &added)
+{
+    std::set<std::string> names;
+    for (const Download &d : downloads)
+        names.insert(d.name);
+    const std::string done = std::to_string(names.size())
+        + (names.size() == 1 ? " database updated" : " databases updated");
+    lb_Update1->setText(QString::fromStdString(done));
+    std::set<std::string> systems;
+    for (const std::string &name : added)
+        if (QString::fromStdString(name).endsWith(".cdl", Qt::CaseInsensitive))
+            systems.insert(name);
+    if (systems.empty())
+        return;
+    // The system list is built once, at the start.
+    std::string listed;
+    for (const std::string &name : systems)
+        listed += (listed.empty() ? "" : ", ") + name;
+    ShowMessageBox(done + ". "
+                       + (systems.size() == 1 ? "A new system appears" : "New systems appear")
+                       + " in the list when TIRMO is started again: " + listed,
+                   Application() ? Application()->Title() : "TIRMO");
 }

@@ -28,7 +28,8 @@ extern const char kSiteURL[];
 //
 // The whole update runs inside bt_StartUpdateClick; its downloads pump the
 // event loop, so the dialog repaints and its bar moves while they run.
-// Closing the dialog (or Escape) meanwhile aborts the transfer.
+// Cancel, Escape or closing the dialog meanwhile aborts the transfer,
+// changes nothing and says so.
 class TUpdateForm : public QDialog {
     Q_OBJECT
 public:
@@ -39,6 +40,8 @@ public:
     QProgressBar *pb_Update;
     QLabel *lb_Update1;
     QPushButton *bt_StartUpdate;
+    // Beyond the form: in Start Update's place while an update runs.
+    QPushButton *bt_Cancel;
     TNMHTTP *UpdateProt;
 
     void FormShow();
@@ -46,6 +49,10 @@ public:
     void UpdateProtPacketRecvd();
 
     bool Running() const { return m_running; }
+
+    // Ends a running update as a cancel does, but silently: the program is
+    // ending. Nothing when no update runs.
+    void Abandon();
 
     // The update site, fixed when the program is built; tests point it at
     // a local server.
@@ -107,9 +114,15 @@ private:
     // Puts every download in place of its database; why one failed, if one
     // did.
     static std::optional<std::string> ReplaceAll(std::vector<TAtomicFile> &files);
+    // Puts Cancel in Start Update's place.
+    void ShowCancel();
+    // Says what a run that replaced `downloads` did, and that new databases
+    // are listed only after a restart.
+    void TellUpdated(const std::vector<Download> &downloads, const std::vector<std::string> &added);
 
     std::unique_ptr<Ui::TUpdateForm> m_ui;
     std::string m_appDir;
     bool m_running = false;
-    bool m_closeRequested = false;
+    bool m_cancelled = false; // the run is to stop, and the dialog to close
+    bool m_silent = false; // ... without a word: the program is ending
 };
