@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """A scripted HTTP peer for fault tests.
 
-Usage: http_scripted.py SCRIPT.json LOGDIR
+Usage: http_scripted.py SCRIPT.json LOGDIR [PORT]
 
-Listens on a free 127.0.0.1 port and prints it on the first line of stdout.
+Listens on PORT of 127.0.0.1 (a free one when not given) and prints it on
+the first line of stdout.
 Connection i gets reply i of the script (the last one again once they run
 out). Every request is saved as LOGDIR/request-<i>.bin exactly as received:
 the header block, then as many body bytes as its Content-Length announces.
@@ -89,7 +90,8 @@ def main():
     logdir = sys.argv[2]
     replies = script['replies']
     server = socket.socket()
-    server.bind(('127.0.0.1', 0))
+    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    server.bind(('127.0.0.1', int(sys.argv[3]) if len(sys.argv) > 3 else 0))
     server.listen(16)
     print(server.getsockname()[1], flush=True)
     index = 0

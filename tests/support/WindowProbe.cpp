@@ -12,10 +12,14 @@
 //   space bar; the status text then goes to the file $TIRMO_PROBE_STATUS;
 // - TIRMO_PROBE_COMMAND: runs that command (words split at spaces) with the
 //   window's native id as its last argument, and appends the program's
-//   desktop file name and the command's output to $TIRMO_PROBE_STATUS.
+//   desktop file name and the command's output to $TIRMO_PROBE_STATUS;
+// - TIRMO_PROBE_UPDATE: then, instead of reporting and closing, presses
+//   Update and then Start Update, and writes "updating" to the report once
+//   the update runs; the test takes it from there.
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QFile>
 #include <QGenericPlugin>
 #include <QKeyEvent>
@@ -25,6 +29,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 #include <QWindow>
 
 namespace {
@@ -46,6 +51,8 @@ public:
 private:
     void Look()
     {
+        if (m_updating)
+            StartUpdate();
         if (m_done)
             return;
         for (QWidget *widget : QApplication::topLevelWidgets()) {
@@ -58,9 +65,33 @@ private:
                 Choose(*window, qEnvironmentVariable("TIRMO_PROBE_CHOOSE"));
             if (qEnvironmentVariableIsSet("TIRMO_PROBE_COMMAND"))
                 RunCommand(*window);
+            if (qEnvironmentVariableIsSet("TIRMO_PROBE_UPDATE")) {
+                window->findChild<QToolButton *>("sb_Update")->click();
+                m_updating = true;
+                return;
+            }
             Report(*window);
             window->close();
             return;
+        }
+    }
+
+    // Presses Start Update once the dialog shows, and reports once it runs.
+    void StartUpdate()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *dialog = qobject_cast<QDialog *>(widget);
+            if (!dialog || !dialog->isVisible() || dialog->objectName() != "TUpdateForm")
+                continue;
+            auto *start = dialog->findChild<QPushButton *>("bt_StartUpdate");
+            if (!m_pressed) {
+                m_pressed = true;
+                // The update runs inside the click: not inside this timer's call.
+                QTimer::singleShot(0, start, &QPushButton::click);
+            } else if (!start->isEnabled()) {
+                m_updating = false;
+                Append(qEnvironmentVariable("TIRMO_PROBE_REPORT"), "updating\n");
+            }
         }
     }
 
@@ -141,6 +172,7 @@ private:
     QTimer m_timer;
     QTimer m_boxTimer;
     bool m_done = false;
+    bool m_updating = false, m_pressed = false;
 };
 
 } // namespace
