@@ -1,5 +1,6 @@
 #include "app/Catalogue.h"
 
+#include "platform/AnsiText.h"
 #include "platform/AppDir.h"
 #include "platform/DirSearch.h"
 #include "platform/TextFile.h"
@@ -10,12 +11,17 @@ namespace {
 
 // The display name from the first line. The name ends at the line end too:
 // a name with a line end in it could never become an ownership file name.
+// An editor's byte-order mark before it is not part of it: the same system
+// keeps the same name, and so its ownership file. Only a regular file is
+// read (a named pipe would never answer).
 std::optional<std::string> ReadDisplayName(const std::string &path)
 {
+    constexpr int kMarkBytes = 3;
     TTextFile file(path, "rt");
     std::string line;
-    if (!file.ReadLine(line, MaxNameChars + 1))
+    if (!file.ReadLine(line, MaxNameChars + kMarkBytes + 1))
         return std::nullopt;
+    line = std::string(WithoutByteOrderMark(line)).substr(0, MaxNameChars);
     std::string name = FirstField(line);
     name.erase(std::min(name.find_first_of("\r\n"), name.size()));
     return name;

@@ -1,6 +1,7 @@
 #include "app/Collection.h"
 
 #include "grid/Advgrid.h"
+#include "platform/AnsiText.h"
 #include "platform/AtomicFile.h"
 #include "platform/Collate.h"
 #include "platform/Exceptions.h"
@@ -9,14 +10,13 @@
 
 #include <QByteArrayView>
 #include <QDir>
+#include <QFile>
 #include <QScopeGuard>
-#include <QTemporaryFile>
 
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string_view>
 #include <unistd.h>
@@ -193,12 +193,6 @@ private:
     std::vector<Slot> m_slots;
 };
 
-std::string Reason(int error)
-{
-    // Opening a folder as a file "succeeds" and is then refused without errno.
-    return error ? std::strerror(error) : "Is a directory";
-}
-
 // The next line whole, with its LF when it has one; false at the end.
 bool ReadWholeLine(TTextFile &file, std::string &line)
 {
@@ -214,77 +208,82 @@ bool ReadWholeLine(TTextFile &file, std::string &line)
 
 // A copy of a game database made for the grid's CSV loader: the lines after
 // the first, read as text (CRs dropped, ended at Ctrl-Z) and each ended by CR
-// LF, which is how the loader splits lines. It lies beside the database as
-// "<database>tmp"; when that folder can't take it, it goes to the system's
-// temporary folder instead. The copy is deleted with this object.
+// LF, which is how the loader splits lines. It is written as every other
+// file is, as a ".tirmo-<hex>.tmp" scratch file that a kill leaves for the
+// next start to remove, beside the database, or in the system's temporary
+// folder when the cdl folder can't take it (read-only, full). It goes with
+// this object.
 class TGameListCopy {
 public:
     explicit TGameListCopy(const std::string &databasePath)
     {
-        TTextFile in;
-        errno = 0;
-        if (!in.Open(databasePath, "rt"))
-            throw EFOpenError("Cannot open file " + databasePath + ": " + Reason(errno));
-        TTextFile out;
-        OpenOutput(out, databasePath);
-        try {
-            Copy(in, out, databasePath);
-        } catch (...) {
-            out.Close();
-            RemoveBeside();
-            throw;
+        const std::filesystem::path database(databasePath);
+        const std::string name = database.filename().string() + "tmp";
+        std::string failures;
+        for (const std::string &folder : { database.parent_path().string(),
+                                           QFile::encodeName(QDir::tempPath()).toStdString() }) {
+            const std::optional<std::string> failure = CopyInto(databasePath, folder + "/" + name);
+            if (!failure)
+                return;
+            failures += (failures.empty() ? "" : "; ") + *failure;
         }
+        throw EFCreateError("Cannot create a temporary copy of " + databasePath + ": " + failures);
     }
-    ~TGameListCopy() { RemoveBeside(); }
-    TGameListCopy(const TGameListCopy &) = delete;
-    TGameListCopy &operator=(const TGameListCopy &) = delete;
 
-    const std::string &Path() const { return m_path; }
+    const std::string &Path() const { return m_copy->TemporaryPath(); }
 
 private:
-    void Copy(TTextFile &in, TTextFile &out, const std::string &databasePath)
+    // Makes the copy for `target`; why the copy couldn't be written, if it
+    // couldn't. A database that can't be read throws.
+    std::optional<std::string> CopyInto(const std::string &databasePath, const std::string &target)
+    {
+        // Only a regular file is read: a named pipe in its place would hold
+        // the program for good.
+        TTextFile in;
+        if (!in.Open(databasePath, "rt"))
+            throw EFOpenError("Cannot open file " + databasePath + ": " + in.OpenFailure());
+        const std::string folder = std::filesystem::path(target).parent_path().string();
+        RemoveTemporaryFiles(folder);
+        TTextFile out;
+        int error = 0;
+        try {
+            m_copy.emplace(target);
+            if (!out.Open(m_copy->TemporaryPath(), "w+t"))
+                throw EFCreateError("Cannot create file " + target + ": " + out.OpenFailure());
+            error = Copy(in, out);
+        } catch (const EInOutError &e) {
+            m_copy.reset();
+            return e.what();
+        }
+        if (in.Error())
+            throw EInOutError("Cannot read file " + databasePath);
+        if (error) {
+            m_copy.reset();
+            return "Cannot write file " + target + ": " + std::strerror(error);
+        }
+        return std::nullopt;
+    }
+
+    // Copies what follows the first line; the error of the first write that
+    // failed, or 0.
+    static int Copy(TTextFile &in, TTextFile &out)
     {
         std::string piece;
         bool first = true;
         while (in.ReadLine(piece, kLinePiece)) {
-            if (!first)
-                out.Write(piece);
-            else if (piece.back() == '\n')
-                first = false;
+            if (first) {
+                first = piece.back() != '\n';
+                continue;
+            }
+            if (!out.Write(piece))
+                return errno ? errno : EIO;
         }
-        if (in.Error())
-            throw EInOutError("Cannot read file " + databasePath);
         if (!out.Close())
-            throw EInOutError("Cannot write file " + m_path + ": "
-                              + std::strerror(errno ? errno : EIO));
+            return errno ? errno : EIO;
+        return 0;
     }
 
-    // The copy in the temporary folder removes itself.
-    void RemoveBeside()
-    {
-        if (!m_temporary)
-            std::remove(m_path.c_str());
-    }
-
-    void OpenOutput(TTextFile &out, const std::string &databasePath)
-    {
-        m_path = databasePath + "tmp";
-        if (out.Open(m_path, "w+t"))
-            return;
-        // A read-only cdl folder must not keep the user from their list.
-        m_temporary = std::make_unique<QTemporaryFile>(QDir::tempPath() + "/tirmo-XXXXXX.cdltmp");
-        if (!m_temporary->open())
-            throw EFCreateError("Cannot create a temporary copy of " + databasePath + ": "
-                                + m_temporary->errorString().toStdString());
-        m_path = QFile::encodeName(m_temporary->fileName()).toStdString();
-        m_temporary->close();
-        errno = 0;
-        if (!out.Open(m_path, "w+t"))
-            throw EFCreateError("Cannot create file " + m_path + ": " + Reason(errno));
-    }
-
-    std::string m_path;
-    std::unique_ptr<QTemporaryFile> m_temporary; // removes itself
+    std::optional<TAtomicFile> m_copy; // never committed: discarded with this object
 };
 
 void FillGameList(TAdvStringGrid &grid, const std::string &copyPath)
@@ -436,18 +435,18 @@ std::string OwnershipPath(const std::string &databasePath, const std::string &na
 std::vector<std::string> LoadOwnership(TAdvStringGrid &grid, const std::string &path)
 {
     TTextFile file;
-    errno = 0;
     if (!file.Open(path, "rt")) {
         if (errno == ENOENT || errno == ENOTDIR)
             return {}; // nothing owned yet
-        throw EFOpenError("Cannot open file " + path + ": " + Reason(errno));
+        throw EFOpenError("Cannot open file " + path + ": " + file.OpenFailure());
     }
     TOwnedGids owned;
     std::string line;
-    while (ReadWholeLine(file, line)) {
+    for (bool first = true; ReadWholeLine(file, line); first = false) {
         if (line.back() == '\n')
             line.pop_back();
-        owned.Add(line);
+        // A file saved by an editor may start with a byte-order mark.
+        owned.Add(first ? WithoutByteOrderMark(line) : line);
     }
     if (file.Error())
         throw EInOutError("Cannot read file " + path);
@@ -530,9 +529,9 @@ void WriteExport(const std::string &path, const std::string &text)
     // Replacing by rename would go over a file the user made read-only.
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
-        throw EFCreateError("Cannot create file " + path + ": " + Reason(EISDIR));
+        throw EFCreateError("Cannot create file " + path + ": " + std::strerror(EISDIR));
     if (std::filesystem::exists(path, error) && ::access(path.c_str(), W_OK) != 0)
-        throw EFCreateError("Cannot create file " + path + ": " + Reason(errno));
+        throw EFCreateError("Cannot create file " + path + ": " + std::strerror(errno));
     RemoveTemporaryFiles(std::filesystem::path(path).parent_path().string());
     WriteFileAtomically(path, text);
 }

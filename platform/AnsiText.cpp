@@ -76,3 +76,11 @@ bool ToWindows1252(const QString &text, std::string &bytes)
     }
     return exact;
 }
+
+std::string_view WithoutByteOrderMark(std::string_view text)
+{
+    constexpr std::string_view kMark = "\xEF\xBB\xBF";
+    if (text.starts_with(kMark))
+        text.remove_prefix(kMark.size());
+    return text;
+}

@@ -21,3 +21,7 @@ bool IsUtf8(std::string_view bytes);
 // Text in Windows-1252, the encoding of bytes that aren't UTF-8; false when
 // a character has no place in it.
 bool ToWindows1252(const QString &text, std::string &bytes);
+
+// The text without the UTF-8 byte-order mark that some editors put at the
+// start of a file, which is no part of its first line.
+std::string_view WithoutByteOrderMark(std::string_view text);

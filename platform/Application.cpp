@@ -6,6 +6,8 @@
 #include <QMessageBox>
 #include <QWidget>
 
+#include <csignal>
+
 namespace {
 
 TApplication *g_application = nullptr;
@@ -26,6 +28,10 @@ std::string MessageOf(std::exception_ptr error)
 
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
+    // A write past the file-size limit (ulimit -f) would end the program
+    // with SIGXFSZ, and with it the ticks; ignored, the write fails with
+    // EFBIG and is told like any other failed write, the old file kept.
+    std::signal(SIGXFSZ, SIG_IGN);
     g_application = this;
     SetTitle("TIRMO");
 }

@@ -9,7 +9,9 @@
 #include <utility>
 
 // The application object: titled "TIRMO", it shows every exception that
-// leaves an event handler in a message box and then goes on.
+// leaves an event handler in a message box and then goes on. Once it is made,
+// SIGXFSZ is ignored, so a write past the file-size limit fails instead of
+// ending the process.
 class TApplication : public QApplication {
 public:
     TApplication(int &argc, char **argv);

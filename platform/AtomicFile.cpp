@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <random>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@ std::function<void(const std::string &)> g_beforeReplace;
 const char kPrefix[] = ".tirmo-";
 const char kSuffix[] = ".tmp";
 const char kLegacySuffix[] = ".part";
+const char kLegacyCopySuffix[] = ".cdltmp";
 constexpr size_t kHexDigits = 12;
 // As many links as the kernel follows in one path.
 constexpr int kMaxLinks = 40;
@@ -303,6 +305,11 @@ bool IsTemporaryFileName(const std::string &name)
         if (name.compare(0, prefix, kPrefix) == 0 && IsLowerHex(name, prefix)
             && EndsWith(name, kSuffix))
             return true;
+    // "<database>tmp", the copy those versions made of a database to load it
+    const size_t copySuffix = sizeof kLegacyCopySuffix - 1;
+    if (name.size() > copySuffix
+        && ::strcasecmp(name.c_str() + name.size() - copySuffix, kLegacyCopySuffix) == 0)
+        return true;
     // "<target>.<hex>.part" of the files those versions wrote
     const size_t legacy = 1 + kHexDigits + sizeof kLegacySuffix - 1;
     if (name.size() <= legacy || !EndsWith(name, kLegacySuffix) || name[name.size() - legacy] != '.'

@@ -1,8 +1,11 @@
 #include "platform/TextFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -13,13 +16,42 @@ constexpr size_t kFirstBlock = 512;
 constexpr size_t kReadBlock = 64 * 1024;
 constexpr char kCtrlZ = 26;
 
-bool IsDirectory(std::FILE *file)
+// What a file that is not a regular one is instead, in the words of the
+// system's own error texts.
+const char *NotRegular(mode_t mode)
 {
-    struct stat st { };
-    return fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode);
+    if (S_ISDIR(mode))
+        return "Is a directory";
+    if (S_ISFIFO(mode))
+        return "Is a named pipe, not a file";
+    if (S_ISSOCK(mode))
+        return "Is a socket, not a file";
+    return "Is a device, not a file";
 }
 
 } // namespace
+
+int OpenRegularFile(const std::string &path, int flags, std::string &why)
+{
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    struct stat st { };
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        why = std::strerror(error);
+        errno = error;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        why = NotRegular(st.st_mode);
+        errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
 
 bool TTextFile::Open(const std::string &path, const char *mode)
 {
@@ -28,11 +60,17 @@ bool TTextFile::Open(const std::string &path, const char *mode)
     if (m.empty() || (m[0] != 'r' && m[0] != 'w'))
         return false;
     m_text = m.find('b') == std::string_view::npos;
-    m_file = std::fopen(path.c_str(), m[0] == 'r' ? "rb" : "wb");
-    if (m_file && IsDirectory(m_file)) {
-        std::fclose(m_file);
-        m_file = nullptr;
+    m_openFailure.clear();
+    if (m[0] == 'r') {
+        const int fd = OpenRegularFile(path, O_RDONLY, m_openFailure);
+        m_file = fd < 0 ? nullptr : ::fdopen(fd, "rb");
+        if (fd >= 0 && !m_file)
+            ::close(fd);
+    } else {
+        m_file = std::fopen(path.c_str(), "wb"); // a folder is refused with EISDIR
     }
+    if (!m_file && m_openFailure.empty())
+        m_openFailure = std::strerror(errno);
     // Reads go straight into our own blocks: a stream buffer would only be
     // one more copy, and one more allocation for every file opened.
     if (m_file && m[0] == 'r')

@@ -21,8 +21,11 @@ public:
     TTextFile(const TTextFile &) = delete;
     TTextFile &operator=(const TTextFile &) = delete;
 
-    // False when the file can't be opened (or is a directory).
+    // False when the file can't be opened; OpenFailure() then says why. A
+    // file opened for reading must be a regular file (see OpenRegularFile).
     bool Open(const std::string &path, const char *mode);
+    // Why the last Open() failed, as a message says it.
+    const std::string &OpenFailure() const { return m_openFailure; }
     bool IsOpen() const { return m_file != nullptr; }
     // False when a write or the final flush failed.
     bool Close();
@@ -44,9 +47,17 @@ private:
     std::FILE *m_file = nullptr;
     bool m_text = true;
     bool m_error = false;
+    std::string m_openFailure;
     bool m_ended = false; // end of file or Ctrl-Z seen: nothing more to read
     std::vector<char> m_buffer;
     size_t m_pos = 0;
     size_t m_len = 0;
     size_t m_block = 0; // size of the next read
 };
+
+// Opens `path` with open(2)'s `flags` only when it is a regular file, and
+// never waits: a named pipe (or a device) where a file is expected would
+// otherwise hold the program until some other program opens its other end.
+// The descriptor, or -1 with errno set (EISDIR for a folder, ENXIO for
+// anything else that isn't a regular file) and `why` saying what failed.
+int OpenRegularFile(const std::string &path, int flags, std::string &why);

@@ -3,11 +3,12 @@
 #include "platform/AnsiText.h"
 #include "platform/AppDir.h"
 #include "platform/Collate.h"
+#include "platform/Exceptions.h"
+#include "platform/TextFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 namespace {
 
@@ -51,8 +52,20 @@ TStringList ManifestLines(const std::string &bytes)
 
 TStringList ReadManifest(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return ManifestLines(std::string(std::istreambuf_iterator<char>(in), {}));
+    // Only a regular file: a named pipe in its place would never answer.
+    TTextFile file;
+    if (!file.Open(path, "rb")) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return {};
+        throw EFOpenError("Cannot open file " + path + ": " + file.OpenFailure());
+    }
+    constexpr int kPiece = 64 * 1024;
+    std::string bytes, piece;
+    while (file.ReadLine(piece, kPiece))
+        bytes += piece;
+    if (file.Error())
+        throw EInOutError("Cannot read file " + path);
+    return ManifestLines(bytes);
 }
 
 std::vector<std::string> ChangedEntries(TStringList local, TStringList server)

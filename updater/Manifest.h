@@ -13,7 +13,7 @@
 
 // Reads a manifest's bytes into lines: CR LF, LF and CR end a line, a zero
 // byte ends the text, an empty line is no entry. A missing file gives no
-// lines.
+// lines; one that can't be read, or is not a regular file, throws naming it.
 TStringList ReadManifest(const std::string &path);
 TStringList ManifestLines(const std::string &bytes);
 
