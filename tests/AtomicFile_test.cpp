@@ -336,6 +336,10 @@ TEST(AtomicFileNames, TheProgramsPatternsOnly)
         { "Sega CD.dat.0123456789ab.part", true },
         { "test.cdl.0123456789ab.part", true },
         { "version.bak.0123456789ab.part", true },
+        { "psx.cdltmp", true }, // the copy those versions loaded a database from
+        { "SATURN.CDLtmp", true },
+        { ".cdltmp", false },
+        { "psx.cdltmp.keep", false },
         { "list.txt.0123456789ab.part", false },
         { ".dat.0123456789ab.part", false },
         { "x.0123456789ab.part", false },

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
@@ -53,6 +54,10 @@ TEST(Catalogue, DisplayNameFromTheFirstLine)
         { "TAB first", "\tdescription\n", "" },
         { "Ctrl-Z ends the name", "Mega CD\x1a\tjunk\n", "Mega CD" },
         { "8-bit name kept as bytes", "Pok\xe9mon CD\tx\n", "Pok\xe9mon CD" },
+        { "an editor's UTF-8 byte-order mark is no part of it",
+          "\xEF\xBB\xBFSony PlayStation\tCD games\r\n", "Sony PlayStation" },
+        { "nor of the 259 characters", "\xEF\xBB\xBF" + long300 + "\n", std::string(259, 'n') },
+        { "a mark after the start is kept", "Sony\xEF\xBB\xBF\tx\n", "Sony\xEF\xBB\xBF" },
     };
     for (const Case &c : cases) {
         AppFolder app;
@@ -81,6 +86,8 @@ TEST(Catalogue, WhichFilesAreDatabases)
     QDir(QString::fromStdString(app.dir)).mkpath("cdl/dir.cdl");
     QDir(QString::fromStdString(app.dir)).mkpath("cdl/.hiddendir.cdl");
     std::filesystem::create_symlink(app.Cdl("gone"), app.Cdl("broken.cdl"));
+    // A named pipe would never answer: it is passed over, not waited for.
+    ASSERT_EQ(::mkfifo(app.Cdl("zz.cdl").c_str(), 0644), 0);
 
     SysRecord head;
     ScanDatabases(head, app.dir);

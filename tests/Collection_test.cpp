@@ -9,7 +9,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -161,6 +164,89 @@ TEST_F(Collection, AFolderThatCantTakeTheCopyStillLoads)
     EXPECT_TRUE(fs::is_directory(cdl + "/segacd.cdltmp"));
 }
 
+// The copy goes to the system's temporary folder (TMPDIR) when the cdl
+// folder refuses it (a full disk, which refuses the writing, is in
+// CrashSafety_test); only when both refuse is the load an error, naming both.
+class CollectionCopy : public Collection {
+protected:
+    void SetUp() override
+    {
+        Collection::SetUp();
+        fs::create_directories(temporary);
+        m_previousTemporary = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QByteArray::fromStdString(temporary));
+    }
+    void TearDown() override
+    {
+        qputenv("TMPDIR", m_previousTemporary);
+        Collection::TearDown();
+    }
+
+    // Folder entries, the scratch of a load included.
+    static std::vector<std::string> Entries(const std::string &folder)
+    {
+        std::vector<std::string> names;
+        for (const auto &entry : fs::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    const std::string temporary = m_dir.path().toStdString() + "/tmp";
+
+private:
+    QByteArray m_previousTemporary;
+};
+
+TEST_F(CollectionCopy, AReadOnlyFolderCopiesIntoTheTemporaryFolder)
+{
+    const std::string database = Database(kSegaCd);
+    std::vector<std::string> copiedIn;
+    grid->OnFileProgress = [&](QObject *, int) {
+        for (const std::string &folder : { cdl, temporary })
+            for (const std::string &name : Entries(folder))
+                if (IsTemporaryFileName(name))
+                    copiedIn.push_back(folder);
+    };
+    WriteFileBytes(temporary + "/segacd.cdltmp", "an earlier version's copy");
+    ::chmod(cdl.c_str(), 0555);
+    {
+        const TPermissionsObeyed obeyed;
+        ASSERT_TRUE(obeyed.Active());
+        LoadGameList(*grid, database);
+    }
+    ::chmod(cdl.c_str(), 0755);
+    EXPECT_EQ(grid->RowCount(), 5);
+    EXPECT_EQ(GidColumn(*grid), 4);
+    ASSERT_FALSE(copiedIn.empty());
+    EXPECT_EQ(copiedIn.front(), temporary);
+    EXPECT_EQ(Entries(cdl), (std::vector<std::string> { "segacd.cdl" }));
+    EXPECT_EQ(Entries(temporary), std::vector<std::string>());
+}
+
+TEST_F(CollectionCopy, ACopyNoFolderTakesIsAnErrorNamingBoth)
+{
+    const std::string database = Database(kSegaCd);
+    rlimit previous {};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limit = previous;
+    limit.rlim_cur = 50; // the copy is longer
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    try {
+        LoadGameList(*grid, database);
+        ADD_FAILURE() << "no error";
+    } catch (const EFCreateError &e) {
+        EXPECT_EQ(e.Message(),
+                  "Cannot create a temporary copy of " + database + ": Cannot write file " + cdl
+                      + "/segacd.cdltmp: File too large; Cannot write file " + temporary
+                      + "/segacd.cdltmp: File too large");
+    }
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    EXPECT_FALSE(grid->isVisible());
+    EXPECT_EQ(Entries(cdl), (std::vector<std::string> { "segacd.cdl" }));
+    EXPECT_EQ(Entries(temporary), std::vector<std::string>());
+}
+
 TEST_F(Collection, DatabasesThatCantBeLoadedNameTheFileAndLeaveNoGames)
 {
     const struct {
@@ -172,7 +258,10 @@ TEST_F(Collection, DatabasesThatCantBeLoadedNameTheFileAndLeaveNoGames)
         { "nogid.cdl", "X\r\nGame Name\tCountry\r\nEcco\tUSA\r\n",
           "The game database %s has no GID column" },
         { "empty.cdl", "", "The game database %s has no GID column" },
+        { "fifo.cdl", nullptr, "Cannot open file %s: Is a named pipe, not a file" },
     };
+    // A named pipe where the database was: refused at once, never waited on.
+    ASSERT_EQ(::mkfifo((cdl + "/fifo.cdl").c_str(), 0644), 0);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.file);
         Load(kSegaCd);

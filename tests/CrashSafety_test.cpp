@@ -6,6 +6,7 @@
 #include "app/Collection.h"
 #include "app/Unit1.h"
 #include "platform/AtomicFile.h"
+#include "tests/support/GameDatabase.h"
 #include "tests/support/TestSupport.h"
 #include "updater/Unit2.h"
 
@@ -16,6 +17,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -84,12 +86,21 @@ struct ChildEnd {
     std::vector<std::string> boxes; // message box texts the child showed
 };
 
+struct ProgramEnd {
+    bool killed = false; // by the test
+    bool crashed = false; // ended by a signal
+    int exitCode = -1;
+    std::vector<std::string> report; // what the probe saw
+    std::string output, errors;
+};
+
 class CrashSafety : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
         app = m_dir.filePath("app").toStdString();
+        temporaryFolder = m_dir.filePath("tmp").toStdString();
         exportPath = m_dir.filePath("exports/Test System Have.txt").toStdString();
         fs::create_directories(app + "/cdl/data");
         WriteFileBytes(app + "/cdl/test.cdl", kDatabase);
@@ -130,7 +141,19 @@ protected:
 
         ChildEnd end;
         pid_t pid = 0;
-        if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data()) != 0) {
+        // Whatever this process does with SIGXFSZ, the child starts with the
+        // system's default: the program has to ignore it itself.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGXFSZ);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        const int spawned
+            = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv, envp.data());
+        posix_spawnattr_destroy(&attributes);
+        if (spawned != 0) {
             ADD_FAILURE() << "cannot start " << program;
             return end;
         }
@@ -194,7 +217,77 @@ protected:
         return files;
     }
 
+    // Runs the program itself, copied into `app`, offscreen, acting as
+    // `steps` say (see tests/support/WindowProbe.cpp). Files may grow to
+    // `limit` bytes; SIGXFSZ is at its default, as a shell leaves it. With
+    // `prelude`, a shell runs it first in a mount namespace of its own and
+    // then the program, and lists the cdl folder after it.
+    ProgramEnd RunProgram(const std::string &steps, rlim_t limit = RLIM_INFINITY,
+                          const std::string &prelude = {}, std::function<bool()> killWhen = {})
+    {
+        const std::string program = app + "/tirmo";
+        if (!fs::exists(program))
+            fs::copy_file(TIRMO_BINARY_DIR "/app/tirmo", program);
+        const std::string report = m_dir.filePath("probe.txt").toStdString();
+        fs::remove(report);
+        fs::create_directories(temporaryFolder);
+        QProcess tirmo;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QT_PLUGIN_PATH", TIRMO_PROBE_PLUGINS);
+        env.insert("QT_QPA_GENERIC_PLUGINS", "tirmoprobe");
+        env.insert("TIRMO_PROBE_REPORT", QString::fromStdString(report));
+        env.insert("TIRMO_PROBE_STEPS", QString::fromStdString(steps));
+        env.insert("TMPDIR", QString::fromStdString(temporaryFolder));
+        // Qt's own runtime folder goes elsewhere than into TMPDIR.
+        const std::string runtime = m_dir.filePath("runtime").toStdString();
+        fs::create_directories(runtime);
+        fs::permissions(runtime, fs::perms::owner_all);
+        env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime));
+        env.insert("APP", QString::fromStdString(app));
+        tirmo.setProcessEnvironment(env);
+        tirmo.setChildProcessModifier([limit] {
+            std::signal(SIGXFSZ, SIG_DFL);
+            const rlimit fileSize { limit, limit };
+            ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        });
+        if (prelude.empty())
+            tirmo.start(QString::fromStdString(program), {});
+        else
+            tirmo.start(
+                "unshare",
+                { "-Urm", "sh", "-ec",
+                  QString::fromStdString(prelude + "\n\"$APP/tirmo\"\n" + "ls -A \"$APP/cdl\"") });
+        ProgramEnd end;
+        EXPECT_TRUE(tirmo.waitForStarted(10000));
+        const bool ended = QTest::qWaitFor(
+            [&] {
+                if (tirmo.state() == QProcess::NotRunning)
+                    return true;
+                if (killWhen && killWhen()) {
+                    tirmo.kill();
+                    end.killed = true;
+                }
+                return false;
+            },
+            60000);
+        if (!ended) {
+            tirmo.kill();
+            tirmo.waitForFinished(5000);
+            ADD_FAILURE() << "the program did not end: " << ReadFileBytes(report);
+        }
+        end.crashed = tirmo.exitStatus() == QProcess::CrashExit;
+        end.exitCode = tirmo.exitCode();
+        end.output = tirmo.readAllStandardOutput().toStdString();
+        end.errors = tirmo.readAllStandardError().toStdString();
+        std::ifstream in(report);
+        for (std::string line; std::getline(in, line);)
+            end.report.push_back(line);
+        return end;
+    }
+
     std::string app, site, exportPath;
+    std::string temporaryFolder; // the program's TMPDIR
 
 private:
     QTemporaryDir m_dir;
@@ -211,8 +304,7 @@ TEST(CrashSafetyChild, DISABLED_Write)
     ASSERT_FALSE(kind.empty()) << "run by CrashSafety only";
     if (mode == "refuse") {
         // Files may grow to 1000 bytes: enough for the manifest, not for the
-        // rest. The signal is ignored so that the write fails instead.
-        std::signal(SIGXFSZ, SIG_IGN);
+        // rest.
         const rlimit limit { 1000, 1000 };
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     }
@@ -378,4 +470,97 @@ TEST_F(CrashSafety, RefusedWritesAreShownAndChangeNothing)
         EXPECT_EQ(WithoutServerManifest(Snapshot(app)), before);
         EXPECT_EQ(Temporaries(app), std::vector<std::string>());
     }
+}
+
+// The program itself under a file-size limit (ulimit -f): a write past it
+// fails like any other, with a message and the old file kept, and never
+// ends the program. Neither copy of a database too big for the limit can be
+// made; an ownership file past it can't be saved, at a switch nor at close.
+TEST_F(CrashSafety, AFileSizeLimitFailsTheWriteAndEndsNothing)
+{
+    std::string big = "Big System\tmany games\r\nGame Name\tCountry\tGID\r\n";
+    for (int i = 0; big.size() < 100 * 1024; ++i)
+        big += "Game number " + std::to_string(i) + "\tUSA\tB" + std::to_string(i) + "\r\n";
+    WriteFileBytes(app + "/cdl/big.cdl", big);
+    std::string ownership = kOwnership; // and 64 KB of games the list doesn't have
+    for (int i = 0; ownership.size() < 64 * 1024; ++i)
+        ownership += "gone-" + std::to_string(i) + "\r\n";
+    const std::string ownershipPath = app + "/cdl/data/Test System.dat";
+    WriteFileBytes(ownershipPath, ownership);
+
+    const ProgramEnd end = RunProgram("choose Big System\nbox OK\n"
+                                      "choose Test System\ntick 2\nchoose Test System\nbox OK\n"
+                                      "status\nclose\nbox Close Anyway\n",
+                                      40 * 1024);
+    EXPECT_FALSE(end.crashed) << end.errors;
+    EXPECT_EQ(end.exitCode, 0) << end.errors;
+    const std::string tooLarge = ": File too large";
+    EXPECT_EQ(end.report,
+              (std::vector<std::string> {
+                  "box: Cannot create a temporary copy of " + app
+                      + "/cdl/big.cdl: Cannot write file " + app + "/cdl/big.cdltmp" + tooLarge
+                      + "; Cannot write file " + temporaryFolder + "/big.cdltmp" + tooLarge,
+                  "box: Cannot write file " + ownershipPath + tooLarge,
+                  "status: You Have 2 of 3 known Test System Games",
+                  "box: The ticks of Test System could not be saved.\\n\\nCannot write file "
+                      + ownershipPath + tooLarge
+                      + "\\n\\nClose anyway and lose the ticks set since the last save, or stay?",
+              }));
+    EXPECT_TRUE(ReadFileBytes(ownershipPath) == ownership) << "the old file is not whole";
+    EXPECT_EQ(Temporaries(app), std::vector<std::string>());
+    EXPECT_TRUE(fs::is_empty(temporaryFolder));
+}
+
+// With cdl on a full disk, loading copies the database into the temporary
+// folder instead, without a word; only the save says the disk is full.
+TEST_F(CrashSafety, OnAFullDiskTheListStillLoads)
+{
+    fs::rename(app + "/cdl", app + "/cdl-files");
+    fs::create_directories(app + "/cdl");
+    // cdl on a small file system of its own, filled up.
+    const ProgramEnd end
+        = RunProgram("choose Test System\nstatus\nclose\nbox Close Anyway\n", RLIM_INFINITY,
+                     "mount -t tmpfs -o size=64k tmpfs \"$APP/cdl\"\n"
+                     "cp -a \"$APP/cdl-files/.\" \"$APP/cdl\"\n"
+                     "dd if=/dev/zero of=\"$APP/cdl/filler\" bs=4k 2>/dev/null "
+                     "|| true");
+    if (end.exitCode != 0 && end.report.empty())
+        GTEST_SKIP() << "no file system of our own can be mounted here: " << end.errors;
+    EXPECT_FALSE(end.crashed) << end.errors;
+    EXPECT_EQ(end.exitCode, 0) << end.errors;
+    const std::string ownership = app + "/cdl/data/Test System.dat";
+    EXPECT_EQ(
+        end.report,
+        (std::vector<std::string> {
+            "status: You Have 1 of 3 known Test System Games",
+            "box: The ticks of Test System could not be saved.\\n\\nCannot write file " + ownership
+                + ": No space left on device\\n\\nClose anyway and lose the ticks set since "
+                  "the last save, or stay?",
+        }));
+    EXPECT_EQ(end.output, "data\nfiller\ntest.cdl\n") << "scratch left on the full disk";
+    EXPECT_TRUE(fs::is_empty(temporaryFolder));
+}
+
+// Killed while a system loads: the copy of its database is a scratch file
+// that the next start removes, with what earlier versions left as
+// "<database>tmp".
+TEST_F(CrashSafety, ACopyKilledWhileLoadingIsGoneAtTheNextStart)
+{
+    TGameDatabaseShape shape { { TGameField::Name, TGameField::Country, TGameField::Year,
+                                 TGameField::Serial, TGameField::Gid },
+                               "Big System\tmany games" };
+    WriteGameDatabase(app + "/cdl/big.cdl", 200000, shape);
+    const ProgramEnd killed = RunProgram("choose Big System\n", RLIM_INFINITY, {},
+                                         [&] { return !Temporaries(app + "/cdl").empty(); });
+    EXPECT_TRUE(killed.killed);
+    ASSERT_EQ(Temporaries(app + "/cdl").size(), 1u) << "not killed while loading";
+
+    WriteFileBytes(app + "/cdl/test.cdltmp", "an earlier version's copy");
+    const ProgramEnd next = RunProgram("close\n");
+    EXPECT_EQ(next.exitCode, 0) << next.errors;
+    std::vector<std::string> cdl;
+    for (const auto &entry : fs::directory_iterator(app + "/cdl"))
+        cdl.push_back(entry.path().filename().string());
+    std::sort(cdl.begin(), cdl.end());
+    EXPECT_EQ(cdl, (std::vector<std::string> { "big.cdl", "data", "test.cdl" }));
 }

@@ -1,9 +1,15 @@
 #include "updater/Manifest.h"
 
 #include "net/Nmurl.h"
+#include "platform/Exceptions.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
 
 TEST(Manifest, LineRules)
 {
@@ -50,6 +56,32 @@ TEST(Manifest, CrOnlyFileReadsLikeCrLf)
 {
     EXPECT_TRUE(
         ChangedEntries(ManifestLines("a;1\rb;2\r"), ManifestLines("b;2\r\na;1\r\n")).empty());
+}
+
+// A file read byte for byte, zero bytes included; one that is missing is an
+// empty manifest; anything else that can't be read is an error naming it,
+// and a named pipe is never waited on.
+TEST(Manifest, ReadFromAFile)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("version.ini").toStdString();
+    EXPECT_EQ(ReadManifest(path).Count(), 0);
+    WriteFileBytes(path, std::string("Main;1\r\na.cdl;2\r\n\0b.cdl;3\r\n", 27));
+    EXPECT_EQ(ReadManifest(path).Lines(), (std::vector<std::string> { "Main;1", "a.cdl;2" }));
+    fs::remove(path);
+    for (const auto &[make, reason] :
+         { std::pair { +[](const char *p) { return ::mkfifo(p, 0644); },
+                       "Is a named pipe, not a file" },
+           std::pair { +[](const char *p) { return ::mkdir(p, 0755); }, "Is a directory" } }) {
+        ASSERT_EQ(make(path.c_str()), 0);
+        try {
+            ReadManifest(path);
+            ADD_FAILURE() << "no error";
+        } catch (const EFOpenError &e) {
+            EXPECT_EQ(e.Message(), "Cannot open file " + path + ": " + reason);
+        }
+        fs::remove(path);
+    }
 }
 
 TEST(Manifest, EntryNames)

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 std::vector<std::string> ReadAll(const std::string &path, const char *mode, int size)
@@ -111,6 +113,14 @@ TEST(TextFile, OpenFailuresAreReported)
     TTextFile file;
     EXPECT_FALSE(file.Open(dir.filePath("missing.txt").toStdString(), "rt"));
     EXPECT_FALSE(file.Open(dir.path().toStdString(), "rt")) << "a directory is no file";
+    EXPECT_EQ(file.OpenFailure(), "Is a directory");
+    // Nothing but a regular file is read, and opening never waits for a writer.
+    const std::string fifo = dir.filePath("pipe").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_FALSE(file.Open(fifo, "rt"));
+    EXPECT_EQ(file.OpenFailure(), "Is a named pipe, not a file");
+    EXPECT_FALSE(file.Open("/dev/null", "rb"));
+    EXPECT_EQ(file.OpenFailure(), "Is a device, not a file");
     EXPECT_FALSE(file.Open(dir.filePath("no/such/dir/x.txt").toStdString(), "w+t"));
     std::string line = "stale";
     EXPECT_FALSE(file.ReadLine(line, 10));

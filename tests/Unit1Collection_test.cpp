@@ -294,6 +294,9 @@ TEST_F(Form1Collection, AListThatFailedToLoadIsNeverSaved)
 {
     WriteFileBytes(appDir + "/cdl/broken.cdl", "Broken\r\nGame Name\tCountry\r\nNo Key\tUSA\r\n");
     fs::create_directories(appDir + "/cdl/data/Sega Saturn.dat"); // can't be read
+    WriteFileBytes(appDir + "/cdl/pcfx.cdl", Games("NEC PC-FX", "fx", 3));
+    // A named pipe is refused at once, not waited on for a writer.
+    ASSERT_EQ(::mkfifo((appDir + "/cdl/data/NEC PC-FX.dat").c_str(), 0644), 0);
     auto form = Start();
     Choose(*form, "Sega CD");
     ClickBox(*form, 1);
@@ -305,6 +308,8 @@ TEST_F(Form1Collection, AListThatFailedToLoadIsNeverSaved)
         { "Broken", "The game database " + appDir + "/cdl/broken.cdl has no GID column" },
         { "Sega Saturn",
           "Cannot open file " + appDir + "/cdl/data/Sega Saturn.dat: Is a directory" },
+        { "NEC PC-FX",
+          "Cannot open file " + appDir + "/cdl/data/NEC PC-FX.dat: Is a named pipe, not a file" },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.system);
@@ -330,6 +335,39 @@ TEST_F(Form1Collection, AListThatFailedToLoadIsNeverSaved)
     form = Start();
     Choose(*form, "Sega CD");
     EXPECT_EQ(Ticked(*form), std::vector<std::string> { "scd-001" });
+}
+
+// An editor that saves a database, or an ownership file, with a UTF-8
+// byte-order mark changes nothing: the same name, the same ticks in the same
+// file, and exports without the mark.
+TEST_F(Form1Collection, AByteOrderMarkChangesNothing)
+{
+    const std::string mark = "\xEF\xBB\xBF";
+    WriteFileBytes(appDir + "/cdl/saturn.cdl", mark + Games("Sega Saturn", "sat", 30));
+    fs::create_directories(appDir + "/cdl/data");
+    WriteFileBytes(appDir + "/cdl/data/Sega Saturn.dat", mark + "sat-002\r\nsat-005\r\n");
+    auto form = Start();
+    Choose(*form, "Sega Saturn");
+    EXPECT_EQ(form->CurSys->Name, "Sega Saturn");
+    EXPECT_EQ(Ticked(*form), (std::vector<std::string> { "sat-002", "sat-005" }));
+    EXPECT_EQ(Status(*form), "You Have 2 of 30 known Sega Saturn Games");
+    EXPECT_EQ(form->acg_GameList->Cells(1, 0), "Game Name");
+
+    form->ExecuteSaveDialog = [&](QFileDialog &dialog) {
+        EXPECT_EQ(QFileInfo(dialog.selectedFiles().value(0)).fileName(), "Sega Saturn Have.txt");
+        return std::optional<std::string>(appDir + "/have.txt");
+    };
+    QTest::mouseClick(form->sb_SaveHave, Qt::LeftButton);
+    EXPECT_EQ(ReadFileBytes(appDir + "/have.txt"),
+              " You Have 2 of 30 known Sega Saturn Games\r\n\r\nsat 002 (Europe)\r\n"
+              "sat 005 (Europe)\r\n");
+    ClickBox(*form, 1);
+    EXPECT_TRUE(form->close());
+    EXPECT_TRUE(ShownMessageBoxes().empty());
+    EXPECT_EQ(std::distance(fs::directory_iterator(appDir + "/cdl/data"), fs::directory_iterator()),
+              1)
+        << "a second ownership file";
+    EXPECT_EQ(File("Sega Saturn.dat"), "sat-001\r\nsat-002\r\nsat-005\r\n");
 }
 
 TEST_F(Form1Collection, ExportsGoThroughTheSaveDialog)

@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -164,6 +165,24 @@ TEST_F(UpdateRun, LocalManifestMissing)
     EXPECT_FALSE(LocalExists("version.ini"));
     EXPECT_EQ(LocalBytes("version.bak"), "old bak");
     EXPECT_TRUE(Requests().empty());
+    EXPECT_TRUE(form->bt_StartUpdate->isEnabled());
+}
+
+// A named pipe in version.ini's place is refused, naming it, and never
+// waited on; no database is fetched.
+TEST_F(UpdateRun, ALocalManifestThatIsNoFileIsRefused)
+{
+    ASSERT_EQ(::mkfifo((app + "/version.ini").c_str(), 0644), 0);
+    Site("version.ini", "a.cdl;1\r\n");
+    Site("cdl/a.cdl", "A\r\nGame Name\tGID\r\n");
+    Serve();
+    QTest::mouseClick(form->bt_StartUpdate, Qt::LeftButton);
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string> { "Cannot open file " + app
+                                         + "/version.ini: Is a named pipe, not a file" });
+    EXPECT_EQ(Requests(), std::vector<std::string> { "/tirmo/version.ini" });
+    EXPECT_TRUE(fs::is_fifo(app + "/version.ini"));
+    EXPECT_FALSE(LocalExists("cdl/a.cdl"));
     EXPECT_TRUE(form->bt_StartUpdate->isEnabled());
 }
 

@@ -16,7 +16,20 @@
 // - TIRMO_PROBE_UPDATE: then, instead of reporting and closing, presses
 //   Update and then Start Update, and writes "updating" to the report once
 //   the update runs; the test takes it from there.
+//
+// With $TIRMO_PROBE_STEPS set it acts as a user instead, one step a line,
+// each reported to $TIRMO_PROBE_REPORT:
+//   choose <system>   picks the system in the selector
+//   tick <row>        toggles the check box of game row <row> (from 1), as a
+//                     screen reader's action does
+//   status            reports "status: <the status text>"
+//   close             closes the main window
+//   box <button>      waits for a message box, reports "box: <its text>"
+//                     (line ends as \n) and presses the button of that caption
+// A message box that no step waits for is reported as "unexpected box:
+// <text>" and pressed away.
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -26,6 +39,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
@@ -34,10 +48,16 @@
 
 namespace {
 
+bool IsExposed(const QWidget &widget)
+{
+    return widget.isVisible() && widget.windowHandle() && widget.windowHandle()->isExposed();
+}
+
 class TWindowProbe : public QObject {
 public:
     TWindowProbe()
     {
+        m_steps = qEnvironmentVariable("TIRMO_PROBE_STEPS").split('\n', Qt::SkipEmptyParts);
         m_timer.callOnTimeout(this, &TWindowProbe::Look);
         m_timer.start(50);
         // A timer of its own: one doesn't fire while its handler runs, and
@@ -51,6 +71,10 @@ public:
 private:
     void Look()
     {
+        if (!m_steps.isEmpty()) {
+            Act();
+            return;
+        }
         if (m_updating)
             StartUpdate();
         if (m_done)
@@ -74,6 +98,96 @@ private:
             window->close();
             return;
         }
+    }
+
+    // The next of the steps. They run one at a time; a box shown inside one
+    // is answered while that step waits for it.
+    void Act()
+    {
+        QMainWindow *window = MainWindow();
+        if (!window)
+            return;
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            box && IsExposed(*box)) {
+            Answer(*box);
+            return;
+        }
+        if (m_inStep || m_next >= m_steps.size())
+            return;
+        // Run from the event queue, not from this timer's own call: Qt fires
+        // no timer again while its call is still running, and a step may
+        // wait in a box's event loop.
+        const QString step = m_steps[m_next++];
+        m_inStep = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this, window = QPointer<QMainWindow>(window), step] {
+                if (window)
+                    Do(*window, step.section(' ', 0, 0), step.section(' ', 1));
+                m_inStep = false;
+            },
+            Qt::QueuedConnection);
+    }
+
+    static QMainWindow *MainWindow()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *window = qobject_cast<QMainWindow *>(widget); window && IsExposed(*window))
+                return window;
+        return nullptr;
+    }
+
+    void Answer(QMessageBox &box)
+    {
+        const bool awaited = m_next < m_steps.size() && m_steps[m_next].startsWith("box ");
+        Write((awaited ? "box: " : "unexpected box: ") + QString(box.text()).replace('\n', "\\n"));
+        QAbstractButton *button = box.escapeButton();
+        if (awaited) {
+            const QString caption = m_steps[m_next++].section(' ', 1);
+            for (QAbstractButton *b : box.buttons())
+                if (b->text().remove('&') == caption)
+                    button = b;
+        }
+        if (button)
+            button->click();
+        else
+            box.reject();
+    }
+
+    static void Do(QMainWindow &window, const QString &what, const QString &argument)
+    {
+        if (what == "choose") {
+            auto *selector = window.findChild<QComboBox *>("cbo_SysList");
+            const int index = selector->findText(argument);
+            if (index < 0) {
+                Write("no system " + argument);
+                return;
+            }
+            selector->setCurrentIndex(index);
+            emit selector->activated(index);
+        } else if (what == "tick") {
+            QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(
+                window.findChild<QWidget *>("acg_GameList"));
+            QAccessibleInterface *cell = grid && grid->tableInterface()
+                ? grid->tableInterface()->cellAt(argument.toInt() - 1, 0)
+                : nullptr;
+            if (cell && cell->actionInterface())
+                cell->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+            else
+                Write("no check box in row " + argument);
+        } else if (what == "status") {
+            Write("status: " + window.findChild<QLabel *>("StatusBar1Text")->text());
+        } else if (what == "close") {
+            window.close();
+        } else {
+            Write("unknown step " + what);
+        }
+    }
+
+    // A line of the report, written at once: the program may be ended any time.
+    static void Write(const QString &line)
+    {
+        Append(qEnvironmentVariable("TIRMO_PROBE_REPORT"), line.toUtf8() + '\n');
     }
 
     // Presses Start Update once the dialog shows, and reports once it runs.
@@ -173,6 +287,9 @@ private:
     QTimer m_boxTimer;
     bool m_done = false;
     bool m_updating = false, m_pressed = false;
+    QStringList m_steps;
+    qsizetype m_next = 0;
+    bool m_inStep = false;
 };
 
 } // namespace
