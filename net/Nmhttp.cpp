@@ -455,6 +455,12 @@ void TNMHTTP::ReceiveBody()
     if (CurrentCmd == CmdHEAD || ReplyCode == 204 || ReplyCode == 304
         || (ReplyCode >= 100 && ReplyCode < 200))
         expected = 0;
+    // HTTP/1.0 has no chunks: a body sent in them would be taken, chunk
+    // sizes and all, as if it were the data.
+    const std::optional<std::string> coding = m_reply.Value("Transfer-Encoding");
+    if (coding && expected != 0 && AsciiLower(*coding) != "identity")
+        throw ESockError("The reply from " + PeerName() + " is sent with \"Transfer-Encoding: "
+                         + *coding + "\", which an HTTP/1.0 client can't read");
     if (MaxBodySize && expected && *expected > *MaxBodySize)
         throw EBodyTooLong("The reply from " + PeerName() + " announces "
                            + std::to_string(*expected) + " bytes, more than the "

@@ -551,6 +551,9 @@ TEST_F(HttpTest, BrokenRepliesEndWithAClearError)
         { { "HTTP/1.0 200 OK\r\n" + bigLine + "\r\n" },
           "The reply from 127.0.0.1:PORT has a header line longer than 64 KiB" },
         { { manyLines + "\r\n" }, "The reply from 127.0.0.1:PORT has more than 100 header lines" },
+        { { "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n" },
+          "The reply from 127.0.0.1:PORT is sent with \"Transfer-Encoding: chunked\", which an "
+          "HTTP/1.0 client can't read" },
     };
     for (const Case &c : cases) {
         ScriptedServer server(Script { c.answer });

@@ -330,6 +330,7 @@ TEST_F(UpdateRun, ADatabaseIsReplacedOnlyWhenItArrivedWhole)
         QStringList faults;
         std::string why; // empty: the update succeeds
         int64_t received = -1; // of the last transfer, when it matters
+        bool arrived = false; // a reply that ended in order, but not with the promised bytes
     } cases[] = {
         { "digest: match", digests, newB, {}, "" },
         { "digest: match, no Content-Length", digests, newB, { "nolength:" + fault }, "" },
@@ -337,24 +338,29 @@ TEST_F(UpdateRun, ADatabaseIsReplacedOnlyWhenItArrivedWhole)
           digests,
           newB.substr(1),
           {},
-          "expected 200000 bytes (SHA-256 " + Sha256(newB).substr(0, 12)
-              + "...), received 199999 bytes" },
+          "expected 200000 bytes (SHA-256 " + Sha256(newB) + "), received 199999 bytes",
+          -1,
+          true },
         { "digest: one byte long",
           digests,
           newB + "x",
           {},
-          "expected 200000 bytes, received more" },
+          "expected 200000 bytes, the server announced 200001 bytes (its Content-Length)" },
         { "digest: other bytes",
           digests,
           otherB,
           {},
-          "expected 200000 bytes (SHA-256 " + Sha256(newB).substr(0, 12)
-              + "...), received 200000 bytes (SHA-256 " + Sha256(otherB).substr(0, 12) + "...)" },
+          "expected 200000 bytes (SHA-256 " + Sha256(newB) + "), received 200000 bytes (SHA-256 "
+              + Sha256(otherB) + ")",
+          -1,
+          true },
         { "digest: no Content-Length, closed half way",
           digests,
           newB,
           { "cut:" + fault },
-          "received 100000 bytes" },
+          "received 100000 bytes",
+          -1,
+          true },
         { "digest: endless body",
           digests,
           newB,
@@ -407,8 +413,12 @@ TEST_F(UpdateRun, ADatabaseIsReplacedOnlyWhenItArrivedWhole)
             EXPECT_EQ(Boxes(), std::vector<std::string> {});
         } else {
             ASSERT_EQ(Boxes().size(), 1u);
-            EXPECT_NE(Boxes()[0].find("b.cdl couldn't be downloaded from " + form->SiteURL
-                                      + fault.toStdString() + ": "),
+            const std::string url = form->SiteURL + fault.toStdString();
+            EXPECT_NE(Boxes()[0].find(c.arrived
+                                          ? "b.cdl arrived from " + url
+                                              + ", but it isn't the file the server's "
+                                                "version.ini describes: "
+                                          : "b.cdl couldn't be downloaded from " + url + ": "),
                       std::string::npos)
                 << Boxes()[0];
             EXPECT_NE(Boxes()[0].find(c.why), std::string::npos) << Boxes()[0];

@@ -201,22 +201,9 @@ std::optional<std::string> Unverified(THashingDevice &body, const TFileDigest &d
     const std::string sha256 = body.Sha256();
     if (body.Written() == digest.Size && sha256 == digest.Sha256)
         return std::nullopt;
-    return "expected " + std::to_string(digest.Size) + " bytes (SHA-256 "
-        + digest.Sha256.substr(0, 12) + "...), received " + std::to_string(body.Written())
-        + " bytes (SHA-256 " + sha256.substr(0, 12) + "...)";
-}
-
-// A download that arrived, flushed to disk (where a full disk shows) and,
-// with a digest, checked; why it doesn't keep its promise, if it doesn't.
-std::optional<std::string> Finished(TAtomicFile &file, const std::optional<TFileDigest> &digest,
-                                    std::optional<THashingDevice> &body)
-{
-    try {
-        file.Finish();
-    } catch (const std::exception &e) {
-        return e.what();
-    }
-    return digest ? Unverified(*body, *digest) : std::nullopt;
+    // Whole: digests that differ late would read as equal when cut.
+    return "expected " + std::to_string(digest.Size) + " bytes (SHA-256 " + digest.Sha256
+        + "), received " + std::to_string(body.Written()) + " bytes (SHA-256 " + sha256 + ")";
 }
 
 } // namespace
@@ -310,7 +297,7 @@ void TUpdateForm::closeEvent(QCloseEvent *event)
 }
 
 std::optional<std::string> TUpdateForm::Receive(const std::string &url, QIODevice &body,
-                                                std::int64_t limit, const std::string &tooLong)
+                                                std::int64_t limit, const TTooLong &tooLong)
 {
     std::optional<std::string> why;
     bool longer = false;
@@ -328,7 +315,8 @@ std::optional<std::string> TUpdateForm::Receive(const std::string &url, QIODevic
     if (!why && UpdateProt->ReplyCode != 200)
         why = "the server answered " + std::to_string(UpdateProt->ReplyCode);
     else if (!why && longer)
-        why = tooLong;
+        // Past the bound by its Content-Length, nothing more arrived.
+        why = tooLong(UpdateProt->TotalBytes > limit ? UpdateProt->TotalBytes : 0);
     if (m_cancelled)
         why = "the update was cancelled";
     return why;
@@ -336,17 +324,33 @@ std::optional<std::string> TUpdateForm::Receive(const std::string &url, QIODevic
 
 std::optional<std::string> TUpdateForm::Fetch(const std::string &url, TAtomicFile &file,
                                               std::int64_t limit,
-                                              const std::optional<TFileDigest> &digest)
+                                              const std::optional<TFileDigest> &digest,
+                                              bool *otherBytes)
 {
     std::optional<THashingDevice> body;
     if (digest)
         body.emplace(file.Device());
-    std::optional<std::string> why = Receive(
-        url, body ? static_cast<QIODevice &>(*body) : file.Device(), digest ? digest->Size : limit,
-        digest ? "expected " + std::to_string(digest->Size) + " bytes, received more"
-               : LongerThan(limit));
-    if (!why)
-        why = Finished(file, digest, body);
+    const auto tooLong = [&](std::int64_t announced) {
+        if (!digest)
+            return LongerThan(limit);
+        return "expected " + std::to_string(digest->Size) + " bytes, "
+            + (announced ? "the server announced " + std::to_string(announced)
+                       + " bytes (its Content-Length)"
+                         : std::string("received more"));
+    };
+    std::optional<std::string> why
+        = Receive(url, body ? static_cast<QIODevice &>(*body) : file.Device(),
+                  digest ? digest->Size : limit, tooLong);
+    // Flushed to disk (where a full disk shows), then checked.
+    if (!why) {
+        try {
+            file.Finish();
+        } catch (const std::exception &e) {
+            why = e.what();
+        }
+        if (!why && digest && (why = Unverified(*body, *digest)) && otherBytes)
+            *otherBytes = true;
+    }
     if (m_cancelled)
         why = "the update was cancelled";
     if (why)
@@ -437,7 +441,8 @@ std::optional<std::string> TUpdateForm::Authenticate(const std::string &url, TAt
     QBuffer signature;
     signature.open(QIODevice::WriteOnly);
     if (std::optional<std::string> why
-        = Receive(signatureUrl, signature, kMaxManifest, LongerThan(kMaxManifest)))
+        = Receive(signatureUrl, signature, kMaxManifest,
+                  [](std::int64_t) { return LongerThan(kMaxManifest); }))
         return list + "is not signed by the publisher of this TIRMO: its signature " + signatureUrl
             + " couldn't be downloaded (" + *why + ")" + unchanged;
     const TSignatureCheck check = CheckSignature(UpdateKey, FileBytes(manifest.TemporaryPath()),
@@ -564,13 +569,18 @@ std::optional<std::string> TUpdateForm::DownloadAll(const std::vector<Download> 
         lb_Update1->setText(QString::fromStdString(Counter(k, n)));
         const std::string url = SiteURL + "/tirmo/cdl/" + PathSegmentEncode(d.name);
         std::optional<std::string> why;
+        bool otherBytes = false;
         try {
             files.emplace_back(d.target);
-            why = Fetch(url, files.back(), kMaxDatabase, d.digest);
+            why = Fetch(url, files.back(), kMaxDatabase, d.digest, &otherBytes);
         } catch (const std::exception &e) {
             why = e.what();
         }
-        if (why)
+        if (why && otherBytes)
+            failed = "Update aborted: " + d.name + " arrived from " + url
+                + ", but it isn't the file the server's version.ini describes: " + *why
+                + ". No database was changed.";
+        else if (why)
             failed = "Update aborted: " + d.name + " couldn't be downloaded from " + url + ": "
                 + *why + ". No database was changed.";
     }

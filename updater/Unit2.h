@@ -8,6 +8,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -100,17 +101,22 @@ private:
     // cancel stops it early without a reason.
     std::optional<std::string> DownloadAll(const std::vector<Download> &downloads,
                                            std::vector<TAtomicFile> &files);
+    // Why a reply past its bound is refused, given its Content-Length when
+    // that alone was past it (else 0).
+    using TTooLong = std::function<std::string(std::int64_t announced)>;
     // Fetches `url` into `body`, reading at most one byte past `limit`;
     // nothing when a whole 200 reply arrived, else why not (`tooLong` when
     // it went past the limit).
     std::optional<std::string> Receive(const std::string &url, QIODevice &body, std::int64_t limit,
-                                       const std::string &tooLong);
+                                       const TTooLong &tooLong);
     // Fetches `url` into `file`, reading at most one byte past `limit` (or
     // past the size a digest promises); nothing when a whole 200 reply
-    // arrived that keeps the digest's promise, else why not. The file is
-    // discarded on failure.
+    // arrived that keeps the digest's promise, else why not (`otherBytes`
+    // then tells one that arrived but broke it). The file is discarded on
+    // failure.
     std::optional<std::string> Fetch(const std::string &url, TAtomicFile &file, std::int64_t limit,
-                                     const std::optional<TFileDigest> &digest);
+                                     const std::optional<TFileDigest> &digest,
+                                     bool *otherBytes = nullptr);
     // Puts every download in place of its database; why one failed, if one
     // did.
     static std::optional<std::string> ReplaceAll(std::vector<TAtomicFile> &files);
