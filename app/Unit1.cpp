@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/Collection.h"
+#include "grid/GridAccessible.h"
 #include "platform/AnsiText.h"
 #include "platform/Application.h"
 #include "platform/AtomicFile.h"
@@ -273,10 +274,15 @@ bool TForm1::AskCloseAnywayBox(const std::string &failure)
 
 void TForm1::cbo_SysListChange()
 {
+    // The disabled selector would hand the keyboard to the list, and a screen
+    // reader would be sent to a cell that the load is about to replace.
+    const Qt::FocusPolicy listFocus = acg_GameList->focusPolicy();
+    acg_GameList->setFocusPolicy(Qt::NoFocus);
     cbo_SysList->setEnabled(false);
     sb_SaveHave->setEnabled(true);
     sb_SaveMiss->setEnabled(true);
-    const auto selectorBack = qScopeGuard([this] {
+    const auto selectorBack = qScopeGuard([this, listFocus] {
+        acg_GameList->setFocusPolicy(listFocus);
         cbo_SysList->setEnabled(true);
         cbo_SysList->setFocus();
     });
@@ -316,6 +322,8 @@ void TForm1::acg_GameListKeyPress(char &)
 void TForm1::acg_GameListCheckBoxMouseUp()
 {
     SetStatusText(GetStatusText());
+    // A status bar's change goes unspoken; the ticked cell's is heard.
+    AnnounceToCurrentCell(*acg_GameList, StatusText());
 }
 
 void TForm1::sb_SaveHaveClick()

@@ -1780,3 +1780,12 @@ void TAdvStringGrid::CurrentCellChanged()
     TStringGrid::CurrentCellChanged();
     AnnounceCurrentCell(*this);
 }
+
+// The list's own focus is announced after this handler: the cell's comes
+// after it, so a screen reader lands on the cell.
+void TAdvStringGrid::focusInEvent(QFocusEvent *event)
+{
+    TStringGrid::focusInEvent(event);
+    QMetaObject::invokeMethod(
+        this, [this] { AnnounceFocusedCell(*this); }, Qt::QueuedConnection);
+}

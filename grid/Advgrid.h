@@ -271,6 +271,7 @@ protected:
     void KeyPress(char &key) override;
     void KeyUp(int &key, Qt::KeyboardModifiers shift) override;
     void CurrentCellChanged() override;
+    void focusInEvent(QFocusEvent *event) override;
 
 private:
     static bool FreeGraphic(TObject *object);

@@ -27,6 +27,11 @@ void Announce(QAccessibleEvent &event)
 
 class TGridAccessible;
 
+// The action a check-box cell offers: screen readers read a cell's check
+// state only when it has an action of this name, and Qt's own name for a
+// toggle differs from it in case.
+const QString ToggleAction = QStringLiteral("toggle");
+
 // One cell by its place: a header cell (row -1) or a cell of the table's
 // rows, which begin below the grid's fixed rows. Columns are display columns.
 class TGridCellAccessible : public QAccessibleInterface,
@@ -54,12 +59,7 @@ public:
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface *) const override { return -1; }
 
-    QString text(QAccessible::Text t) const override
-    {
-        if (t != QAccessible::Name || !isValid())
-            return {};
-        return m_grid->ShownText(m_col, GridRow());
-    }
+    QString text(QAccessible::Text t) const override;
     void setText(QAccessible::Text, const QString &) override { }
 
     QRect rect() const override
@@ -122,12 +122,17 @@ public:
     QStringList actionNames() const override
     {
         return isValid() && m_grid->HasCheckBox(m_grid->RemapCol(m_col), GridRow())
-            ? QStringList { toggleAction() }
+            ? QStringList { ToggleAction }
             : QStringList {};
+    }
+    QString localizedActionName(const QString &name) const override
+    {
+        return QAccessibleActionInterface::localizedActionName(name == ToggleAction ? toggleAction()
+                                                                                    : name);
     }
     void doAction(const QString &name) override
     {
-        if (name == toggleAction() && isValid())
+        if ((name == ToggleAction || name == toggleAction()) && isValid())
             m_grid->UserToggle(m_col, GridRow());
     }
     QStringList keyBindingsForAction(const QString &) const override { return {}; }
@@ -256,13 +261,51 @@ public:
         for (const auto &[key, id] : m_cells)
             QAccessible::deleteAccessibleInterface(id);
         m_cells.clear();
+        m_selected = nullptr;
+        m_noted = nullptr;
+    }
+
+    // The cell last announced as current, for the next move's deselection.
+    QAccessibleInterface *TakeSelected(QAccessibleInterface *current)
+    {
+        return std::exchange(m_selected, current);
+    }
+
+    // A note on a cell, read as its description until the current cell moves:
+    // a screen reader speaks a change of the focused cell's description.
+    bool SetNote(QAccessibleInterface *cell, const QString &note)
+    {
+        if (cell == m_noted && note == m_note)
+            return false;
+        m_noted = cell;
+        m_note = note;
+        return true;
+    }
+    QString NoteOf(const QAccessibleInterface *cell) const
+    {
+        return cell == m_noted ? m_note : QString();
     }
 
 private:
     int HeaderCount() const { return Grid()->FixedRows() > 0 ? columnCount() : 0; }
 
     mutable std::unordered_map<uint64_t, QAccessible::Id> m_cells;
+    QAccessibleInterface *m_selected = nullptr;
+    QAccessibleInterface *m_noted = nullptr;
+    QString m_note;
 };
+
+QString TGridCellAccessible::text(QAccessible::Text t) const
+{
+    if (!isValid())
+        return {};
+    if (t == QAccessible::Name)
+        return m_grid->ShownText(m_col, GridRow());
+    if (t == QAccessible::Description)
+        if (auto *table = dynamic_cast<TGridAccessible *>(parent()))
+            return table->NoteOf(this);
+    return {};
+}
 
 QList<QAccessibleInterface *> TGridCellAccessible::columnHeaderCells() const
 {
@@ -294,13 +337,55 @@ void InstallGridAccessible()
     Q_UNUSED(installed);
 }
 
+// As a table view does: the new cell selected, the old one not, then the
+// focus on the new one.
 void AnnounceCurrentCell(TAdvStringGrid &grid)
 {
-    if (!Listening() || !grid.hasFocus())
+    // A hidden list is being filled: its cells are about to be replaced.
+    if (!Listening() || !grid.isVisible())
         return;
-    if (TGridAccessible *table = TableOf(grid);
-        QAccessibleInterface *cell = table ? table->CurrentCell() : nullptr) {
-        QAccessibleEvent event(cell, QAccessible::Focus);
+    TGridAccessible *table = TableOf(grid);
+    QAccessibleInterface *cell = table ? table->CurrentCell() : nullptr;
+    if (!cell)
+        return;
+    table->SetNote(nullptr, {});
+    QAccessibleInterface *previous = table->TakeSelected(cell);
+    if (previous == cell)
+        return;
+    QAccessibleEvent added(cell, QAccessible::SelectionAdd);
+    Announce(added);
+    if (previous && previous->isValid()) {
+        QAccessibleEvent removed(previous, QAccessible::SelectionRemove);
+        Announce(removed);
+    }
+    AnnounceFocusedCell(grid);
+}
+
+void AnnounceFocusedCell(TAdvStringGrid &grid)
+{
+    if (!Listening() || !grid.isVisible() || !grid.hasFocus())
+        return;
+    TGridAccessible *table = TableOf(grid);
+    QAccessibleInterface *cell = table ? table->CurrentCell() : nullptr;
+    if (!cell)
+        return;
+    // A list filled while hidden announced no current cell yet.
+    if (table->TakeSelected(cell) != cell) {
+        QAccessibleEvent added(cell, QAccessible::SelectionAdd);
+        Announce(added);
+    }
+    QAccessibleEvent focus(cell, QAccessible::Focus);
+    Announce(focus);
+}
+
+void AnnounceToCurrentCell(TAdvStringGrid &grid, const QString &note)
+{
+    if (!Listening())
+        return;
+    TGridAccessible *table = TableOf(grid);
+    QAccessibleInterface *cell = table ? table->CurrentCell() : nullptr;
+    if (cell && table->SetNote(cell, note)) {
+        QAccessibleEvent event(cell, QAccessible::DescriptionChanged);
         Announce(event);
     }
 }

@@ -3,6 +3,7 @@
 #include <functional>
 
 class QAccessibleEvent;
+class QString;
 class TAdvStringGrid;
 
 // The grid as assistive technology sees it: a table of its shown columns
@@ -14,7 +15,12 @@ void InstallGridAccessible();
 
 // Announcements; they cost nothing while no assistive technology listens.
 void AnnounceCurrentCell(TAdvStringGrid &grid);
+// The current cell as the focus, while the grid has it.
+void AnnounceFocusedCell(TAdvStringGrid &grid);
 void AnnounceCheckBoxState(TAdvStringGrid &grid, int displayCol, int row);
+// A message about the current cell, such as what a toggle changed: read as
+// the cell's description until the current cell moves. Said once per text.
+void AnnounceToCurrentCell(TAdvStringGrid &grid, const QString &note);
 // The cells changed all at once (a load, a sort).
 void AnnounceGridReset(TAdvStringGrid &grid);
 

@@ -4,6 +4,8 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -96,8 +98,8 @@ TEST_F(ListForScreenReaders, TheListReadsAsATable)
     QAccessibleInterface *box = table->cellAt(0, 0);
     EXPECT_TRUE(box->state().checkable);
     EXPECT_FALSE(box->state().checked);
-    EXPECT_EQ(box->actionInterface()->actionNames(),
-              QStringList { QAccessibleActionInterface::toggleAction() });
+    // The name a screen reader looks for before it reads a cell's check state.
+    EXPECT_EQ(box->actionInterface()->actionNames(), QStringList { "toggle" });
 }
 
 TEST_F(ListForScreenReaders, TheCurrentCellIsTheFocusAndItsMovesAreAnnounced)
@@ -109,9 +111,16 @@ TEST_F(ListForScreenReaders, TheCurrentCellIsTheFocusAndItsMovesAreAnnounced)
     heard.clear();
     QTest::keyClick(grid, Qt::Key_Down);
     QAccessibleInterface *current = table->cellAt(1, 1);
-    ASSERT_EQ(heard.size(), 1u);
-    EXPECT_EQ(heard[0].type, QAccessible::Focus);
+    // As a table view tells it: the new cell selected, the old one not, the
+    // focus on the new one.
+    ASSERT_EQ(heard.size(), 3u);
+    EXPECT_EQ(heard[0].type, QAccessible::SelectionAdd);
     EXPECT_EQ(heard[0].iface, current);
+    EXPECT_EQ(heard[1].type, QAccessible::SelectionRemove);
+    EXPECT_EQ(heard[1].iface, table->cellAt(0, 1));
+    EXPECT_FALSE(heard[1].iface->state().selected);
+    EXPECT_EQ(heard[2].type, QAccessible::Focus);
+    EXPECT_EQ(heard[2].iface, current);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(grid)->focusChild(), current);
     EXPECT_TRUE(current->state().focused);
     EXPECT_TRUE(current->state().selected);
@@ -130,17 +139,36 @@ TEST_F(ListForScreenReaders, ACheckBoxToggledBySpaceOrByItsActionIsAnnounced)
     ASSERT_FALSE(box->state().checked);
     QTest::keyClick(grid, Qt::Key_Space);
     EXPECT_TRUE(box->state().checked);
-    ASSERT_EQ(heard.size(), 1u);
+    // The new state, then the new count as the cell's description, once.
+    ASSERT_EQ(heard.size(), 2u);
     EXPECT_EQ(heard[0].type, QAccessible::StateChanged);
     EXPECT_EQ(heard[0].iface, box);
     EXPECT_TRUE(heard[0].changed.checked);
+    EXPECT_EQ(heard[1].type, QAccessible::DescriptionChanged);
+    EXPECT_EQ(heard[1].iface, box);
     EXPECT_EQ(form->StatusText(), "You Have 1 of 3 known Arcade Games");
+    EXPECT_EQ(box->text(QAccessible::Description), form->StatusText());
 
     // The toggle action does what a click does, the count included.
-    box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    box->actionInterface()->doAction("toggle");
     EXPECT_FALSE(box->state().checked);
-    EXPECT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard.size(), 4u);
     EXPECT_EQ(form->StatusText(), "You Have 0 of 3 known Arcade Games");
+    EXPECT_EQ(box->text(QAccessible::Description), form->StatusText());
+    box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(box->state().checked);
+
+    // A click announces the count once, though two events report it.
+    heard.clear();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(0, 3).center());
+    EXPECT_EQ(
+        std::count_if(heard.begin(), heard.end(),
+                      [](const Heard &h) { return h.type == QAccessible::DescriptionChanged; }),
+        1);
+    EXPECT_EQ(table->cellAt(1, 0)->text(QAccessible::Description), "")
+        << "the note stays with the cell it was about";
+    EXPECT_EQ(table->cellAt(2, 0)->text(QAccessible::Description),
+              "You Have 2 of 3 known Arcade Games");
 }
 
 TEST_F(ListForScreenReaders, ASortIsAnnouncedAndTheCellsReadTheirNewRows)
@@ -156,6 +184,33 @@ TEST_F(ListForScreenReaders, ASortIsAnnouncedAndTheCellsReadTheirNewRows)
     EXPECT_EQ(table->cellAt(0, 1)->text(QAccessible::Name), "Beta");
 }
 
+// The selector keeps the keyboard while another system loads: no cell of
+// the list that the load replaces ever has the focus.
+TEST_F(ListForScreenReaders, ChoosingAnotherSystemFocusesNoCell)
+{
+    WriteFileBytes(appDir + "/cdl/b.cdl", "Board\r\nGame Name\tGID\r\nGo\tB1\r\n");
+    form = std::make_unique<TForm1>(appDir);
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    form->cbo_SysList->setFocus();
+    QTest::keyClick(form->cbo_SysList, Qt::Key_Down);
+    grid = form->acg_GameList;
+    ASSERT_TRUE(grid->isVisible());
+    std::vector<QWidget *> focused;
+    QObject watching;
+    QObject::connect(qApp, &QApplication::focusChanged, &watching,
+                     [&](QWidget *, QWidget *now) { focused.push_back(now); });
+    heard.clear();
+    QTest::keyClick(form->cbo_SysList, Qt::Key_Down);
+    EXPECT_EQ(form->CurSys->Name, "Board");
+    EXPECT_TRUE(std::find(focused.begin(), focused.end(), grid) == focused.end());
+    for (const Heard &h : heard)
+        EXPECT_NE(h.type, QAccessible::Focus);
+    EXPECT_TRUE(form->cbo_SysList->hasFocus());
+    EXPECT_EQ(grid->focusPolicy(), Qt::StrongFocus) << "Tab reaches the list again";
+}
+
 TEST_F(ListForScreenReaders, TheControlsAroundTheListHaveNames)
 {
     EXPECT_EQ(Name(form->sb_SaveHave), "Save the list of games you have");
@@ -167,4 +222,53 @@ TEST_F(ListForScreenReaders, TheControlsAroundTheListHaveNames)
         QAccessible::queryAccessibleInterface(form->cbo_SysList)->text(QAccessible::Description),
         "The system whose games are listed");
     EXPECT_EQ(Name(form->StatusBar1), "Status");
+}
+
+namespace {
+
+// The real program on an X server and a session bus of its own, read over
+// AT-SPI by tests/support/screen_reader.py; its output when a check fails.
+void RunScreenReaderScript(const QStringList &options, const QStringList &tools)
+{
+    for (const QString &tool : tools)
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            GTEST_SKIP() << "needs " << tool.toStdString() << " (scripts/deps.sh test installs it)";
+    QProcess probe;
+    probe.start("/usr/bin/python3", { "-c", "import gi; gi.require_version('Atspi', '2.0')" });
+    if (!probe.waitForFinished(20000) || probe.exitCode() != 0)
+        GTEST_SKIP()
+            << "needs python3-gi and gir1.2-atspi-2.0 (scripts/deps.sh test installs them)";
+
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DBUS_SESSION_BUS_ADDRESS");
+    env.remove("AT_SPI_BUS_ADDRESS");
+    env.remove("QT_QPA_PLATFORM");
+    run.setProcessEnvironment(env);
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start("dbus-run-session",
+              QStringList { "--", "/usr/bin/python3", TIRMO_TEST_DIR "/support/screen_reader.py",
+                            TIRMO_BINARY_DIR "/app/tirmo", work.path() }
+                  + options);
+    ASSERT_TRUE(run.waitForFinished(100000)) << run.readAll().toStdString();
+    const std::string output = run.readAll().toStdString();
+    EXPECT_EQ(run.exitCode(), 0) << output;
+    EXPECT_EQ(output.find("FAIL:"), std::string::npos) << output;
+}
+
+} // namespace
+
+// The Have cell's check state before and after Space, the selection moving
+// on Down, nothing gone after a switch of system, the shortcuts' dialogs.
+TEST(ScreenReader, ReadsTheListOverAtSpi)
+{
+    RunScreenReaderScript({}, { "dbus-run-session", "Xvfb", "xdotool" });
+}
+
+// What Orca itself says, from its debug log with speech off.
+TEST(ScreenReader, OrcaSaysWhetherAGameIsTicked)
+{
+    RunScreenReaderScript({ "--orca" }, { "dbus-run-session", "Xvfb", "xdotool", "orca" });
 }
