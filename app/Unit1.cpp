@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QStyledItemDelegate>
 
 #include <cstdio>
@@ -46,17 +47,26 @@ private:
     int m_height;
 };
 
-// A toolbar glyph: the bitmap's bottom-left colour is drawn transparent.
-// Read by the built-in BMP reader alone: guessing the format would load every
+// A glyph picture whose bottom-left colour is drawn transparent. Read by
+// the named built-in reader alone: guessing the format would load every
 // image format plugin at start-up.
-QIcon Glyph(const QString &resource)
+QPixmap GlyphPicture(const QString &resource, const char *format)
 {
-    QImageReader reader(resource, "bmp");
+    QImageReader reader(resource, format);
     reader.setAutoDetectImageFormat(false);
     const QImage image = reader.read();
     QPixmap pixmap = QPixmap::fromImage(image);
     pixmap.setMask(pixmap.createMaskFromColor(image.pixelColor(0, image.height() - 1)));
-    return QIcon(pixmap);
+    return pixmap;
+}
+
+// A toolbar glyph: the 16-pixel bitmap, and the same drawn at twice the size
+// for screens at twice the scale.
+QIcon Glyph(const QString &bitmap, const QString &doubleSize)
+{
+    QIcon icon(GlyphPicture(bitmap, "bmp"));
+    icon.addPixmap(GlyphPicture(doubleSize, "png"));
+    return icon;
 }
 
 // A toolbar function by keyboard: the buttons take no focus, so a key
@@ -97,9 +107,10 @@ TForm1::TForm1(const std::string &appDir, QWidget *parent) : QMainWindow(parent)
     InitResources();
     setupUi(this);
     move(DesignPosition);
+    FitOnScreen();
     // For this window and the program's dialogs alike.
     QApplication::setWindowIcon(ProgramIcon());
-    const QIcon floppy = Glyph(":/forms/floppy.bmp");
+    const QIcon floppy = Glyph(":/forms/floppy.bmp", ":/forms/floppy@2x.png");
     sb_SaveHave->setIcon(floppy);
     sb_SaveMiss->setIcon(floppy);
     // The selector lies over the toolbar, not in it.
@@ -420,6 +431,35 @@ void TForm1::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
     Guarded([this] { FormResize(); })();
+}
+
+// Once shown the window knows its frame: a frame that now reaches past the
+// screen is brought back.
+void TForm1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!std::exchange(m_shown, true))
+        QMetaObject::invokeMethod(
+            this, [this] { FitOnScreen(); }, Qt::QueuedConnection);
+}
+
+// The design position stands when the window fits there. Otherwise the window
+// moves as little as it takes, and shrinks if it must, no smaller than its
+// minimum size; a screen smaller than that gets its top-left corner.
+void TForm1::FitOnScreen()
+{
+    const QScreen *screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen)
+        screen = this->screen();
+    const QRect area = screen->availableGeometry();
+    if (area.contains(frameGeometry()))
+        return;
+    const QSize frame = frameGeometry().size() - size();
+    resize(size().boundedTo(area.size() - frame).expandedTo(minimumSize()));
+    const QSize outer = size() + frame;
+    const QPoint at = frameGeometry().topLeft();
+    move(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - outer.width())),
+         std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - outer.height())));
 }
 
 void TForm1::closeEvent(QCloseEvent *event)

@@ -87,11 +87,14 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void FillSysList();
+    // The whole frame on the available area of the window's screen.
+    void FitOnScreen();
     // The selector shows `record`'s entry, or none.
     void SelectSysEntry(const SysRecord *record);
     // Back to the state before any system was chosen.
@@ -108,4 +111,5 @@ private:
     QLabel *m_statusLabel;
     TQuitSignals *m_quitSignals;
     bool m_ended = false;
+    bool m_shown = false;
 };

@@ -4,6 +4,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <QFontMetrics>
+#include <QPixmap>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -551,6 +552,46 @@ TEST_F(GameGrid, HeaderClicksSortAscendingThenDescending)
     EXPECT_EQ(sorted, (std::vector<int> { 2, 2 }));
     EXPECT_GT(LastSortCounts(*grid).compares, 0);
     EXPECT_EQ(grid->RowCount(), 6); // the scratch rows are gone
+}
+
+// The sort indicator is a triangle on the header's face, at scale 1 and 2:
+// its dark rows widen downward when it points up (ascending) and narrow when
+// it points down.
+TEST_F(GameGrid, SortIndicatorIsATrianglePointingTheSortsWay)
+{
+    LoadGameList(kGames);
+    const QRect header = grid->CellRect(1, 0);
+    const int x
+        = header.left() + QFontMetrics(grid->FixedFont()).horizontalAdvance("Game Name") + 10;
+    for (const qreal scale : { 1.0, 2.0 }) {
+        for (const auto direction : { TAdvStringGrid::sdAscending, TAdvStringGrid::sdDescending }) {
+            grid->SetSortDirection(direction);
+            QPixmap shot(grid->viewport()->size() * scale);
+            shot.setDevicePixelRatio(scale);
+            grid->viewport()->render(&shot);
+            const QImage image = shot.toImage();
+            const int face = qGray(
+                image.pixel(int((header.right() - 3) * scale), int((header.top() + 4) * scale)));
+            std::vector<int> widths;
+            for (int py = int(header.top() * scale); py < int(header.bottom() * scale); ++py) {
+                int dark = 0;
+                for (int px = int((x - 6) * scale); px < int((header.right() - 1) * scale); ++px)
+                    dark += qGray(image.pixel(px, py)) < face - 60;
+                if (dark > 0)
+                    widths.push_back(dark);
+            }
+            const std::string what = (direction == TAdvStringGrid::sdAscending ? "up" : "down")
+                + std::string(" at scale ") + std::to_string(int(scale));
+            // Whole: it starts and ends in a point, its widest row in its
+            // lower half pointing up, in its upper half pointing down.
+            ASSERT_GE(widths.size(), size_t(3 * scale)) << what;
+            const size_t widest
+                = size_t(std::max_element(widths.begin(), widths.end()) - widths.begin());
+            const bool up = widest * 2 >= widths.size();
+            EXPECT_EQ(up, direction == TAdvStringGrid::sdAscending) << what;
+            EXPECT_LE(std::min(widths.front(), widths.back()) * 3, widths[widest]) << what;
+        }
+    }
 }
 
 TEST_F(GameGrid, ClickOnTheInitialSortColumnSortsDescending)

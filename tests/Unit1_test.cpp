@@ -18,6 +18,7 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <optional>
 
@@ -127,6 +128,11 @@ TEST_F(Form1, DesignLook)
         ASSERT_EQ(glyph.size(), QSize(16, 16));
         EXPECT_EQ(glyph.pixelColor(0, 15).alpha(), 0);
         EXPECT_EQ(glyph.pixelColor(8, 8).alpha(), 255);
+        // At scale 2 it is drawn from a picture of twice the size, not blown up.
+        const QImage sharp = b->icon().pixmap(QSize(16, 16), 2.0).toImage();
+        EXPECT_EQ(sharp.size(), QSize(32, 32));
+        EXPECT_EQ(sharp.pixelColor(0, 31).alpha(), 0);
+        EXPECT_NE(sharp, glyph.scaled(32, 32).convertToFormat(sharp.format()));
     }
     EXPECT_TRUE(form.sb_Update->icon().isNull());
 }
@@ -422,6 +428,54 @@ TEST_F(Form1, WindowCaptionsAreThoseOfTheForms)
 {
     AddDatabase("psx.cdl", "PlayStation\tx");
     EXPECT_EQ(Captions(appDir, [](QWidget &w) { return w.windowHandle()->title(); }), kCaptions);
+}
+
+// Run on a screen of each size, in a child with the offscreen platform's
+// screen set from a file: where the window stands and how big it is.
+TEST_F(Form1, TheWholeWindowIsOnTheScreen)
+{
+    if (qEnvironmentVariableIsSet("TIRMO_SCREEN_CHILD")) {
+        TForm1 form(appDir);
+        form.show();
+        QCoreApplication::processEvents();
+        const QRect frame = form.frameGeometry();
+        std::printf("FRAME %d %d %d %d\n", frame.x(), frame.y(), frame.width(), frame.height());
+        return;
+    }
+    struct Case {
+        QSize screen;
+        QRect frame;
+    } cases[] = {
+        // The offscreen platform's frame is 2 pixels on each side.
+        { { 1920, 1080 }, { 274, 313, 691, 517 } }, // fits: the design position
+        { { 1366, 768 }, { 274, 251, 691, 517 } }, // moved up, whole
+        { { 1024, 600 }, { 274, 83, 691, 517 } },
+        { { 640, 400 }, { 0, 0, 640, 400 } }, // moved and shrunk
+        { { 500, 100 }, { 0, 0, 554, 127 } }, // never below the minimum
+    };
+    for (const Case &c : cases) {
+        QTemporaryDir dir;
+        const QString config = dir.filePath("screen.json");
+        WriteFileBytes(config.toStdString(),
+                       "{\"screens\": [{\"name\": \"s\", \"x\": 0, \"y\": 0, \"width\": "
+                           + std::to_string(c.screen.width())
+                           + ", \"height\": " + std::to_string(c.screen.height())
+                           + ", \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}");
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + config);
+        env.insert("TIRMO_SCREEN_CHILD", "1");
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(),
+                    { "--gtest_filter=Form1.TheWholeWindowIsOnTheScreen" });
+        ASSERT_TRUE(child.waitForFinished(60000));
+        const QString output = QString::fromUtf8(child.readAllStandardOutput());
+        const QStringList frame = output.section("FRAME ", 1).section('\n', 0, 0).split(' ');
+        ASSERT_EQ(frame.size(), 4) << output.toStdString();
+        EXPECT_EQ(QRect(frame[0].toInt(), frame[1].toInt(), frame[2].toInt(), frame[3].toInt()),
+                  c.frame)
+            << c.screen.width() << "x" << c.screen.height();
+    }
 }
 
 // Run under an X server of its own: the names that a window manager shows.
