@@ -270,11 +270,11 @@ std::optional<std::string> TForm1::FormEndSession()
 
 bool TForm1::AskCloseAnywayBox(const std::string &failure)
 {
-    QMessageBox box(
-        QMessageBox::Warning, "TIRMO",
-        ToDisplay("The ticks of " + CurSys->Name + " could not be saved.\n\n" + failure
-                  + "\n\nClose anyway and lose the ticks set since the last save, or stay?"),
-        QMessageBox::NoButton, this);
+    QMessageBox box(QMessageBox::Warning, "TIRMO", QString(), QMessageBox::NoButton, this);
+    SetMessageBoxText(
+        box,
+        "The ticks of " + CurSys->Name + " could not be saved.\n\n" + failure
+            + "\n\nClose anyway and lose the ticks set since the last save, or stay?");
     QPushButton *close = box.addButton("Close Anyway", QMessageBox::DestructiveRole);
     QPushButton *stay = box.addButton("Stay", QMessageBox::RejectRole);
     box.setDefaultButton(stay);

@@ -3,7 +3,9 @@
 #include "platform/AnsiText.h"
 
 #include <QAbstractEventDispatcher>
+#include <QClipboard>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QWidget>
 
 #include <csignal>
@@ -23,6 +25,8 @@ std::string MessageOf(std::exception_ptr error)
         return "Unknown exception";
     }
 }
+
+constexpr QChar kWordJoiner(0x2060);
 
 } // namespace
 
@@ -88,9 +92,45 @@ void ShowMessageBox(const std::string &text, const std::string &caption)
         g_messageBoxHook(text, caption);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, ToDisplay(caption), ToDisplay(text), QMessageBox::Ok,
+    QMessageBox box(QMessageBox::NoIcon, ToDisplay(caption), QString(), QMessageBox::Ok,
                     QApplication::activeWindow());
+    SetMessageBoxText(box, text);
     box.exec();
+}
+
+QString MessageBoxText(const std::string &text)
+{
+    // A line may break after any '/', which cut addresses after "http://".
+    static const QRegularExpression kRunWithSlash(QStringLiteral("\\S*/\\S*"));
+    QString shown = ToDisplay(text);
+    QString joined;
+    qsizetype done = 0;
+    for (const QRegularExpressionMatch &run : kRunWithSlash.globalMatch(shown)) {
+        joined.append(QStringView(shown).mid(done, run.capturedStart() - done));
+        const QString word = run.captured();
+        for (qsizetype i = 0; i < word.size(); ++i) {
+            if (i > 0 && !word[i].isLowSurrogate() && !word[i].isMark())
+                joined += kWordJoiner;
+            joined += word[i];
+        }
+        done = run.capturedEnd();
+    }
+    joined.append(QStringView(shown).mid(done));
+    return joined;
+}
+
+void SetMessageBoxText(QMessageBox &box, const std::string &text)
+{
+    box.setText(MessageBoxText(text));
+    // What the user copies from the box is the text they read, addresses
+    // that work when pasted.
+    QObject::connect(QGuiApplication::clipboard(), &QClipboard::changed, &box,
+                     [](QClipboard::Mode mode) {
+                         QClipboard *clipboard = QGuiApplication::clipboard();
+                         const QString copied = clipboard->text(mode);
+                         if (copied.contains(kWordJoiner))
+                             clipboard->setText(QString(copied).remove(kWordJoiner), mode);
+                     });
 }
 
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook)

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+class QMessageBox;
+
 #include <exception>
 #include <functional>
 #include <string>
@@ -71,5 +73,10 @@ void WaitMessage();
 // A simple message box with an OK button. Tests replace what it does.
 using MessageBoxHook = std::function<void(const std::string &text, const std::string &caption)>;
 void ShowMessageBox(const std::string &text, const std::string &caption);
+// The text as message boxes show it: a word with a '/' (an address, a path)
+// never breaks across lines.
+QString MessageBoxText(const std::string &text);
+// Shows `text` in `box` that way; what is copied from it has no joiners.
+void SetMessageBoxText(QMessageBox &box, const std::string &text);
 // Installs a replacement and returns the previous one (empty for the real box).
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);

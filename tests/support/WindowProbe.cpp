@@ -53,6 +53,13 @@ bool IsExposed(const QWidget &widget)
     return widget.isVisible() && widget.windowHandle() && widget.windowHandle()->isExposed();
 }
 
+// A box's text as the user reads it: without the joiners that keep an address
+// or a path on one line.
+QString Read(const QMessageBox &box)
+{
+    return box.text().remove(QChar(0x2060));
+}
+
 class TWindowProbe : public QObject {
 public:
     TWindowProbe()
@@ -140,7 +147,7 @@ private:
     void Answer(QMessageBox &box)
     {
         const bool awaited = m_next < m_steps.size() && m_steps[m_next].startsWith("box ");
-        Write((awaited ? "box: " : "unexpected box: ") + QString(box.text()).replace('\n', "\\n"));
+        Write((awaited ? "box: " : "unexpected box: ") + Read(box).replace('\n', "\\n"));
         QAbstractButton *button = box.escapeButton();
         if (awaited) {
             const QString caption = m_steps[m_next++].section(' ', 1);
@@ -224,7 +231,7 @@ private:
             auto *box = qobject_cast<QMessageBox *>(widget);
             if (!box || !box->isVisible())
                 continue;
-            Append(qEnvironmentVariable("TIRMO_PROBE_MESSAGES"), box->text().toUtf8() + "\n--\n");
+            Append(qEnvironmentVariable("TIRMO_PROBE_MESSAGES"), Read(*box).toUtf8() + "\n--\n");
             QPushButton *button = box->defaultButton();
             for (QAbstractButton *other : box->buttons())
                 if (other->text() == qEnvironmentVariable("TIRMO_PROBE_ANSWER"))
