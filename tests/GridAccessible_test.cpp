@@ -3,6 +3,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <QAccessible>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QStandardPaths>
@@ -246,6 +248,12 @@ void RunScreenReaderScript(const QStringList &options, const QStringList &tools)
     env.remove("DBUS_SESSION_BUS_ADDRESS");
     env.remove("AT_SPI_BUS_ADDRESS");
     env.remove("QT_QPA_PLATFORM");
+    // The accessibility bus puts its socket in the runtime folder: a private
+    // one keeps two of these runs (ctest -j2) off each other's bus.
+    const QString runtime = work.filePath("runtime");
+    ASSERT_TRUE(QDir().mkdir(runtime));
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    env.insert("XDG_RUNTIME_DIR", runtime);
     run.setProcessEnvironment(env);
     run.setProcessChannelMode(QProcess::MergedChannels);
     run.start("dbus-run-session",
