@@ -245,6 +245,7 @@ protected:
         fs::permissions(runtime, fs::perms::owner_all);
         env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime));
         env.insert("APP", QString::fromStdString(app));
+        UseChildLeakSuppressions(env);
         tirmo.setProcessEnvironment(env);
         tirmo.setChildProcessModifier([limit] {
             std::signal(SIGXFSZ, SIG_DFL);

@@ -190,6 +190,7 @@ TEST(UpdateProgram, AQuitSignalDuringTheNetworkWaitEndsIt)
         env.insert("TIRMO_PROBE_STATUS", dir.filePath("status.txt"));
         env.insert("TIRMO_PROBE_UPDATE", "1");
         env.insert("TIRMO_PROBE_REPORT", report);
+        UseChildLeakSuppressions(env);
         tirmo.setProcessEnvironment(env);
         tirmo.start(QString::fromStdString(app + "/tirmo"), {});
         const std::string stalled = logs + "/request-" + std::to_string(run.stalled) + ".bin";

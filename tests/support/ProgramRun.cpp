@@ -66,6 +66,7 @@ TProgramRun RunProgram(const TProgramStart &start)
     env.insert("TIRMO_PROBE_REPORT", QString::fromStdString(report));
     env.insert("TIRMO_PROBE_MESSAGES", QString::fromStdString(messages));
     env.insert("TIRMO_PROBE_STATUS", QString::fromStdString(status));
+    UseChildLeakSuppressions(env);
     if (!start.dataHome.empty())
         env.insert("XDG_DATA_HOME", QString::fromStdString(start.dataHome));
     if (!start.home.empty())

@@ -3,6 +3,7 @@
 #include "platform/Application.h"
 
 #include <QLocale>
+#include <QProcessEnvironment>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -116,4 +117,10 @@ int main(int argc, char **argv)
         ShownMessageBoxes().emplace_back(text, caption);
     });
     return RUN_ALL_TESTS();
+}
+
+void UseChildLeakSuppressions(QProcessEnvironment &env)
+{
+    env.insert("LSAN_OPTIONS",
+               "suppressions=" TIRMO_SUPPORT_TEST_DIR "/lsan-child.supp:print_suppressions=0");
 }

@@ -4,6 +4,8 @@
 
 #include <QTemporaryDir>
 
+class QProcessEnvironment;
+
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -23,6 +25,10 @@ template<typename List = TStringList> List Lines(std::initializer_list<const cha
 }
 
 // Whole-file helpers on real files.
+// Leak checking for the program run as a child under the sanitizers: its
+// exit, driven by the window probe, leaves Qt's own allocations behind.
+void UseChildLeakSuppressions(QProcessEnvironment &env);
+
 std::string ReadFileBytes(const std::string &path);
 void WriteFileBytes(const std::string &path, const std::string &bytes);
 
