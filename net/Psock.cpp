@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <arpa/inet.h>
@@ -88,13 +89,6 @@ bool OnGuiThread()
     auto *app = QCoreApplication::instance();
     return app && QThread::currentThread() == app->thread();
 }
-
-// Runs `f` when the scope ends, also by an exception.
-template<typename F> struct Finally {
-    F f;
-    ~Finally() { f(); }
-};
-template<typename F> Finally(F) -> Finally<F>;
 
 std::string VersionText(std::uint16_t version)
 {
@@ -324,7 +318,7 @@ private:
 bool TPowersock::WaitFor(const std::function<TPass()> &Pass)
 {
     ++m_waits;
-    Finally done { [this] { --m_waits; } };
+    const auto done = qScopeGuard([this] { --m_waits; });
     std::optional<TDeletionHold> hold;
     if (m_waits == 1 && OnGuiThread())
         hold.emplace(*this);
@@ -724,7 +718,7 @@ void TPowersock::SendBuffer(const char *Buf, std::size_t Len)
 {
     StatusMessage(TStatusLevel::Activity, "Sending Buffer");
     TimerOn();
-    Finally off { [this] { TimerOff(); } };
+    const auto off = qScopeGuard([this] { TimerOff(); });
     if (!Canceled) {
         if (Len == 0)
             Len = std::strlen(Buf);
@@ -892,7 +886,7 @@ std::string TPowersock::ReadLn()
 {
     StatusMessage(TStatusLevel::Trace, "ReadLn");
     TimerOn();
-    Finally off { [this] { TimerOff(); } };
+    const auto off = qScopeGuard([this] { TimerOff(); });
     std::string line;
     std::size_t taken = 0; // bytes of the line moved into `line`
     std::size_t end = 0; // bytes to return: through the line feed, or a piece
@@ -993,7 +987,7 @@ void TPowersock::CaptureInto(const TSink &Sink, std::int64_t Limit, const char *
 {
     ReceivedBytes = 0;
     TimerOn();
-    Finally off { [this] { TimerOff(); } };
+    const auto off = qScopeGuard([this] { TimerOff(); });
     bool passed = false;
     const bool done = WaitFor([&] {
         if (ReceivedBytes == Limit || (OnePass && passed))
@@ -1153,171 +1147,6 @@ void TPowersock::SetLastErrorNo(int Value)
 {
     StatusMessage(TStatusLevel::Trace, "Setting LastError Number");
     LastErrorNo = Value;
-}
-
-// ---------------------------------------------------------------- general server
-
-namespace {
-
-// Serialises making and removing connection threads; one per process.
-std::mutex &ServerLock()
-{
-    static std::mutex lock;
-    return lock;
-}
-
-} // namespace
-
-TNMGeneralServer::TNMGeneralServer(QObject *AOwner) : TPowersock(AOwner)
-{
-    // Instances made for a connection are owned by their server.
-    if (!dynamic_cast<TNMGeneralServer *>(AOwner))
-        ClientThreads = std::make_unique<TThreadList<TNMGeneralServer *>>();
-}
-
-TNMGeneralServer::~TNMGeneralServer()
-{
-    Abort();
-    // No thread may outlive its server or touch a freed instance. The list
-    // is emptied first: a thread that ends meanwhile finds itself gone.
-    for (std::unique_ptr<InstantiateServethread> &thread : std::exchange(m_serveThreads, {})) {
-        thread->wait();
-        thread->Instance()->OnDisconnect = nullptr; // no events from a server being destroyed
-        thread.reset();
-    }
-    ClientThreads.reset();
-}
-
-void TNMGeneralServer::Loaded()
-{
-    OnAcceptReady = [this](QObject *Sender) { ServerAccept(Sender); };
-    Listen(false);
-}
-
-void TNMGeneralServer::Connect()
-{
-}
-
-void TNMGeneralServer::Abort()
-{
-    if (!ClientThreads) {
-        // A connection instance: its own time-out and cancel end its waits.
-        TPowersock::Abort();
-        return;
-    }
-    for (TNMGeneralServer *instance : ClientThreads->LockList())
-        instance->Cancel();
-}
-
-void TNMGeneralServer::PeerClosed()
-{
-    if (!ServerThread) {
-        TPowersock::PeerClosed();
-        return;
-    }
-    // The socket is Serve's until it returns; it is closed then.
-    Connected = false;
-}
-
-void TNMGeneralServer::ServerAccept(QObject *)
-{
-    AsyncDone = true; // so Accept does not wait
-    // Accept may pump events, which may end a connection thread: the lock
-    // is taken after it.
-    const SOCKET socket = Accept();
-    {
-        std::lock_guard lock(ServerLock());
-        auto thread = std::make_unique<InstantiateServethread>(this, socket);
-        if (thread->Instance())
-            m_serveThreads.push_back(std::move(thread));
-    }
-    Fire(OnClientContact);
-}
-
-void TNMGeneralServer::EndServeThread(InstantiateServethread *Thread)
-{
-    const auto it = std::find_if(m_serveThreads.begin(), m_serveThreads.end(),
-                                 [&](const auto &owned) { return owned.get() == Thread; });
-    if (it == m_serveThreads.end())
-        return;
-    // Out of the list before it is freed: its OnDisconnect may pump events
-    // and so end other connections meanwhile.
-    const std::unique_ptr<InstantiateServethread> ended = std::move(*it);
-    m_serveThreads.erase(it);
-}
-
-void TNMGeneralServer::Serve()
-{
-}
-
-InstantiateServethread::InstantiateServethread(TNMGeneralServer *Server, SOCKET Socket)
-    : m_server(Server)
-{
-    bool socketTaken = false;
-    try {
-        // The server's own class: a descendant server gets its own instances.
-        std::unique_ptr<QObject> made(Server->metaObject()->newInstance(Q_ARG(QObject *, Server)));
-        auto *instance = qobject_cast<TNMGeneralServer *>(made.get());
-        if (!instance)
-            throw Exception(std::string("No connection instance of ")
-                            + Server->metaObject()->className());
-        made.release();
-        m_instance.reset(instance);
-        m_instance->Connected = true;
-        m_instance->RemoteAddress = Server->RemoteAddress;
-        m_instance->ServerThread = this;
-        m_instance->OnConnect = Server->OnConnect;
-        m_instance->OnDisconnect = Server->OnDisconnect;
-        closesocket(m_instance->SocketHandle);
-        m_instance->SocketHandle = Socket;
-        socketTaken = true;
-        Server->ClientThreads->Add(instance);
-        WSAAsyncSelect(Socket, m_instance->NotifyWindow, SocketEventMessage, SocketEventMask);
-        m_instance->ParentServer = Server;
-    } catch (...) {
-        // A connection that cannot be set up is dropped; the server goes on.
-        if (m_instance) {
-            Server->ClientThreads->Remove(m_instance.get());
-            m_instance.reset();
-        }
-        if (!socketTaken)
-            closesocket(Socket);
-        return;
-    }
-    // Queued: the server holds the thread by then, also when Serve returns
-    // at once.
-    connect(
-        this, &QThread::finished, Server, [Server, this] { Server->EndServeThread(this); },
-        Qt::QueuedConnection);
-    start();
-}
-
-InstantiateServethread::~InstantiateServethread()
-{
-    if (!m_instance)
-        return;
-    {
-        std::lock_guard lock(ServerLock());
-        if (m_server->ClientThreads)
-            m_server->ClientThreads->Remove(m_instance.get());
-    }
-    // Serve has returned: the socket is the GUI thread's again.
-    m_instance->ShuttingDown = true;
-    try {
-        m_instance->RequestCloseSocket(); // fires OnDisconnect
-    } catch (...) {
-        if (Application())
-            HandleException(std::current_exception());
-    }
-}
-
-void InstantiateServethread::run()
-{
-    try {
-        m_instance->Serve();
-    } catch (...) {
-        // A failed or cancelled connection ends its own thread only.
-    }
 }
 
 // ---------------------------------------------------------------- text helpers
