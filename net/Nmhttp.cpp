@@ -180,6 +180,20 @@ void TNMHTTP::Abort()
 
 void TNMHTTP::HTTPConnect()
 {
+    RequestLoop(nullptr);
+}
+
+TFetchReply TNMHTTP::Fetch(const std::string &url, QIODevice &destination, std::int64_t maxBody)
+{
+    CurrentURL = url;
+    CurrentCmd = CmdGET;
+    const TBodyTarget target { destination, maxBody };
+    RequestLoop(&target);
+    return { ReplyCode, m_reply.ContentLength(), ReceivedBytes };
+}
+
+void TNMHTTP::RequestLoop(const TBodyTarget *fetch)
+{
     // The caller's own cookie belongs to the host first asked; one carried
     // over from a redirect belongs to the host that set it.
     const bool callersCookie = HeaderInfo.Cookie != m_carriedCookie;
@@ -199,20 +213,20 @@ void TNMHTTP::HTTPConnect()
         AssembleHTTPHeader();
         if (OnAboutToSend)
             OnAboutToSend(this);
-        RunPass();
+        RunPass(fetch);
         if (!AfterReply())
             return;
     }
 }
 
-void TNMHTTP::RunPass()
+void TNMHTTP::RunPass(const TBodyTarget *fetch)
 {
     try {
         Connect();
         SendHTTP();
         ReplyCode = 0;
         RemoveHeader();
-        ReceiveBody();
+        ReceiveBody(fetch);
     } catch (...) {
         try {
             Disconnect();
@@ -448,7 +462,7 @@ void TNMHTTP::RefuseReply(const std::string &line) const
     throw ESockError("Connection closed by " + PeerName() + " in the middle of the reply header");
 }
 
-void TNMHTTP::ReceiveBody()
+void TNMHTTP::ReceiveBody(const TBodyTarget *fetch)
 {
     ReceivedBytes = 0;
     std::optional<int64_t> expected = m_reply.ContentLength();
@@ -461,41 +475,47 @@ void TNMHTTP::ReceiveBody()
     if (coding && expected != 0 && AsciiLower(*coding) != "identity")
         throw ESockError("The reply from " + PeerName() + " is sent with \"Transfer-Encoding: "
                          + *coding + "\", which an HTTP/1.0 client can't read");
-    if (MaxBodySize && expected && *expected > *MaxBodySize)
-        throw EBodyTooLong("The reply from " + PeerName() + " announces "
-                           + std::to_string(*expected) + " bytes, more than the "
-                           + std::to_string(*MaxBodySize) + " accepted");
     // With a Content-Length the body ends there even if the peer (a proxy
-    // asked to keep the connection) stays silent; without one, at its close,
-    // or one byte past the bound.
-    const int64_t limit = expected ? *expected : MaxBodySize ? *MaxBodySize + 1 : -1;
-    if (InputFileMode && BodyStream) {
-        StatusMessage(TStatusLevel::Trace, "Capture Stream");
-        const bool keep = !FollowsRedirect();
-        CaptureInto(
-            [&](const char *data, int size) {
-                if (keep && BodyStream->write(data, size) != size)
-                    throw EInOutError("Cannot write the reply from " + PeerName() + ": "
-                                      + BodyStream->errorString().toStdString());
-            },
-            limit, "Socket capture aborted");
+    // asked to keep the connection) stays silent; without one, at its close
+    // (or one byte past a fetch's bound).
+    if (fetch) {
+        FetchBody(*fetch, expected);
     } else if (InputFileMode) {
         StatusMessage(TStatusLevel::Trace, "CaptureFile");
         QFile file(QString::fromStdString(Body));
         CreateFile(file, QIODevice::WriteOnly | QIODevice::Unbuffered);
-        CaptureInto([&](const char *data, int size) { WriteFile(file, data, size); }, limit,
-                    "Socket send aborted");
+        CaptureInto([&](const char *data, int size) { WriteFile(file, data, size); },
+                    expected.value_or(-1), "Socket send aborted");
     } else {
         StatusMessage(TStatusLevel::Trace, "Capture String");
         Body.clear();
-        CaptureInto([&](const char *data, int size) { Body.append(data, size_t(size)); }, limit,
-                    "Socket capture aborted");
+        CaptureInto([&](const char *data, int size) { Body.append(data, size_t(size)); },
+                    expected.value_or(-1), "Socket capture aborted");
     }
-    if (MaxBodySize && ReceivedBytes > *MaxBodySize)
-        throw EBodyTooLong("The reply from " + PeerName() + " goes on past "
-                           + std::to_string(*MaxBodySize) + " bytes, the most accepted");
     if (expected && ReceivedBytes < *expected)
         throw ESockError("Connection closed by " + PeerName() + " after "
                          + std::to_string(ReceivedBytes) + " of " + std::to_string(*expected)
                          + " bytes of the reply");
+}
+
+void TNMHTTP::FetchBody(const TBodyTarget &fetch, std::optional<int64_t> expected)
+{
+    if (expected && *expected > fetch.Max)
+        throw EBodyTooLong("The reply from " + PeerName() + " announces "
+                               + std::to_string(*expected) + " bytes, more than the "
+                               + std::to_string(fetch.Max) + " accepted",
+                           ReplyCode, expected);
+    StatusMessage(TStatusLevel::Trace, "Capture Stream");
+    const bool keep = !FollowsRedirect();
+    CaptureInto(
+        [&](const char *data, int size) {
+            if (keep && fetch.Device.write(data, size) != size)
+                throw EInOutError("Cannot write the reply from " + PeerName() + ": "
+                                  + fetch.Device.errorString().toStdString());
+        },
+        expected ? *expected : fetch.Max + 1, "Socket capture aborted");
+    if (ReceivedBytes > fetch.Max)
+        throw EBodyTooLong("The reply from " + PeerName() + " goes on past "
+                               + std::to_string(fetch.Max) + " bytes, the most accepted",
+                           ReplyCode, std::nullopt);
 }

@@ -27,10 +27,26 @@ enum CmdType : std::uint8_t {
 
 using TResultEvent = std::function<void(CmdType cmd)>;
 
-// A reply body longer than the caller accepts (TNMHTTP::MaxBodySize).
+// A reply body longer than a fetch accepts (TNMHTTP::Fetch). It tells the
+// reply's status, which may say more than the body's length, and the length
+// the header announced when that alone was past the bound.
 class EBodyTooLong : public ESockError {
 public:
-    using ESockError::ESockError;
+    EBodyTooLong(const std::string &message, int status, std::optional<std::int64_t> announced)
+        : ESockError(message), Status(status), Announced(announced)
+    {
+    }
+    int Status;
+    std::optional<std::int64_t> Announced;
+};
+
+// What a fetch received: the final reply's status (an error status is no
+// failure: its page is the body), the Content-Length its header announced,
+// and the body bytes written.
+struct TFetchReply {
+    int Status = 0;
+    std::optional<std::int64_t> Announced;
+    std::int64_t Received = 0;
 };
 
 // Optional request header values; empty ones are not sent.
@@ -50,6 +66,10 @@ struct THeaderInfo {
 // Every call waits by pumping the event loop (see TPowersock): handlers run
 // inside it, and Abort() from one of them ends the call with an error. One
 // request at a time per component.
+//
+// Failures are raised, all the way from the socket to the file a body goes
+// to (ESockError and its kin, the file errors of platform/); a reply with an
+// error status is no failure: the caller reads its status.
 class TNMHTTP : public TPowersock {
 public:
     // Passes of the request loop before a chain of redirects is given up.
@@ -71,14 +91,6 @@ public:
     std::string DestinationURL;
     std::string CurrentURL;
     CmdType CurrentCmd = CmdGET;
-    // The most body bytes a reply may have; none for no bound. A longer body
-    // (announced, or going on past it) raises EBodyTooLong: reading stops one
-    // byte past the bound, so a server can't fill the disk or the memory.
-    std::optional<std::int64_t> MaxBodySize;
-    // With InputFileMode, a stream given here takes the body in place of the
-    // file named by Body. The body of a redirect that is followed isn't
-    // written to it: a stream can't be emptied for the next reply.
-    QIODevice *BodyStream = nullptr;
 
     TResultEvent OnSuccess;
     TResultEvent OnFailure;
@@ -106,10 +118,28 @@ public:
     virtual void Wrapped(const std::string &url, const std::string &data);
     void Abort() override;
 
+    // GETs `url`, the final reply's body into `destination` (Body and
+    // InputFileMode play no part), and at most `maxBody` bytes of it.
+    // Failures are raised, as by every request here: the socket's errors
+    // (EAbortError for Abort), EBodyTooLong for a body past `maxBody`
+    // (announced, or going on past it: reading stops one byte after, so a
+    // server can't fill the disk or the memory), EInOutError when
+    // `destination` refuses a write. The body of a redirect that is followed
+    // isn't written: a device can't be emptied for the next reply.
+    TFetchReply Fetch(const std::string &url, QIODevice &destination, std::int64_t maxBody);
+
 private:
+    // Where a fetch puts the body, and its bound.
+    struct TBodyTarget {
+        QIODevice &Device;
+        std::int64_t Max;
+    };
+
     void Request(CmdType cmd, const std::string &url);
-    void RunPass();
-    void ReceiveBody();
+    void RequestLoop(const TBodyTarget *fetch);
+    void RunPass(const TBodyTarget *fetch);
+    void ReceiveBody(const TBodyTarget *fetch);
+    void FetchBody(const TBodyTarget &fetch, std::optional<int64_t> expected);
     // Events and redirect handling after a reply; true to ask again.
     bool AfterReply();
     // True when the reply's status and Location make the request ask again.

@@ -595,9 +595,9 @@ TEST_F(HttpTest, AResetBodyIsAnError)
     }
 }
 
-// A bound on the body: a longer one is refused before its body when it says
-// so, and one byte past the bound when it doesn't.
-TEST_F(HttpTest, MaxBodySizeBoundsTheBody)
+// A fetch's bound on the body: a longer one is refused before its body when
+// it says so, and one byte past the bound when it doesn't.
+TEST_F(HttpTest, FetchBoundsTheBody)
 {
     struct Case {
         Answer answer;
@@ -620,41 +620,72 @@ TEST_F(HttpTest, MaxBodySizeBoundsTheBody)
           "The reply from 127.0.0.1:PORT goes on past 5 bytes, the most accepted",
           6 },
     };
-    http.MaxBodySize = 5;
     for (const Case &c : cases) {
         ScriptedServer server(Script { c.answer });
         SCOPED_TRACE(c.answer.text);
         std::string expected = c.error;
         if (!expected.empty())
             expected.replace(expected.find("PORT"), 4, std::to_string(server.Port()));
-        http.InputFileMode = c.toFile;
-        http.Body = TempPath("bounded.bin");
+        const std::string path = TempPath("bounded.bin");
+        QFile file(QString::fromStdString(path));
+        QBuffer buffer;
+        QIODevice &body = c.toFile ? static_cast<QIODevice &>(file) : buffer;
+        ASSERT_TRUE(body.open(QIODevice::WriteOnly));
         if (expected.empty()) {
-            http.Get(server.Url("/"));
-            EXPECT_EQ(c.toFile ? ReadFileBytes(http.Body) : http.Body, "12345");
+            http.Fetch(server.Url("/"), body, 5);
+            file.close();
+            EXPECT_EQ(c.toFile ? ReadFileBytes(path) : buffer.data().toStdString(), "12345");
         } else {
-            EXPECT_EQ(ErrorOf<EBodyTooLong>([&] { http.Get(server.Url("/")); }), expected);
+            EXPECT_EQ(ErrorOf<EBodyTooLong>([&] { http.Fetch(server.Url("/"), body, 5); }),
+                      expected);
         }
         EXPECT_EQ(http.ReceivedBytes, c.received);
     }
 }
 
-TEST_F(HttpTest, ABodyStreamGetsTheFinalReplyOnly)
+// What a fetch returns, and what a refused body tells besides its message.
+TEST_F(HttpTest, FetchTellsTheReply)
+{
+    ScriptedServer server(Script { { "HTTP/1.0 404 Not Found\r\nContent-Length: 4\r\n\r\ngone" },
+                                   { "HTTP/1.0 200 OK\r\n\r\nno length" },
+                                   { "HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\n" },
+                                   { "HTTP/1.0 503 Busy\r\n\r\n", "endless" } });
+    QBuffer body;
+    body.open(QIODevice::WriteOnly);
+    const TFetchReply missing = http.Fetch(server.Url("/a"), body, 5);
+    EXPECT_EQ(missing.Status, 404);
+    EXPECT_EQ(missing.Announced, 4);
+    EXPECT_EQ(missing.Received, 4);
+    EXPECT_EQ(body.data().toStdString(), "gone");
+    const TFetchReply unsized = http.Fetch(server.Url("/b"), body, 100);
+    EXPECT_EQ(unsized.Status, 200);
+    EXPECT_EQ(unsized.Announced, std::nullopt);
+    EXPECT_EQ(unsized.Received, 9);
+    for (const auto &[status, announced] :
+         { std::pair<int, std::optional<int64_t>> { 404, 9 }, { 503, std::nullopt } }) {
+        try {
+            http.Fetch(server.Url("/c"), body, 5);
+            ADD_FAILURE() << "no EBodyTooLong for " << status;
+        } catch (const EBodyTooLong &e) {
+            EXPECT_EQ(e.Status, status);
+            EXPECT_EQ(e.Announced, announced);
+        }
+    }
+}
+
+TEST_F(HttpTest, AFetchWritesTheFinalReplyOnly)
 {
     ScriptedServer server(
         Script { { Redirect(302, "/next") + "<html>moved</html>" }, { Ok("final body") } });
     QBuffer stream;
     stream.open(QIODevice::WriteOnly);
-    http.InputFileMode = true;
-    http.BodyStream = &stream;
-    http.Get(server.Url("/first"));
+    http.Fetch(server.Url("/first"), stream, 1 << 20);
     EXPECT_EQ(stream.data().toStdString(), "final body");
     EXPECT_EQ(http.ReceivedBytes, 10);
-    // A stream that refuses a write ends the request with the reason.
+    // A device that refuses a write ends the request with the reason.
     QBuffer closed;
-    http.BodyStream = &closed;
     EXPECT_NE(ErrorOf<EInOutError>([&] {
-                  http.Get(server.Url("/again"));
+                  http.Fetch(server.Url("/again"), closed, 1 << 20);
               }).find("Cannot write the reply from 127.0.0.1:"),
               std::string::npos);
 }

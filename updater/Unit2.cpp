@@ -300,23 +300,17 @@ std::optional<std::string> TUpdateForm::Receive(const std::string &url, QIODevic
                                                 std::int64_t limit, const TTooLong &tooLong)
 {
     std::optional<std::string> why;
-    bool longer = false;
-    UpdateProt->BodyStream = &body;
-    UpdateProt->MaxBodySize = limit;
     try {
-        UpdateProt->Get(url);
-    } catch (const EBodyTooLong &) {
-        longer = true;
+        const TFetchReply reply = UpdateProt->Fetch(url, body, limit);
+        if (reply.Status != 200)
+            why = "the server answered " + std::to_string(reply.Status);
+    } catch (const EBodyTooLong &e) {
+        // An error status says more than the length of its page.
+        why = e.Status != 200 ? "the server answered " + std::to_string(e.Status)
+                              : tooLong(e.Announced.value_or(0));
     } catch (const std::exception &e) {
         why = e.what();
     }
-    UpdateProt->BodyStream = nullptr;
-    // An error status says more than the length of its page.
-    if (!why && UpdateProt->ReplyCode != 200)
-        why = "the server answered " + std::to_string(UpdateProt->ReplyCode);
-    else if (!why && longer)
-        // Past the bound by its Content-Length, nothing more arrived.
-        why = tooLong(UpdateProt->TotalBytes > limit ? UpdateProt->TotalBytes : 0);
     if (m_cancelled)
         why = "the update was cancelled";
     return why;
