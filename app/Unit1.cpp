@@ -333,8 +333,8 @@ void TForm1::acg_GameListKeyPress(char &)
 void TForm1::acg_GameListCheckBoxMouseUp()
 {
     SetStatusText(GetStatusText());
-    // A status bar's change goes unspoken; the ticked cell's is heard.
-    AnnounceToCurrentCell(*acg_GameList, StatusText());
+    // A status bar's text change goes unspoken; its notification is heard.
+    AnnounceNotice(*StatusBar1, StatusText());
 }
 
 void TForm1::sb_SaveHaveClick()

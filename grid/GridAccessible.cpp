@@ -262,7 +262,6 @@ public:
             QAccessible::deleteAccessibleInterface(id);
         m_cells.clear();
         m_selected = nullptr;
-        m_noted = nullptr;
     }
 
     // The cell last announced as current, for the next move's deselection.
@@ -271,28 +270,11 @@ public:
         return std::exchange(m_selected, current);
     }
 
-    // A note on a cell, read as its description until the current cell moves:
-    // a screen reader speaks a change of the focused cell's description.
-    bool SetNote(QAccessibleInterface *cell, const QString &note)
-    {
-        if (cell == m_noted && note == m_note)
-            return false;
-        m_noted = cell;
-        m_note = note;
-        return true;
-    }
-    QString NoteOf(const QAccessibleInterface *cell) const
-    {
-        return cell == m_noted ? m_note : QString();
-    }
-
 private:
     int HeaderCount() const { return Grid()->FixedRows() > 0 ? columnCount() : 0; }
 
     mutable std::unordered_map<uint64_t, QAccessible::Id> m_cells;
     QAccessibleInterface *m_selected = nullptr;
-    QAccessibleInterface *m_noted = nullptr;
-    QString m_note;
 };
 
 QString TGridCellAccessible::text(QAccessible::Text t) const
@@ -301,9 +283,6 @@ QString TGridCellAccessible::text(QAccessible::Text t) const
         return {};
     if (t == QAccessible::Name)
         return m_grid->ShownText(m_col, GridRow());
-    if (t == QAccessible::Description)
-        if (auto *table = dynamic_cast<TGridAccessible *>(parent()))
-            return table->NoteOf(this);
     return {};
 }
 
@@ -317,10 +296,28 @@ QList<QAccessibleInterface *> TGridCellAccessible::columnHeaderCells() const
     return {};
 }
 
+// Where a notice's text is kept for assistive technology: it is never shown,
+// so it changes nothing on screen, but screen readers speak a notification
+// as it is announced shown.
+class TNotice : public QWidget {
+public:
+    explicit TNotice(QWidget *owner) : QWidget(owner) { hide(); }
+};
+
+TNotice *NoticeOf(QWidget &owner)
+{
+    for (QObject *child : owner.children())
+        if (auto *notice = dynamic_cast<TNotice *>(child))
+            return notice;
+    return new TNotice(&owner);
+}
+
 QAccessibleInterface *Factory(const QString &, QObject *object)
 {
     if (auto *grid = qobject_cast<TAdvStringGrid *>(object))
         return new TGridAccessible(grid);
+    if (auto *notice = dynamic_cast<TNotice *>(object))
+        return new QAccessibleWidget(notice, QAccessible::Notification);
     return nullptr;
 }
 
@@ -348,7 +345,6 @@ void AnnounceCurrentCell(TAdvStringGrid &grid)
     QAccessibleInterface *cell = table ? table->CurrentCell() : nullptr;
     if (!cell)
         return;
-    table->SetNote(nullptr, {});
     QAccessibleInterface *previous = table->TakeSelected(cell);
     if (previous == cell)
         return;
@@ -378,18 +374,6 @@ void AnnounceFocusedCell(TAdvStringGrid &grid)
     Announce(focus);
 }
 
-void AnnounceToCurrentCell(TAdvStringGrid &grid, const QString &note)
-{
-    if (!Listening())
-        return;
-    TGridAccessible *table = TableOf(grid);
-    QAccessibleInterface *cell = table ? table->CurrentCell() : nullptr;
-    if (cell && table->SetNote(cell, note)) {
-        QAccessibleEvent event(cell, QAccessible::DescriptionChanged);
-        Announce(event);
-    }
-}
-
 void AnnounceCheckBoxState(TAdvStringGrid &grid, int displayCol, int row)
 {
     if (!Listening())
@@ -414,6 +398,19 @@ void AnnounceGridReset(TAdvStringGrid &grid)
     table->Forget();
     QAccessibleTableModelChangeEvent event(table, QAccessibleTableModelChangeEvent::ModelReset);
     Announce(event);
+}
+
+void AnnounceNotice(QWidget &owner, const QString &text)
+{
+    if (!Listening())
+        return;
+    InstallGridAccessible();
+    TNotice *notice = NoticeOf(owner);
+    if (notice->accessibleName() == text)
+        return;
+    notice->setAccessibleName(text);
+    QAccessibleEvent shown(notice, QAccessible::ObjectShow);
+    Announce(shown);
 }
 
 AccessibleEventHook SetAccessibleEventHook(AccessibleEventHook hook)

@@ -4,6 +4,7 @@
 
 class QAccessibleEvent;
 class QString;
+class QWidget;
 class TAdvStringGrid;
 
 // The grid as assistive technology sees it: a table of its shown columns
@@ -18,11 +19,12 @@ void AnnounceCurrentCell(TAdvStringGrid &grid);
 // The current cell as the focus, while the grid has it.
 void AnnounceFocusedCell(TAdvStringGrid &grid);
 void AnnounceCheckBoxState(TAdvStringGrid &grid, int displayCol, int row);
-// A message about the current cell, such as what a toggle changed: read as
-// the cell's description until the current cell moves. Said once per text.
-void AnnounceToCurrentCell(TAdvStringGrid &grid, const QString &note);
 // The cells changed all at once (a load, a sort).
 void AnnounceGridReset(TAdvStringGrid &grid);
+// A message such as the count a tick changed, said once per text as a
+// notification of owner, which is never on screen. Screen readers read a
+// status bar's notification without naming its role.
+void AnnounceNotice(QWidget &owner, const QString &text);
 
 // Sees each announcement before the platform does; tests install one, as a
 // platform without accessibility drops them. Returns the previous one.

@@ -141,36 +141,38 @@ TEST_F(ListForScreenReaders, ACheckBoxToggledBySpaceOrByItsActionIsAnnounced)
     ASSERT_FALSE(box->state().checked);
     QTest::keyClick(grid, Qt::Key_Space);
     EXPECT_TRUE(box->state().checked);
-    // The new state, then the new count as the cell's description, once.
+    // The new state, then the new count as a notification of the status bar.
     ASSERT_EQ(heard.size(), 2u);
     EXPECT_EQ(heard[0].type, QAccessible::StateChanged);
     EXPECT_EQ(heard[0].iface, box);
     EXPECT_TRUE(heard[0].changed.checked);
-    EXPECT_EQ(heard[1].type, QAccessible::DescriptionChanged);
-    EXPECT_EQ(heard[1].iface, box);
+    EXPECT_EQ(heard[1].type, QAccessible::ObjectShow);
+    QAccessibleInterface *notice = heard[1].iface;
+    EXPECT_EQ(notice->role(), QAccessible::Notification);
+    EXPECT_EQ(notice->parent(), QAccessible::queryAccessibleInterface(form->StatusBar1));
     EXPECT_EQ(form->StatusText(), "You Have 1 of 3 known Arcade Games");
-    EXPECT_EQ(box->text(QAccessible::Description), form->StatusText());
+    EXPECT_EQ(notice->text(QAccessible::Name), form->StatusText());
+    auto *shown = qobject_cast<QWidget *>(notice->object());
+    ASSERT_NE(shown, nullptr);
+    EXPECT_FALSE(shown->isVisible()) << "the notification is never on screen";
 
     // The toggle action does what a click does, the count included.
     box->actionInterface()->doAction("toggle");
     EXPECT_FALSE(box->state().checked);
-    EXPECT_EQ(heard.size(), 4u);
+    ASSERT_EQ(heard.size(), 4u);
+    EXPECT_EQ(heard[3].iface, notice) << "one notification, its text renewed";
     EXPECT_EQ(form->StatusText(), "You Have 0 of 3 known Arcade Games");
-    EXPECT_EQ(box->text(QAccessible::Description), form->StatusText());
+    EXPECT_EQ(notice->text(QAccessible::Name), form->StatusText());
     box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
     EXPECT_TRUE(box->state().checked);
 
     // A click announces the count once, though two events report it.
     heard.clear();
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(0, 3).center());
-    EXPECT_EQ(
-        std::count_if(heard.begin(), heard.end(),
-                      [](const Heard &h) { return h.type == QAccessible::DescriptionChanged; }),
-        1);
-    EXPECT_EQ(table->cellAt(1, 0)->text(QAccessible::Description), "")
-        << "the note stays with the cell it was about";
-    EXPECT_EQ(table->cellAt(2, 0)->text(QAccessible::Description),
-              "You Have 2 of 3 known Arcade Games");
+    EXPECT_EQ(std::count_if(heard.begin(), heard.end(),
+                            [](const Heard &h) { return h.type == QAccessible::ObjectShow; }),
+              1);
+    EXPECT_EQ(notice->text(QAccessible::Name), "You Have 2 of 3 known Arcade Games");
 }
 
 TEST_F(ListForScreenReaders, ASortIsAnnouncedAndTheCellsReadTheirNewRows)
