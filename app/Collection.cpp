@@ -1,5 +1,9 @@
+// The collection as the game list holds it: loading a database into the
+// list, the ticks of an ownership file, saving them, the status and exports.
+
 #include "app/Collection.h"
 
+#include "app/OwnedGids.h"
 #include "grid/Advgrid.h"
 #include "platform/AnsiText.h"
 #include "platform/AtomicFile.h"
@@ -13,7 +17,6 @@
 #include <QFile>
 #include <QScopeGuard>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -31,167 +34,6 @@ constexpr size_t kMaxFileName = 255;
 const char kOwnershipExtension[] = ".dat";
 // The list's header row: the one fixed row the game list is designed with.
 constexpr int kHeaderRows = 1;
-
-// The GIDs of an ownership file, each of which ticks the first row that has
-// it. The GIDs lie in one block, each ended by LF, and each open-addressed
-// slot holds a GID of up to 8 bytes itself (most are that short) or else
-// where it lies in the block, beside a piece of its hash. GIDs are put in and
-// looked up in order with the slots of the next few already asked for, so
-// that in a long list the waits on memory overlap; nothing of the size of
-// the list is allocated besides the slots.
-class TOwnedGids {
-public:
-    void Add(std::string_view gid)
-    {
-        if (gid.size() >= kEmpty)
-            return; // longer than any cell can be
-        m_text.append(gid).push_back('\n');
-        ++m_count;
-    }
-
-    // Lays out the slots once every GID is in.
-    void Index()
-    {
-        size_t size = 16;
-        while (size < 2 * m_count)
-            size *= 2;
-        m_slots.assign(size, Slot {});
-        size_t next = 0;
-        EachAhead(
-            [&]() -> std::optional<std::string_view> {
-                if (next == m_text.size())
-                    return std::nullopt;
-                const size_t end = m_text.find('\n', next);
-                const std::string_view gid(m_text.data() + next, end - next);
-                next = end + 1;
-                return gid;
-            },
-            [&](std::string_view gid, size_t hash) {
-                Slot &slot = m_slots[Probe(gid, hash)];
-                if (slot.size == kEmpty) { // a GID the file names twice ticks once
-                    slot = { IsShort(gid) ? ShortBytes(gid) : uint64_t(gid.data() - m_text.data()),
-                             uint32_t(gid.size()), TagOf(hash) };
-                    ++m_distinct;
-                }
-            });
-    }
-
-    // True the first time a row with gid asks.
-    bool Take(std::string_view gid, size_t hash)
-    {
-        Slot &slot = m_slots[Probe(gid, hash)];
-        if (slot.size == kEmpty || slot.tag == kTaken)
-            return false;
-        slot.tag = kTaken;
-        ++m_taken;
-        return true;
-    }
-
-    // The GIDs that no row took, each once, in the order of the file. An
-    // empty line names no game.
-    std::vector<std::string> Untaken()
-    {
-        std::vector<std::string> gids;
-        for (size_t next = 0; m_taken < m_distinct && next < m_text.size();) {
-            const size_t end = m_text.find('\n', next);
-            const std::string_view gid(m_text.data() + next, end - next);
-            next = end + 1;
-            Slot &slot = m_slots[Find(gid, Hash(gid))];
-            if (slot.tag == kTaken)
-                continue;
-            slot.tag = kTaken;
-            ++m_taken;
-            if (!gid.empty())
-                gids.emplace_back(gid);
-        }
-        return gids;
-    }
-
-    // Calls visit(gid, hash) for each GID next() gives until it gives none,
-    // the slot of each asked for a few GIDs before its visit. A GID's bytes
-    // must stay valid until its visit.
-    template<class Next, class Visit> void EachAhead(Next next, Visit visit) const
-    {
-        struct Ahead {
-            std::string_view gid;
-            size_t hash;
-        };
-        std::array<Ahead, TStringGrid::kRowsAhead> ring;
-        size_t asked = 0, visited = 0;
-        const auto ask = [&] {
-            const std::optional<std::string_view> gid = next();
-            if (!gid)
-                return false;
-            Ahead &a = ring[asked++ % ring.size()];
-            a = { *gid, Hash(*gid) };
-            __builtin_prefetch(&m_slots[a.hash & (m_slots.size() - 1)]);
-            return true;
-        };
-        while (asked < ring.size() && ask()) { }
-        while (visited < asked) {
-            const Ahead a = ring[visited++ % ring.size()];
-            ask(); // into the place just read
-            visit(a.gid, a.hash);
-        }
-    }
-
-private:
-    static constexpr uint32_t kEmpty = UINT32_MAX;
-    // A taken slot keeps its place in the probe sequence but matches no GID.
-    static constexpr uint32_t kTaken = 0;
-
-    struct Slot {
-        uint64_t gid = 0; // the bytes of a short GID, else its offset
-        uint32_t size = kEmpty;
-        uint32_t tag = 0;
-    };
-
-    static size_t Hash(std::string_view gid) { return std::hash<std::string_view>()(gid); }
-    static uint32_t TagOf(size_t hash) { return uint32_t(uint64_t(hash) >> 32) | 1; }
-    static bool IsShort(std::string_view gid) { return gid.size() <= sizeof(uint64_t); }
-    static uint64_t ShortBytes(std::string_view gid)
-    {
-        uint64_t bytes = 0;
-        if (!gid.empty()) // an empty cell's view may hold no pointer at all
-            std::memcpy(&bytes, gid.data(), gid.size());
-        return bytes;
-    }
-
-    bool Holds(const Slot &slot, std::string_view gid, uint32_t tag) const
-    {
-        return slot.tag == tag && slot.size == gid.size() && SameBytes(slot, gid);
-    }
-
-    // The slot holding gid, or the empty one where it would go.
-    size_t Probe(std::string_view gid, size_t hash) const
-    {
-        const size_t mask = m_slots.size() - 1;
-        const uint32_t tag = TagOf(hash);
-        for (size_t i = hash & mask;; i = (i + 1) & mask)
-            if (m_slots[i].size == kEmpty || Holds(m_slots[i], gid, tag))
-                return i;
-    }
-
-    // The slot of a GID that is in, taken or not.
-    size_t Find(std::string_view gid, size_t hash) const
-    {
-        const size_t mask = m_slots.size() - 1;
-        for (size_t i = hash & mask;; i = (i + 1) & mask)
-            if (m_slots[i].size == gid.size() && SameBytes(m_slots[i], gid))
-                return i;
-    }
-
-    bool SameBytes(const Slot &slot, std::string_view gid) const
-    {
-        if (IsShort(gid))
-            return slot.gid == ShortBytes(gid);
-        return std::string_view(m_text).substr(slot.gid, slot.size) == gid;
-    }
-
-    std::string m_text;
-    size_t m_count = 0, m_distinct = 0, m_taken = 0;
-    std::vector<Slot> m_slots;
-};
 
 // The next line whole, with its LF when it has one; false at the end.
 bool ReadWholeLine(TTextFile &file, std::string &line)
