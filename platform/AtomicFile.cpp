@@ -1,3 +1,6 @@
+// Replacing files whole through a temporary file, and removing the
+// temporary files that a killed save left (see AtomicFile.h).
+
 #include "platform/AtomicFile.h"
 
 #include "platform/Exceptions.h"
@@ -22,7 +25,6 @@ std::function<void(const std::string &)> g_beforeReplace;
 
 const char kPrefix[] = ".tirmo-";
 const char kSuffix[] = ".tmp";
-const char kLegacySuffix[] = ".part";
 const char kLegacyCopySuffix[] = ".cdltmp";
 constexpr size_t kHexDigits = 12;
 // As many links as the kernel follows in one path.
@@ -305,19 +307,10 @@ bool IsTemporaryFileName(const std::string &name)
         if (name.compare(0, prefix, kPrefix) == 0 && IsLowerHex(name, prefix)
             && EndsWith(name, kSuffix))
             return true;
-    // "<database>tmp", the copy those versions made of a database to load it
+    // "<database>tmp", the copy earlier versions made of a database to load it
     const size_t copySuffix = sizeof kLegacyCopySuffix - 1;
-    if (name.size() > copySuffix
-        && ::strcasecmp(name.c_str() + name.size() - copySuffix, kLegacyCopySuffix) == 0)
-        return true;
-    // "<target>.<hex>.part" of the files those versions wrote
-    const size_t legacy = 1 + kHexDigits + sizeof kLegacySuffix - 1;
-    if (name.size() <= legacy || !EndsWith(name, kLegacySuffix) || name[name.size() - legacy] != '.'
-        || !IsLowerHex(name, name.size() - legacy + 1))
-        return false;
-    const std::string target = name.substr(0, name.size() - legacy);
-    return target == "version.bak"
-        || (target.size() > 4 && (EndsWith(target, ".dat") || EndsWith(target, ".cdl")));
+    return name.size() > copySuffix
+        && ::strcasecmp(name.c_str() + name.size() - copySuffix, kLegacyCopySuffix) == 0;
 }
 
 void RemoveTemporaryFiles(const std::string &folder)

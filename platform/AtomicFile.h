@@ -71,11 +71,9 @@ private:
 // Replaces `path` with `bytes` through a TAtomicFile.
 void WriteFileAtomically(const std::string &path, const std::string &bytes);
 
-// True for the names of the temporary files above, and for those that
-// earlier versions left beside ownership files, databases and the server's
-// manifest: "<name>.dat", "<name>.cdl" or "version.bak" followed by
-// ".<12 hex digits>.part", and "<name>.cdltmp" in any letter case (the copy
-// of a database being loaded, named as the databases are found).
+// True for the names of the temporary files above, and for "<name>.cdltmp" in
+// any letter case (the copy of a database being loaded that earlier versions
+// left beside the databases, named as the databases are found).
 bool IsTemporaryFileName(const std::string &name);
 
 // Removes the temporary files that a killed or crashed save left in
