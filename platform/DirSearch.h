@@ -18,12 +18,12 @@ struct TSearchRec {
 };
 
 // True when `name` matches the wildcard `pattern` ("*" any run of characters,
-// "?" any one), ignoring letter case as the platform's search does.
+// "?" any one), ignoring letter case as this program always has.
 bool MatchesMask(const std::string &name, const std::string &pattern);
 
 // The directory search: the entries of the pattern's directory whose names
 // match its last component. An entry that is hidden, a system file or a
 // directory is found only when `attr` asks for that attribute; faAnyFile finds
-// everything. The entries come sorted by name ignoring case, as the original
-// platform's file system returns them. A missing directory finds nothing.
+// everything. The entries come sorted by name ignoring case, the order in
+// which this program has always listed them. A missing directory finds nothing.
 std::vector<TSearchRec> FindFiles(const std::string &pattern, int attr);

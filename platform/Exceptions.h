@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-// The framework's exception tree. Every exception carries an English message
+// The program's exception tree. Every exception carries an English message
 // that the application object shows in its message box.
 class Exception : public std::runtime_error {
 public:

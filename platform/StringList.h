@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-// The framework's string list: lines of bytes, looked up and sorted with the
+// The program's string list: lines of bytes, looked up and sorted with the
 // user's locale comparison ignoring case (AnsiCompareText).
 class TStringList {
 public:

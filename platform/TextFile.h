@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-// A C-runtime stream file with the Windows text-mode rules, so files on disk
-// stay byte-compatible with the Windows program's:
+// A C-runtime stream file with CR LF text-mode rules, so that the files on
+// disk stay byte for byte those this program has always read and written:
 //  - reading in text mode ("rt") drops every CR and ends the file at the first
 //    Ctrl-Z (character 26);
 //  - writing in text mode ("wt", "w+t") writes each LF as CR LF.
