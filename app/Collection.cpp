@@ -19,6 +19,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -368,11 +369,13 @@ std::string ProposedExportName(const std::string &name, TExportKind kind)
 
 void WriteExport(const std::string &path, const std::string &text)
 {
-    // Replacing by rename would go over a file the user made read-only.
+    // Replacing by rename would go over a file the user made read-only. The
+    // check is made with the rights the rename is made with.
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
         throw EFCreateError("Cannot create file " + path + ": " + std::strerror(EISDIR));
-    if (std::filesystem::exists(path, error) && ::access(path.c_str(), W_OK) != 0)
+    if (std::filesystem::exists(path, error)
+        && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
         throw EFCreateError("Cannot create file " + path + ": " + std::strerror(errno));
     RemoveTemporaryFiles(std::filesystem::path(path).parent_path().string());
     WriteFileAtomically(path, text);

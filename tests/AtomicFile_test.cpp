@@ -1,3 +1,6 @@
+// Atomic replacement: whole files, kept modes and links, the reasons of
+// failures, flushes in their order, and what the clean-up removes.
+
 #include "platform/AtomicFile.h"
 #include "platform/Exceptions.h"
 #include "tests/support/TestSupport.h"
@@ -7,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <dlfcn.h>
 #include <filesystem>
 #include <set>
 #include <sys/file.h>
@@ -16,6 +21,63 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The flushes and renames of this process, in order, while a TSyncCalls
+// lives: "sync <path of the descriptor>" and "rename <from> <to>".
+std::vector<std::string> *g_syncCalls = nullptr;
+
+std::string PathOfDescriptor(int fd)
+{
+    std::error_code error;
+    return fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string();
+}
+
+template<class Function> Function Real(const char *name)
+{
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+class TSyncCalls {
+public:
+    TSyncCalls() { g_syncCalls = &m_calls; }
+    ~TSyncCalls() { g_syncCalls = nullptr; }
+    TSyncCalls(const TSyncCalls &) = delete;
+    TSyncCalls &operator=(const TSyncCalls &) = delete;
+    const std::vector<std::string> &Calls() const { return m_calls; }
+
+private:
+    std::vector<std::string> m_calls;
+};
+
+} // namespace
+
+// The C library's calls, seen on their way: the program's own code calls
+// these definitions, which pass every call on.
+extern "C" int fsync(int fd)
+{
+    static const auto real = Real<int (*)(int)>("fsync");
+    if (g_syncCalls)
+        g_syncCalls->push_back("sync " + PathOfDescriptor(fd));
+    return real(fd);
+}
+
+extern "C" int fdatasync(int fd)
+{
+    static const auto real = Real<int (*)(int)>("fdatasync");
+    if (g_syncCalls)
+        g_syncCalls->push_back("sync " + PathOfDescriptor(fd));
+    return real(fd);
+}
+
+extern "C" int rename(const char *from, const char *to) noexcept
+{
+    static const auto real = Real<int (*)(const char *, const char *)>("rename");
+    if (g_syncCalls)
+        g_syncCalls->push_back(std::string("rename ") + from + " " + to);
+    return real(from, to);
+}
 
 namespace {
 
@@ -275,6 +337,26 @@ TEST_F(AtomicFile, ARefusedDeviceWriteFailsTheFinish)
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_EQ(ReadFileBytes(path), "old");
     EXPECT_EQ(FilesIn(folder), std::set<std::string> { "big.cdl" });
+}
+
+// The new bytes are on the disk before their name replaces the old file,
+// and the new name is after: a power cut leaves the old file or the new one,
+// never an empty file in place of either.
+TEST_F(AtomicFile, FlushesTheDataBeforeTheRenameAndTheFolderAfter)
+{
+    const std::string path = Path("list.dat");
+    WriteFileBytes(path, "old\r\n");
+    const TSyncCalls calls;
+    TAtomicFile file(path);
+    file.Write("new\r\n");
+    const std::string temporary = file.TemporaryPath();
+    file.Commit();
+    const std::string real = fs::canonical(folder).string();
+    const std::string name = fs::path(temporary).filename().string();
+    EXPECT_EQ(calls.Calls(),
+              (std::vector<std::string> { "sync " + real + "/" + name, "sync " + real,
+                                          "rename " + temporary + " " + path, "sync " + real }));
+    EXPECT_EQ(ReadFileBytes(path), "new\r\n");
 }
 
 // A kill between writing and renaming leaves the old file whole; its scratch

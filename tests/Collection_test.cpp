@@ -1,3 +1,6 @@
+// The collection on the game list: loading databases, ownership files,
+// status texts and exports.
+
 #include "app/Collection.h"
 #include "grid/Advcgrid.h"
 #include "platform/AtomicFile.h"
@@ -626,4 +629,25 @@ TEST(Export, WritesOrReplacesAndRefusesAPathItCantCreate)
             EXPECT_EQ(e.Message(), "Cannot create file " + bad + ": " + reason);
         }
     }
+}
+
+// Replacing by rename would go over a file the user made read-only; it is
+// refused and the file kept.
+TEST(Export, RefusesAReadOnlyFile)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("Sega CD Have.txt").toStdString();
+    WriteFileBytes(path, "the user's own list\r\n");
+    ::chmod(path.c_str(), 0444);
+    {
+        const TPermissionsObeyed obeyed;
+        ASSERT_TRUE(obeyed.Active());
+        try {
+            WriteExport(path, "new\r\n");
+            ADD_FAILURE() << "no error";
+        } catch (const EFCreateError &e) {
+            EXPECT_EQ(e.Message(), "Cannot create file " + path + ": Permission denied");
+        }
+    }
+    EXPECT_EQ(ReadFileBytes(path), "the user's own list\r\n");
 }
