@@ -336,6 +336,8 @@ bool TPowersock::WaitFor(const std::function<TPass()> &Pass)
 
 void TPowersock::Pump(TPass Pass)
 {
+    if (Pass == TPass::Flowing && std::chrono::steady_clock::now() - m_lastPump < PumpInterval)
+        return;
     if (Pass == TPass::Partial)
         // The socket stays readable while part of a block is pending: nap
         // instead of spinning until the rest arrives.
@@ -351,6 +353,7 @@ void TPowersock::Pump(TPass Pass)
         // enough to see a cancel.
         WaitForSocket(SocketHandle, Pass == TPass::NoRoom, 20);
     }
+    m_lastPump = std::chrono::steady_clock::now();
 }
 
 void TPowersock::Fire(const TNotifyEvent &Event)
@@ -1006,7 +1009,7 @@ void TPowersock::CaptureInto(const TSink &Sink, std::int64_t Limit, const char *
         ReceivedBytes += n;
         Fire(OnPacketRecvd);
         TimerOn();
-        return TPass::Progress;
+        return OnePass ? TPass::Progress : TPass::Flowing;
     });
     if (!done)
         RaiseAbort(AbortText);

@@ -41,6 +41,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -240,10 +241,17 @@ protected:
     enum class TPass {
         Done, // the wait is over
         Progress, // something moved: pump and go on at once
+        // A block arrived and more may be pending: go on at once, pumping
+        // only when the last pump is PumpInterval ago. A stream that keeps
+        // the socket full thus costs no event-loop pass per block.
+        Flowing,
         Nothing, // nothing to read or no event yet: sleep until the next event
         NoRoom, // a send would block: sleep until the socket takes more
         Partial, // part of what is awaited is pending: nap, then go on
     };
+    // How often a wait that keeps receiving lets the event loop run:
+    // often enough for a progress display, a cancel or a time-out.
+    static constexpr std::chrono::milliseconds PumpInterval { 5 };
     // The one wait of the component: runs Pass, pumping the event loop
     // between passes, until Pass reports Done (true) or a cancel, a fired
     // time-out or a deletion of the component ends it (false; Canceled is
@@ -259,9 +267,11 @@ protected:
     using TSink = std::function<void(const char *Data, int Size)>;
     // The receive loop of the captures: receives into Sink until Limit bytes
     // have arrived (-1: no limit; nothing past it is read), the peer closes,
-    // or, with OnePass, after one pass. ReceivedBytes counts them. A reset
-    // or any receive error but would-block raises ESockError through
-    // ErrorManager; a cancel or time-out raises EAbortError with AbortText.
+    // or, with OnePass, after one pass. ReceivedBytes counts them. While
+    // blocks keep arriving it receives them back to back, letting the event
+    // loop run every PumpInterval. A reset or any receive error but
+    // would-block raises ESockError through ErrorManager; a cancel or
+    // time-out raises EAbortError with AbortText.
     void CaptureInto(const TSink &Sink, std::int64_t Limit, const char *AbortText,
                      bool OnePass = false);
 
@@ -299,6 +309,8 @@ private:
     int m_waits = 0;
     // A deletion of the component or an owner was held back during a wait.
     bool m_doomed = false;
+    // When a wait last let the event loop run.
+    std::chrono::steady_clock::time_point m_lastPump;
     // The error word of this connection's close notification: a reset.
     // Atomic: a connection instance reads it on Serve's thread.
     std::atomic<int> m_closeError { 0 };
