@@ -18,11 +18,11 @@
 //
 // Built for speed: the hashing runs on a thread of its own, while the next
 // bytes are still on the network and while the file is flushed, so checking
-// adds next to nothing to an update's time. It holds up the `scripts/bench.sh`
-// figure update_with_digests (update_check: an update checked against its
-// digests against the same update unchecked), and keeps the hash off the
-// route that http_get_512MiB measures. The file's writer checks every write,
-// its flush and its close, so what is hashed is what the file holds.
+// adds next to nothing to an update's time. The figure it holds up is
+// update_with_digests of `scripts/bench.sh` (bench/update_check: an update
+// checked against its digests, against the same update unchecked). The
+// file's writer checks every write, its flush and its close, so what is
+// hashed is what the file holds.
 class THashingDevice : public QIODevice {
 public:
     // Holds the writer back while this much waits to be hashed, so a server
