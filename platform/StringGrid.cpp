@@ -336,10 +336,6 @@ void TStringGrid::ResetView()
                 false);
 }
 
-void TStringGrid::CurrentCellChanged()
-{
-}
-
 void TStringGrid::SetTopRow(int row)
 {
     m_topRow = row;
@@ -671,22 +667,6 @@ void TStringGrid::resizeEvent(QResizeEvent *event)
     Resized();
 }
 
-void TStringGrid::Resized()
-{
-}
-
-void TStringGrid::ColWidthsChanged()
-{
-}
-
-void TStringGrid::RowHeightsChanged()
-{
-}
-
-void TStringGrid::SizeChanged(int, int)
-{
-}
-
 void TStringGrid::mousePressEvent(QMouseEvent *event)
 {
     const QPoint p = event->position().toPoint();
@@ -753,10 +733,6 @@ void TStringGrid::MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers, int x, 
     m_sizingCol = -1;
 }
 
-void TStringGrid::DblClick(int, int)
-{
-}
-
 void TStringGrid::keyPressEvent(QKeyEvent *event)
 {
     int key = event->key();
@@ -818,12 +794,4 @@ void TStringGrid::KeyDown(int &key, Qt::KeyboardModifiers shift)
     col = std::clamp(col, m_fixedCols, m_colCount - 1);
     row = std::clamp(row, m_fixedRows, m_rowCount - 1);
     MoveCurrent(col, row);
-}
-
-void TStringGrid::KeyPress(char &)
-{
-}
-
-void TStringGrid::KeyUp(int &, Qt::KeyboardModifiers)
-{
 }

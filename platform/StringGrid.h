@@ -154,17 +154,17 @@ protected:
 
     // What the grid tells itself of its changes and input; derived grids
     // extend these.
-    virtual void ColWidthsChanged();
-    virtual void RowHeightsChanged();
-    virtual void SizeChanged(int oldColCount, int oldRowCount);
+    virtual void ColWidthsChanged() { }
+    virtual void RowHeightsChanged() { }
+    virtual void SizeChanged(int /*oldColCount*/, int /*oldRowCount*/) { }
     virtual void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     virtual void MouseMove(Qt::KeyboardModifiers shift, int x, int y);
     virtual void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
-    virtual void DblClick(int x, int y);
+    virtual void DblClick(int /*x*/, int /*y*/) { }
     virtual void KeyDown(int &key, Qt::KeyboardModifiers shift);
-    virtual void KeyPress(char &key);
-    virtual void KeyUp(int &key, Qt::KeyboardModifiers shift);
-    virtual void Resized();
+    virtual void KeyPress(char & /*key*/) { }
+    virtual void KeyUp(int & /*key*/, Qt::KeyboardModifiers /*shift*/) { }
+    virtual void Resized() { }
     // A column border drag is in progress.
     bool ColSizingActive() const { return m_sizingCol >= 0; }
     // The column whose right border lies within reach of x in a fixed row, or -1.
@@ -188,7 +188,7 @@ protected:
     // The first row and column in view and current, as for a new list.
     void ResetView();
     // After the current cell moved.
-    virtual void CurrentCellChanged();
+    virtual void CurrentCellChanged() { }
 
 private:
     void UpdateScrollBars();
