@@ -417,8 +417,9 @@ int TAdvStringGrid::GetFixedColsEx() const
 
 int TAdvStringGrid::RemapCol(int displayCol) const
 {
-    if (displayCol >= kMaxHidden)
-        return displayCol;
+    // A column that isn't shown maps to none in particular.
+    if (displayCol < 0 || displayCol >= ColCount())
+        return displayCol >= kMaxHidden ? displayCol : 0;
     int visible = 0;
     for (int r = 0; r < kMaxHidden; ++r) {
         if (!m_visibleCol[size_t(r)])
@@ -427,7 +428,9 @@ int TAdvStringGrid::RemapCol(int displayCol) const
             return r;
         ++visible;
     }
-    return 0;
+    // Only columns below kMaxHidden can be hidden: one shown past them lies
+    // the number of hidden ones further on.
+    return displayCol + m_numHidden;
 }
 
 int TAdvStringGrid::RemapColInv(int realCol) const

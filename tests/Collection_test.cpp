@@ -321,6 +321,24 @@ TEST_F(Collection, EveryLoadLeavesTheHeaderRowFixed)
     }
 }
 
+TEST_F(Collection, AHeaderWiderThanTheHiddenColumnFlagsShowsEveryColumnOnce)
+{
+    // Only the first TAdvStringGrid::kMaxHidden columns can be hidden; the
+    // ones shown past them still sit one further on for the hidden GID.
+    std::string header = "Game Name\tGID";
+    std::vector<std::string> shown { "Have", "Game Name" };
+    for (int i = 0; i < TAdvStringGrid::kMaxHidden + 44; ++i) {
+        header += "\tc" + std::to_string(i);
+        shown.push_back("c" + std::to_string(i));
+    }
+    Load("Sega CD\r\n" + header + "\r\nSonic CD\tsonic-us\r\n");
+    ASSERT_EQ(grid->ColCount(), int(shown.size()));
+    std::vector<std::string> texts;
+    for (int d = 0; d < grid->ColCount(); ++d)
+        texts.push_back(grid->Cells(grid->RealColIndex(d), 0));
+    EXPECT_EQ(texts, shown);
+}
+
 TEST_F(Collection, FindColumnIgnoresCaseAndSeesTheHiddenColumn)
 {
     Load(kSegaCd);
