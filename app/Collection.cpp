@@ -181,13 +181,12 @@ int GameCount(const TAdvStringGrid &grid)
     return grid.RowCount() - 1;
 }
 
-std::string Format(const char *format, int count, int games, const std::string &name)
+// "<lead><count> of <games> known <name> Games", the name's bytes all in:
+// printf's "%s" would end it at a NUL that a database's first line can hold.
+std::string CountText(const char *lead, int count, int games, const std::string &name)
 {
-    const int size = std::snprintf(nullptr, 0, format, count, games, name.c_str());
-    std::string text(size_t(size) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format, count, games, name.c_str());
-    text.pop_back();
-    return text;
+    return lead + std::to_string(count) + " of " + std::to_string(games) + " known " + name
+        + " Games";
 }
 
 // The cell's text, or nothing when the list has no such column.
@@ -338,8 +337,8 @@ void SaveOwnership(const TAdvStringGrid &grid, const std::string &path,
 
 std::string GetStatusText(const TAdvStringGrid &grid, const std::string &name)
 {
-    return Format("You Have %d of %d known %s Games", CountTicked(grid, FindColumn(grid, "Have")),
-                  GameCount(grid), name);
+    return CountText("You Have ", CountTicked(grid, FindColumn(grid, "Have")), GameCount(grid),
+                     name);
 }
 
 std::string ExportText(const TAdvStringGrid &grid, const std::string &name, TExportKind kind)
@@ -354,9 +353,9 @@ std::string ExportText(const TAdvStringGrid &grid, const std::string &name, TExp
             lines.Add(CellOrEmpty(grid, gameName, r) + " (" + CellOrEmpty(grid, country, r) + ")");
     });
     lines.Sort();
-    const char *format
-        = wanted ? " You Have %d of %d known %s Games" : " You are missing %d of %d known %s Games";
-    lines.Insert(0, Format(format, lines.Count(), GameCount(grid), name));
+    lines.Insert(0,
+                 CountText(wanted ? " You Have " : " You are missing ", lines.Count(),
+                           GameCount(grid), name));
     lines.Insert(1, "");
     return lines.Text();
 }

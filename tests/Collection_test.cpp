@@ -574,6 +574,20 @@ TEST_F(Collection, StatusTextCountsTicksAndGames)
     EXPECT_EQ(GetStatusText(*grid, "Sega CD"), "You Have 7 of 120 known Sega CD Games");
 }
 
+TEST_F(Collection, ANameWithANulByteGoesInWhole)
+{
+    // A database's first line may hold one; the name is its bytes.
+    const std::string name("Sega\0CD", 7);
+    Load(kSegaCd);
+    Tick("lunar-jp");
+    EXPECT_EQ(GetStatusText(*grid, name), "You Have 1 of 4 known " + name + " Games");
+    const std::string have = ExportText(*grid, name, TExportKind::Have);
+    EXPECT_EQ(have.substr(0, have.find("\r\n")), " You Have 1 of 4 known " + name + " Games");
+    const std::string miss = ExportText(*grid, name, TExportKind::Miss);
+    EXPECT_EQ(miss.substr(0, miss.find("\r\n")),
+              " You are missing 3 of 4 known " + name + " Games");
+}
+
 TEST_F(Collection, ExportsListTheSortedGamesUnderTheirHeader)
 {
     Load(kSegaCd);
