@@ -62,7 +62,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     static int argc = 1;
     static char name[] = "tirmo-fuzz";
     static char *argv[] = { name, nullptr };
-    static TApplication app(argc, argv);
+    // Never destroyed: at exit Qt's own statics (the input device list) may
+    // be gone before a static application object, whose input devices would
+    // then unregister from freed memory. The pointer keeps it reachable, so
+    // it is no leak.
+    static TApplication *app = new TApplication(argc, argv);
+    (void)app;
     SetMessageBoxHook(
         [](const std::string &text, const std::string &) { ShownMessages().push_back(text); });
     return 0;
