@@ -94,11 +94,15 @@ void TUpdateForm::UpdateProtPacketRecvd()
 
 void TUpdateForm::reject()
 {
-    if (!m_running) {
+    // A running update stops, and the click's handler closes the dialog
+    // once it has ended. Otherwise (a box telling how a run ended) nothing
+    // is left to stop and the dialog closes now: left open, it would keep
+    // the main window blocked, and a close request for that window would be
+    // dropped.
+    if (!m_update->Running()) {
         QDialog::reject();
         return;
     }
-    // The update's own handler closes the dialog once the transfer has ended.
     m_cancelled = true;
     m_update->Cancel();
 }
@@ -108,12 +112,13 @@ void TUpdateForm::Abandon()
     if (!m_running)
         return;
     m_silent = true;
-    reject();
+    m_cancelled = true;
+    m_update->Cancel();
 }
 
 void TUpdateForm::closeEvent(QCloseEvent *event)
 {
-    if (m_running) {
+    if (m_update->Running()) {
         event->ignore();
         reject();
         return;
