@@ -3,7 +3,7 @@
 # only those that are missing. Usage: scripts/deps.sh build|run|test|package|bench|fuzz
 set -euo pipefail
 
-build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
        libgtest-dev libbenchmark-dev libsodium-dev python3 fonts-dejavu-core)
 run=(xvfb xauth x11-apps x11-utils imagemagick)
 package=(dpkg-dev lintian)
