@@ -1,3 +1,4 @@
+#include "platform/Application.h"
 #include "platform/Shell.h"
 #include "tests/support/UpdateSite.h"
 #include "updater/Unit2.h"
@@ -313,6 +314,58 @@ TEST_F(UpdateRun, ACancelChangesNothingAndSaysSo)
         EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\nb.cdl;1\r\n");
         EXPECT_EQ(CdlFiles(), (std::vector<std::string> { "a.cdl", "b.cdl", "data" }));
         EXPECT_EQ(AppFiles(), (std::vector<std::string> { "cdl", "version.ini" }));
+    }
+}
+
+// A close request that reaches the dialog while a box tells how the run
+// ended (as when it comes in the same pass as the box's OK) has nothing left
+// to stop: the dialog closes at once, so the main window isn't left blocked
+// behind it, and what the update did stands.
+TEST_F(UpdateRun, ClosingWhileABoxTellsTheOutcomeClosesAtOnce)
+{
+    const struct {
+        const char *how;
+        bool found; // the site has a.cdl
+    } runs[] = { { "Escape", true }, { "close", true }, { "close", false } };
+    for (const auto &run : runs) {
+        SCOPED_TRACE(std::string(run.how) + (run.found ? "" : ", a.cdl not found"));
+        TearDown();
+        SetUp();
+        Local("version.ini", "a.cdl;1\r\n");
+        Local("cdl/a.cdl", "old a");
+        Site("version.ini", "a.cdl;2\r\nn.cdl;1\r\n");
+        if (run.found)
+            Site("cdl/a.cdl", "new a");
+        Site("cdl/n.cdl", "new n");
+        Serve();
+        std::vector<bool> shownAfterClose;
+        const MessageBoxHook recorder = SetMessageBoxHook({});
+        SetMessageBoxHook([&](const std::string &text, const std::string &caption) {
+            recorder(text, caption);
+            if (std::string(run.how) == "Escape")
+                QTest::keyClick(form.get(), Qt::Key_Escape);
+            else
+                form->close();
+            shownAfterClose.push_back(form->isVisible());
+        });
+        form->bt_StartUpdateClick();
+        SetMessageBoxHook(recorder);
+        EXPECT_EQ(shownAfterClose, std::vector<bool> { false });
+        ASSERT_EQ(Boxes().size(), 1u);
+        if (run.found) {
+            EXPECT_EQ(Boxes()[0],
+                      "2 databases updated. A new system appears in the list when TIRMO is "
+                      "started again: n.cdl");
+            EXPECT_EQ(LocalBytes("cdl/a.cdl"), "new a");
+            EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;2\r\nn.cdl;1\r\n");
+        } else {
+            EXPECT_NE(Boxes()[0].find("a.cdl couldn't be downloaded"), std::string::npos)
+                << Boxes()[0];
+            EXPECT_EQ(LocalBytes("cdl/a.cdl"), "old a");
+            EXPECT_EQ(LocalBytes("version.ini"), "a.cdl;1\r\n");
+        }
+        EXPECT_FALSE(form->Running());
+        EXPECT_TRUE(form->bt_StartUpdate->isEnabled());
     }
 }
 
