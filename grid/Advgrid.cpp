@@ -1,11 +1,13 @@
 #include "grid/Advgrid.h"
 
 #include "grid/Advutil.h"
+#include "grid/CheckBoxPool.h"
 #include "grid/GridAccessible.h"
+#include "grid/GridSort.h"
+#include "grid/WidestText.h"
 #include "platform/AnsiText.h"
 #include "platform/Application.h"
 #include "platform/Collate.h"
-#include "platform/Poison.h"
 
 #include <QDate>
 #include <QFontMetrics>
@@ -15,7 +17,6 @@
 #include <QStyleOption>
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -30,149 +31,10 @@ constexpr int kCheckBoxSize = 15;
 // Loading lets painting and input in at this interval, not after every line.
 constexpr int kPumpIntervalMs = 16;
 
-// Check boxes come one per game, a million in the largest lists, and go all
-// together when a list is cleared. Freed to the heap, a million small blocks
-// on its free lists made the next large allocation sort through them one by
-// one, in the scattered order a sort leaves. Here they come from slabs of
-// their own, and a free slot is always taken lowest first: a list loaded
-// after another was cleared gets its check boxes one after another in
-// memory, whatever order the old ones went in.
-class TGraphicPool {
-public:
-    void *Take()
-    {
-        while (m_firstFree < m_slabs.size() && m_slabs[m_firstFree]->freeCount == 0)
-            ++m_firstFree;
-        if (m_firstFree == m_slabs.size()) {
-            m_slabs.reserve(
-                std::max<size_t>(1, 2 * m_slabs.size())); // so that the slab can't be lost
-            m_slabs.push_back(NewSlab(m_slabs.size()));
-        }
-        Slab &slab = *m_slabs[m_firstFree];
-        while (slab.freeBits[slab.firstWord] == 0)
-            ++slab.firstWord;
-        uint64_t &word = slab.freeBits[slab.firstWord];
-        const size_t i = slab.firstWord * 64 + size_t(std::countr_zero(word));
-        word &= word - 1;
-        --slab.freeCount;
-        ++m_live;
-        Unpoison(&Slots(slab)[i], sizeof(Slot));
-        return &Slots(slab)[i];
-    }
-
-    void Give(void *p)
-    {
-        auto &slab = *reinterpret_cast<Slab *>(reinterpret_cast<uintptr_t>(p) & ~(kSlabSize - 1));
-        const size_t i = size_t(static_cast<Slot *>(p) - Slots(slab));
-        uint64_t &word = slab.freeBits[i / 64];
-        const uint64_t bit = uint64_t(1) << (i % 64);
-        if (word & bit)
-            std::abort(); // deleted twice: going on would hand it out twice
-        Poison(p, sizeof(Slot));
-        word |= bit;
-        ++slab.freeCount;
-        slab.firstWord = std::min(slab.firstWord, i / 64);
-        m_firstFree = std::min(m_firstFree, slab.index);
-        if (--m_live == 0)
-            Restart();
-    }
-
-private:
-    static constexpr size_t kSlabSize = 64 * 1024;
-    // Bits for as many slots as the slab could hold without its head.
-    static constexpr size_t kWords = (kSlabSize / sizeof(TCellGraphic) + 63) / 64;
-    struct alignas(TCellGraphic) Slot {
-        unsigned char bytes[sizeof(TCellGraphic)];
-    };
-    // The head of a slab; its slots follow.
-    struct Slab {
-        uint64_t freeBits[kWords]; // a set bit: that slot is free
-        size_t index, freeCount, firstWord;
-    };
-    static constexpr size_t kSlotsAt
-        = (sizeof(Slab) + alignof(Slot) - 1) / alignof(Slot) * alignof(Slot);
-    static constexpr size_t kSlots = (kSlabSize - kSlotsAt) / sizeof(Slot);
-    static_assert(kSlots <= kWords * 64);
-
-    static Slot *Slots(Slab &slab)
-    {
-        return reinterpret_cast<Slot *>(reinterpret_cast<char *>(&slab) + kSlotsAt);
-    }
-
-    static Slab *NewSlab(size_t index)
-    {
-        auto *slab = static_cast<Slab *>(std::aligned_alloc(kSlabSize, kSlabSize));
-        if (!slab)
-            throw std::bad_alloc();
-        Reset(*slab, index);
-        return slab;
-    }
-
-    static void Reset(Slab &slab, size_t index)
-    {
-        std::fill(std::begin(slab.freeBits), std::end(slab.freeBits), 0);
-        for (size_t i = 0; i < kSlots; ++i)
-            slab.freeBits[i / 64] |= uint64_t(1) << (i % 64);
-        slab.index = index;
-        slab.freeCount = kSlots;
-        slab.firstWord = 0;
-        Poison(Slots(slab), kSlots * sizeof(Slot));
-    }
-
-    // Keeps one slab: a large list's memory goes back once it is cleared.
-    void Restart()
-    {
-        for (size_t s = 1; s < m_slabs.size(); ++s) {
-            Unpoison(Slots(*m_slabs[s]), kSlots * sizeof(Slot));
-            std::free(m_slabs[s]);
-        }
-        m_slabs.resize(std::min<size_t>(m_slabs.size(), 1));
-        if (!m_slabs.empty())
-            Reset(*m_slabs[0], 0);
-        m_firstFree = 0;
-    }
-
-    std::vector<Slab *> m_slabs;
-    size_t m_firstFree = 0; // no slab before this one has a free slot
-    size_t m_live = 0;
-};
-
-// Never destroyed: a grid may outlive any static.
-TGraphicPool &GraphicPool()
-{
-    static TGraphicPool *pool = new TGraphicPool;
-    return *pool;
-}
-
 void CheckNotNegative(int value, const char *what)
 {
     if (value < 0)
         throw ERangeError(std::string("Grid ") + what + " out of range: " + std::to_string(value));
-}
-
-// The lines of a cell text as it is shown: CR LF (or a lone LF) breaks it.
-template<typename F> void ForEachLine(std::string_view text, F f)
-{
-    size_t start = 0;
-    for (;;) {
-        const size_t lf = text.find('\n', start);
-        std::string_view line = text.substr(
-            start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        f(line);
-        if (lf == std::string_view::npos)
-            return;
-        start = lf + 1;
-    }
-}
-
-bool IsAscii(std::string_view s)
-{
-    for (unsigned char c : s)
-        if (c >= 0x80)
-            return false;
-    return true;
 }
 
 bool IsContinuation(char c)
@@ -202,169 +64,10 @@ void DropLastCharacter(std::string &s)
         s.pop_back();
 }
 
-// Finds the widest of many texts in one font as QFontMetrics measures them,
-// without measuring each. A text's width is the sum of its characters'
-// advances plus the kerning of each neighbouring pair, all from
-// QFontMetricsF, each pair measured once as it is met; for the scripts of a
-// game list that sum is what shaping gives. Every text is first estimated
-// by its advances alone; kerning mostly narrows a text, so only texts whose
-// advances, allowed a margin for kerning that widens, reach the widest
-// measured width get the pair sum, and of those only one per distinct sum is
-// measured. Should a measured width ever stray from its sum (a ligature of
-// three characters, a complex script) or kerning widen a text beyond the
-// margin, the margins grow and the search runs again.
-class TWidestFinder {
-public:
-    explicit TWidestFinder(const QFont &font)
-        : m_metrics(font), m_metricsF(font),
-          m_pairs(128 * 128, std::numeric_limits<float>::quiet_NaN())
-    {
-        for (int c = 0; c < 128; ++c) {
-            m_ascii[c] = m_metricsF.horizontalAdvance(QChar(c));
-            m_ascii64[c] = int32_t(std::lround(m_ascii[c] * 64));
-        }
-    }
-
-    void Reserve(size_t count) { m_candidates.reserve(count); }
-
-    // Adds one line of text that comes with `extra` pixels beside it.
-    void Add(std::string_view line, int extra)
-    {
-        if (!m_candidates.empty() && m_candidates.back().extra == extra
-            && m_candidates.back().text == line)
-            return; // a run of one value, as in a column of check boxes
-        m_candidates.push_back({ line, extra, Advances(line) + extra });
-    }
-
-    int Widest()
-    {
-        if (m_candidates.empty())
-            return 0;
-        const auto top = std::max_element(
-            m_candidates.begin(), m_candidates.end(),
-            [](const Candidate &a, const Candidate &b) { return a.advances < b.advances; });
-        int best = Measure(*top, Kerned(*top));
-        for (;;) {
-            const double widen = m_widen;
-            const double stray = m_stray;
-            std::unordered_map<double, const Candidate *> distinct;
-            for (const Candidate &c : m_candidates) {
-                if (c.advances * (1 + widen) + 1 < best)
-                    continue;
-                const double kerned = Kerned(c);
-                if (kerned + stray < best)
-                    continue;
-                if (stray > 1)
-                    best = std::max(best, Measure(c, kerned)); // no shortcut once widths strayed
-                else
-                    distinct.emplace(kerned, &c);
-            }
-            std::vector<std::pair<double, const Candidate *>> order(distinct.begin(),
-                                                                    distinct.end());
-            std::sort(order.begin(), order.end(),
-                      [](const auto &a, const auto &b) { return a.first > b.first; });
-            for (const auto &[kerned, c] : order) {
-                if (kerned + stray < best)
-                    break;
-                best = std::max(best, Measure(*c, kerned));
-            }
-            if (m_widen == widen && m_stray == stray)
-                return best;
-        }
-    }
-
-private:
-    struct Candidate {
-        std::string_view text;
-        int extra;
-        double advances;
-    };
-
-    static QString Shown(std::string_view line)
-    {
-        return IsAscii(line) ? QString::fromLatin1(line.data(), qsizetype(line.size()))
-                             : ToDisplay(std::string(line));
-    }
-
-    double Advance(QChar c)
-    {
-        if (c.unicode() < 128)
-            return m_ascii[c.unicode()];
-        auto it = m_wide.find(c.unicode());
-        if (it == m_wide.end())
-            it = m_wide.emplace(c.unicode(), m_metricsF.horizontalAdvance(c)).first;
-        return it->second;
-    }
-
-    double Pair(QChar a, QChar b)
-    {
-        float *kern = nullptr;
-        if (a.unicode() < 128 && b.unicode() < 128) {
-            kern = &m_pairs[size_t(a.unicode()) * 128 + b.unicode()];
-        } else {
-            const uint32_t key = uint32_t(a.unicode()) << 16 | b.unicode();
-            kern = &m_widePairs.emplace(key, std::numeric_limits<float>::quiet_NaN()).first->second;
-        }
-        if (std::isnan(*kern)) {
-            const QChar pair[2] = { a, b };
-            *kern = float(m_metricsF.horizontalAdvance(QString(pair, 2)) - Advance(a) - Advance(b));
-        }
-        return *kern;
-    }
-
-    // Advances are whole 64ths of a pixel, so they add up exactly as ints.
-    double Advances(std::string_view line)
-    {
-        int64_t width = 0;
-        unsigned char any = 0;
-        for (unsigned char c : line) {
-            any |= c;
-            width += m_ascii64[c & 0x7F];
-        }
-        if (!(any & 0x80))
-            return double(width) / 64;
-        double wide = 0;
-        for (QChar c : ToDisplay(std::string(line)))
-            wide += Advance(c);
-        return wide;
-    }
-
-    double Kerned(const Candidate &c)
-    {
-        const QString shown = Shown(c.text);
-        double width = c.advances;
-        for (qsizetype i = 1; i < shown.size(); ++i)
-            width += Pair(shown[i - 1], shown[i]);
-        const double gain = width - c.advances;
-        if (gain > c.advances * m_widen + 1)
-            m_widen = (gain + 1) / std::max(c.advances, 1.0);
-        return width;
-    }
-
-    int Measure(const Candidate &c, double kerned)
-    {
-        const int exact = m_metrics.horizontalAdvance(Shown(c.text)) + c.extra;
-        const double stray = std::abs(exact - kerned);
-        if (stray > m_stray)
-            m_stray = stray + 1;
-        return exact;
-    }
-
-    QFontMetrics m_metrics;
-    QFontMetricsF m_metricsF;
-    double m_ascii[128];
-    int32_t m_ascii64[128];
-    std::vector<float> m_pairs;
-    std::unordered_map<char16_t, double> m_wide;
-    std::unordered_map<uint32_t, float> m_widePairs;
-    std::vector<Candidate> m_candidates;
-    double m_widen = 0.05; // how much kerning may widen a text, relative
-    double m_stray = 1.0; // how far a measured width may lie from its sum
-};
-
 } // namespace
 
-TAdvStringGrid::TAdvStringGrid(QWidget *parent) : TStringGrid(parent)
+TAdvStringGrid::TAdvStringGrid(QWidget *parent)
+    : TStringGrid(parent), m_sorter(std::make_unique<TGridSorter>(*this))
 {
     InstallGridAccessible();
     m_visibleCol.fill(true);
@@ -639,13 +342,13 @@ void TAdvStringGrid::InputFromCSV(const std::string &fileName, bool insert)
 void *TCellGraphic::operator new(size_t size)
 {
     (void)size; // final: always sizeof(TCellGraphic)
-    return GraphicPool().Take();
+    return TCheckBoxPool::Shared().Take();
 }
 
 void TCellGraphic::operator delete(void *p, size_t)
 {
     if (p)
-        GraphicPool().Give(p);
+        TCheckBoxPool::Shared().Give(p);
 }
 
 TCellGraphic *TAdvStringGrid::CellGraphic(int col, int row) const
@@ -1106,429 +809,30 @@ int TAdvStringGrid::Search(const std::string &text) const
 }
 
 // ---------------------------------------------------------------------------
-// Sorting
+// Sorting (GridSort.h)
 
 void TAdvStringGrid::QSort()
 {
-    if (SortsByCheckBoxes()) {
-        SortByCheckBoxes();
-        return;
-    }
-    std::unique_ptr<TCellList> savedCol0;
-    if (m_sortNormalCellsOnly && GetFixedColsEx() > 0)
-        savedCol0 = std::make_unique<TCellList>(Cols(0));
-    BeginUpdate();
-    m_sortCounts = {};
-    m_sortFormat = {};
-    RefreshNumberFormat();
-    SetRowCountEx(RowCount() + 3);
-    const int currentRow = Row();
-    // However the sort ends (an event may throw), the scratch rows go again.
-    struct Finish {
-        TAdvStringGrid *grid;
-        ~Finish()
-        {
-            grid->m_sorting = false;
-            // Kept allocated: fresh pages for the keys would cost every click.
-            grid->m_sortKeys.clear();
-            // The scratch rows hold copies of references that data rows own.
-            for (int r = grid->RowCount() - 3; r < grid->RowCount(); ++r)
-                grid->Store().ForgetRow(r);
-            grid->SetRowCountEx(grid->RowCount() - 3);
-            grid->EndUpdate();
-        }
-    } finish { this };
-    MakeSortKeys();
-    m_sorting = true;
-    QuickSortRows(m_sortColumn, GetFixedRowsEx(), RowCount() - 4);
-    // The current row's index stays, and the view stays where it was.
-    if (currentRow < RowCount() - 3)
-        MoveCurrent(Col(), currentRow, false);
-    if (savedCol0)
-        SetCols(0, *savedCol0);
-    AnnounceGridReset(*this);
-}
-
-// A column of check boxes sorts by their state, not by its empty texts.
-bool TAdvStringGrid::SortsByCheckBoxes() const
-{
-    return m_sortColumn >= 0 && GetFixedRowsEx() < RowCount()
-        && HasCheckBox(m_sortColumn, GetFixedRowsEx());
-}
-
-// Ticked rows first (missing first when descending); within each group by
-// the first other shown column's text, byte by byte and ascending as an
-// alphabetic sort compares, so a name column reads in order in both
-// directions; rows equal in both keep their order.
-void TAdvStringGrid::SortByCheckBoxes()
-{
-    BeginUpdate();
-    const auto endUpdate = qScopeGuard([this] { EndUpdate(); });
-    m_sortCounts = {};
-    const int first = GetFixedRowsEx();
-    const int nameCol = RemapCol(RemapCol(0) == m_sortColumn ? 1 : 0);
-    struct Key {
-        bool ticked;
-        std::string_view name;
-        int row;
-    };
-    std::vector<Key> keys;
-    keys.reserve(size_t(RowCount() - first));
-    for (int r = first; r < RowCount(); ++r) {
-        bool ticked = false;
-        GetCheckBoxState(m_sortColumn, r, ticked);
-        keys.push_back({ ticked, Store().Text(nameCol, r), r });
-    }
-    const bool tickedFirst = m_sortDirection == sdAscending;
-    std::stable_sort(keys.begin(), keys.end(), [&](const Key &a, const Key &b) {
-        ++m_sortCounts.compares;
-        if (a.ticked != b.ticked)
-            return a.ticked == tickedFirst;
-        return a.name < b.name;
-    });
-    // Row first + i takes the row keys[i] names; each cycle of that
-    // permutation is walked with swaps.
-    std::vector<bool> placed(keys.size(), false);
-    for (size_t i = 0; i < keys.size(); ++i) {
-        size_t j = i;
-        while (!placed[j] && size_t(keys[j].row - first) != i) {
-            const size_t from = size_t(keys[j].row - first);
-            SortSwapRows(first + int(j), first + int(from));
-            placed[j] = true;
-            j = from;
-        }
-        placed[j] = true;
-    }
-    AnnounceGridReset(*this);
-}
-
-void TAdvStringGrid::QuickSortRows(int col, int left, int right)
-{
-    const int dir = m_sortDirection == sdAscending ? 1 : -1;
-    const int pivot = RowCount() - 2;
-    // The pivot's key is all a keyed comparison reads of it; only other
-    // columns or handlers need its cells.
-    if (!SortsByKeysOnly())
-        Store().CopyRowRefs(pivot, (left + right) / 2);
-    if (size_t(pivot) < m_sortKeys.size())
-        m_sortKeys[size_t(pivot)] = m_sortKeys[size_t((left + right) / 2)];
-    int i = left, j = right;
-    do {
-        while (CompareLine(col, pivot, i) == dir && i < right)
-            ++i;
-        while (CompareLine(col, j, pivot) == dir && j > left)
-            --j;
-        if (i <= j) {
-            if (i != j && CompareLine(col, i, j) != 0)
-                SortSwapRows(i, j);
-            ++i;
-            --j;
-        }
-    } while (i <= j);
-    if (left < j)
-        QuickSortRows(col, left, j);
-    if (i < right)
-        QuickSortRows(col, i, right);
-}
-
-void TAdvStringGrid::SortSwapRows(int row1, int row2)
-{
-    ++m_sortCounts.swaps;
-    Store().SwapRows(row1, row2);
-    if (size_t(std::max(row1, row2)) < m_sortKeys.size())
-        std::swap(m_sortKeys[size_t(row1)], m_sortKeys[size_t(row2)]);
-    const int h1 = RowHeights(row1), h2 = RowHeights(row2);
-    if (h1 != h2) {
-        SetRowHeights(row1, h2);
-        SetRowHeights(row2, h1);
-    }
-}
-
-int TAdvStringGrid::CompareLine(int col, int row1, int row2)
-{
-    int result = Compare(col, row1, row2);
-    // While sorting, hidden columns count as columns of the row.
-    while (result == 0 && m_sortFull && col <= ColCount() + m_numHidden - 2)
-        result = Compare(++col, row1, row2);
-    return result;
-}
-
-namespace {
-
-struct TNumberFormat {
-    char thousand = ',';
-    char decimal = '.';
-};
-
-TNumberFormat SystemNumberFormat()
-{
-    const QLocale locale;
-    TNumberFormat format;
-    const QString group = locale.groupSeparator();
-    const QString decimal = locale.decimalPoint();
-    format.thousand
-        = group.size() == 1 && group[0].unicode() < 0x80 ? char(group[0].unicode()) : '\0';
-    format.decimal
-        = decimal.size() == 1 && decimal[0].unicode() < 0x80 ? char(decimal[0].unicode()) : '.';
-    return format;
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-int Sign(double v)
-{
-    return (v > 0) - (v < 0);
-}
-
-int CompareBytes(std::string_view a, std::string_view b)
-{
-    const int c = a.compare(b); // unsigned bytes, a proper prefix first
-    return (c > 0) - (c < 0);
-}
-
-std::string UpperAscii(std::string_view s)
-{
-    std::string out(s);
-    for (char &c : out)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return out;
-}
-
-bool ToNumber(std::string_view cell, TAdvStringGrid::TSortStyle style, const std::string &prefix,
-              const std::string &suffix, const TNumberFormat &format, double &value)
-{
-    std::string s(cell);
-    if (!prefix.empty())
-        if (const size_t p = s.find(prefix); p != std::string::npos)
-            s.erase(p, prefix.size());
-    if (!suffix.empty())
-        if (const size_t p = s.find(suffix); p != std::string::npos)
-            s.erase(p, suffix.size());
-    if (style == TAdvStringGrid::ssFinancial && format.thousand != '\0')
-        s.erase(std::remove(s.begin(), s.end(), format.thousand), s.end());
-    if (format.decimal != '.')
-        if (const size_t p = s.find(format.decimal); p != std::string::npos)
-            s[p] = '.';
-    const char *begin = s.data();
-    const char *end = s.data() + s.size();
-    const auto result = std::from_chars(begin, end, value);
-    if (result.ec == std::errc() && result.ptr == end)
-        return true;
-    if (cell.empty()) {
-        value = 0;
-        return true;
-    }
-    return false;
-}
-
-// Day number of a date text, or 0 when it is none. Day-first or month-first
-// order; a two-digit year is taken in 1950..2049.
-qint64 DateValue(std::string_view s, bool dayFirst)
-{
-    int parts[3] = { 0, 0, 0 };
-    int n = 0;
-    bool digits = false;
-    for (char c : s) {
-        if (IsDigit(c)) {
-            if (n == 3)
-                return 0;
-            parts[n] = parts[n] * 10 + (c - '0');
-            digits = true;
-            if (parts[n] > 99999)
-                return 0;
-        } else if ((c == '/' || c == '-' || c == '.') && digits && n < 3) {
-            ++n;
-            digits = false;
-        } else if (c == ' ') {
-            break; // a time part is not compared
-        } else {
-            return 0;
-        }
-    }
-    if (digits)
-        ++n;
-    if (n != 3)
-        return 0;
-    int year = parts[2];
-    if (year < 100)
-        year += year < 50 ? 2000 : 1900;
-    const QDate date(year, dayFirst ? parts[1] : parts[0], dayFirst ? parts[0] : parts[1]);
-    return date.isValid() ? date.toJulianDay() : 0;
-}
-
-bool LocaleIsDayFirst()
-{
-    const QString format = QLocale().dateFormat(QLocale::ShortFormat);
-    return format.indexOf(QLatin1Char('d')) < format.indexOf(QLatin1Char('M'));
-}
-
-TAdvStringGrid::TSortStyle DetectedStyle(std::string_view s, const TNumberFormat &format)
-{
-    switch (DetectTextKind(s, format.thousand, format.decimal)) {
-    case TTextKind::Number:
-        return TAdvStringGrid::ssNumeric;
-    case TTextKind::Date:
-        return TAdvStringGrid::ssDate;
-    case TTextKind::Text:
-        break;
-    }
-    return TAdvStringGrid::ssAlphabetic;
-}
-
-// Eight bytes of s from offset on as a big-endian word, zeros past its end.
-uint64_t BigEndianWord(std::string_view s, size_t offset)
-{
-    uint64_t word = 0;
-    for (size_t i = offset; i < offset + 8; ++i)
-        word = word << 8 | (i < s.size() ? uint8_t(s[i]) : 0);
-    return word;
-}
-
-} // namespace
-
-TAdvStringGrid::SortKey::SortKey(std::string_view text, TSortStyle detected)
-    : head { BigEndianWord(text, 0), BigEndianWord(text, 8), BigEndianWord(text, 16),
-             BigEndianWord(text, 24) },
-      text(text), detected(detected)
-{
-}
-
-// Where the heads differ they decide as the bytes do: a zero padding a
-// shorter text sorts it first, as a proper prefix sorts first.
-int TAdvStringGrid::SortKey::CompareBytes(const SortKey &other) const
-{
-    for (size_t i = 0; i < std::size(head); ++i)
-        if (head[i] != other.head[i])
-            return head[i] < other.head[i] ? -1 : 1;
-    // Equal heads holding both texts whole: the shorter is a prefix.
-    if (std::max(text.size(), other.text.size()) <= sizeof head)
-        return (text.size() > other.text.size()) - (text.size() < other.text.size());
-    return ::CompareBytes(text, other.text);
-}
-
-// The texts are looked up first and read afterwards, both a few rows ahead:
-// after an earlier sort the rows' blocks lie scattered and each read would
-// wait.
-void TAdvStringGrid::MakeSortKeys()
-{
-    m_sortKeys.assign(size_t(RowCount()), SortKey());
-    if (m_sortColumn < 0)
-        return;
-    for (int r = 0; r < RowCount(); ++r) {
-        Store().Prefetch(r + kRowsAhead);
-        m_sortKeys[size_t(r)].text = Store().Text(m_sortColumn, r);
-    }
-    const TNumberFormat format { m_thousandSeparator, m_decimalSeparator };
-    for (size_t r = 0; r < m_sortKeys.size(); ++r) {
-        if (r + kRowsAhead < m_sortKeys.size())
-            __builtin_prefetch(m_sortKeys[r + kRowsAhead].text.data());
-        SortKey &key = m_sortKeys[r];
-        key = SortKey(key.text, DetectedStyle(key.text, format));
-    }
-}
-
-void TAdvStringGrid::GetColumnFormat(int, TSortStyle &, std::string &, std::string &)
-{
-}
-
-void TAdvStringGrid::RefreshNumberFormat()
-{
-    const TNumberFormat format = SystemNumberFormat();
-    m_thousandSeparator = format.thousand;
-    m_decimalSeparator = format.decimal;
+    m_sorter->Sort();
 }
 
 int TAdvStringGrid::Compare(int col, int row1, int row2)
 {
-    ++m_sortCounts.compares;
-    // The common case of a sort by keys, once the column's format is known.
-    if (m_sorting && col == m_sortColumn && col == m_sortFormat.col && SortsByKeysOnly()
-        && size_t(std::max(row1, row2)) < m_sortKeys.size()) {
-        const SortKey &a = m_sortKeys[size_t(row1)];
-        const TSortStyle style
-            = m_sortFormat.style == ssAutomatic ? a.detected : m_sortFormat.style;
-        if (style == ssAlphabetic || style == ssAlphaCase)
-            return a.CompareBytes(m_sortKeys[size_t(row2)]);
-    }
-    // A column's own format does not change during a sort; the event's may.
-    SortFormat asked;
-    const bool known = m_sorting && !OnGetFormat && col == m_sortFormat.col;
-    if (!known) {
-        asked = { col, m_sortAutoFormat ? ssAutomatic : ssAlphabetic, {}, {} };
-        GetColumnFormat(col, asked.style, asked.prefix, asked.suffix);
-        if (OnGetFormat)
-            OnGetFormat(this, col, asked.style, asked.prefix, asked.suffix);
-        else if (m_sorting)
-            m_sortFormat = asked;
-    }
-    const SortFormat &columnFormat = known ? m_sortFormat : asked;
-    const std::string &prefix = columnFormat.prefix;
-    const std::string &suffix = columnFormat.suffix;
-    TSortStyle style = columnFormat.style;
-    // Without handlers that might change cells mid-sort, the texts can come
-    // from the sort's own keys.
-    const bool keyed = m_sorting && col == m_sortColumn
-        && size_t(std::max(row1, row2)) < m_sortKeys.size() && !HasCompareHandlers();
-    const std::string_view a = keyed ? m_sortKeys[size_t(row1)].text : Store().Text(col, row1);
-    const std::string_view b = keyed ? m_sortKeys[size_t(row2)].text : Store().Text(col, row2);
-    if (!m_sorting)
-        RefreshNumberFormat();
-    const TNumberFormat format { m_thousandSeparator, m_decimalSeparator };
-    // The first text alone decides the automatic style.
-    if (style == ssAutomatic)
-        style = keyed ? m_sortKeys[size_t(row1)].detected : DetectedStyle(a, format);
-    if (keyed && (style == ssAlphabetic || style == ssAlphaCase))
-        return m_sortKeys[size_t(row1)].CompareBytes(m_sortKeys[size_t(row2)]);
-    switch (style) {
-    case ssAutomatic:
-    case ssAlphabetic:
-    case ssAlphaCase:
-        return CompareBytes(a, b);
-    case ssAlphaNoCase:
-        return CompareBytes(UpperAscii(a), UpperAscii(b));
-    case ssAnsiAlphaCase:
-        return AnsiCompareStr(std::string(a), std::string(b));
-    case ssAnsiAlphaNoCase:
-        return AnsiCompareText(std::string(a), std::string(b));
-    case ssNumeric:
-    case ssFinancial: {
-        double x = 0, y = 0;
-        if (!ToNumber(a, style, prefix, suffix, format, x)
-            || !ToNumber(b, style, prefix, suffix, format, y))
-            return 0;
-        return Sign(x - y);
-    }
-    case ssDate: {
-        const bool dayFirst = LocaleIsDayFirst();
-        return Sign(double(DateValue(a, dayFirst) - DateValue(b, dayFirst)));
-    }
-    case ssShortDateEU:
-    case ssShortDateUS: {
-        const bool dayFirst = style == ssShortDateEU;
-        return Sign(double(DateValue(a, dayFirst) - DateValue(b, dayFirst)));
-    }
-    case ssHTML:
-        return CompareBytes(StripHTML(a), StripHTML(b));
-    case ssImages:
-        return 0; // cells carry no image indices in this grid
-    case ssCustom: {
-        int result = 0;
-        if (OnCustomCompare)
-            OnCustomCompare(this, col, row1, row2, result);
-        return result;
-    }
-    case ssRaw: {
-        int result = 0;
-        if (OnRawCompare)
-            OnRawCompare(this, col, row1, row2, result);
-        return result;
-    }
-    }
-    return 0;
+    return m_sorter->Compare(col, row1, row2);
+}
+
+int TAdvStringGrid::CompareLine(int col, int row1, int row2)
+{
+    return m_sorter->CompareLine(col, row1, row2);
+}
+
+void TAdvStringGrid::SortSwapRows(int row1, int row2)
+{
+    m_sorter->SwapRows(row1, row2);
+}
+
+void TAdvStringGrid::GetColumnFormat(int, TSortStyle &, std::string &, std::string &)
+{
 }
 
 // ---------------------------------------------------------------------------

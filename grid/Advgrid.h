@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,7 @@ enum TCellVAlign : uint8_t { vaTop, vaBottom, vaCenter, vaUnderText, vaAboveText
 enum TCellHAlign : uint8_t { haLeft, haRight, haCenter, haBeforeText, haAfterText, haFull };
 
 // A graphic in a cell's object slot, owned by the grid. Made and freed on
-// the GUI thread only: they come from a pool of their own.
+// the GUI thread only: they come from a pool of their own (CheckBoxPool.h).
 class TCellGraphic final : public TObject {
 public:
     static void *operator new(size_t size);
@@ -36,18 +37,15 @@ public:
     bool CellBoolean = false; // the state of a ctCheckBox
 };
 
+class TGridSorter;
+struct TSortCounts;
+
 // The grid of the game list: a string grid with hidden columns, CSV loading,
 // check-box cells, sorting on a header click with a typed goto, and column
 // sizing. Cell access (Cells, Objects, check boxes) takes real column
 // indices; drawing, the mouse, sorting and searching map display columns to
-// real ones.
-// The work of a grid's last sort, for benchmarks and tests: they read it with
-// LastSortCounts (tests/support/GameGrid.h); the program has no use for it.
-struct TSortCounts {
-    qint64 compares = 0;
-    qint64 swaps = 0;
-};
-
+// real ones. Its parts of their own: the sort (GridSort.h), the check boxes'
+// memory (CheckBoxPool.h) and the widest text of a column (WidestText.h).
 class TAdvStringGrid : public TStringGrid {
     Q_OBJECT
     Q_PROPERTY(bool EnableGraphics READ EnableGraphics WRITE SetEnableGraphics)
@@ -151,7 +149,6 @@ public:
     bool SetCheckBoxState(int col, int row, bool state);
     bool ToggleCheck(int col, int row, bool checkEditable);
     bool ToggleCheckBox(int col, int row) { return ToggleCheck(col, row, false); }
-    TCellGraphic *CellGraphic(int col, int row) const;
     // A click's toggle of the box in a cell (display column), with its event.
     bool UserToggle(int displayCol, int row);
     // Whether a cell may be edited by the user; `canEdit` comes in holding
@@ -166,7 +163,7 @@ public:
     void SizeToWidth(int col, bool onlyGrow);
     void StretchRightColumn();
 
-    // Sorting and the typed goto.
+    // Sorting (GridSort.h) and the typed goto.
     void QSort();
     int Compare(int col, int row1, int row2);
     int CompareLine(int col, int row1, int row2);
@@ -274,6 +271,8 @@ protected:
     void focusInEvent(QFocusEvent *event) override;
 
 private:
+
+    TCellGraphic *CellGraphic(int col, int row) const;
     static bool FreeGraphic(TObject *object);
     void ProcessDuringLoad(QElapsedTimer &pump);
     void DrawCheckBox(QPainter &painter, const QRect &rect, const TCellGraphic &graphic,
@@ -284,16 +283,7 @@ private:
     bool ShowsSortIndicator(int col, int row) const;
     int TextWidth(const QFont &font, std::string_view text) const;
     int WidestText(int displayCol, int realCol);
-    void QuickSortRows(int col, int left, int right);
-    bool SortsByCheckBoxes() const;
-    void SortByCheckBoxes();
-    bool HasCompareHandlers() const { return OnGetFormat || OnCustomCompare || OnRawCompare; }
-    bool SortsByKeysOnly() const
-    {
-        return !m_sortFull && m_sortColumn >= 0 && !HasCompareHandlers();
-    }
     const TCellGraphic *CheckBoxOf(int col, int row) const;
-    void RefreshNumberFormat();
 
     bool m_enableGraphics = true;
     bool m_enableHTML = true;
@@ -319,36 +309,16 @@ private:
     bool m_sortNormalCellsOnly = false;
     bool m_autoGotoWhenSorted = false;
     bool m_autoGotoIncremental = false;
-    TSortCounts m_sortCounts;
-    friend TSortCounts LastSortCounts(const TAdvStringGrid &grid);
 
     std::array<bool, kMaxHidden> m_visibleCol;
     std::array<uint16_t, kMaxHidden> m_hiddenColWidths {};
     int m_numHidden = 0;
 
-    // The system's number separators, read once per sort.
-    char m_thousandSeparator = ',';
-    char m_decimalSeparator = '.';
-    bool m_sorting = false;
-    struct SortFormat {
-        int col = -1;
-        TSortStyle style = ssAutomatic;
-        std::string prefix;
-        std::string suffix;
-    } m_sortFormat;
-    // The sort column's text of a row, moved along with the row. Its first
-    // 32 bytes are kept as four big-endian words: most comparisons end there
-    // without reading the row's cells, which lie scattered through memory.
-    struct SortKey {
-        SortKey() = default;
-        SortKey(std::string_view text, TSortStyle detected);
-        int CompareBytes(const SortKey &other) const;
-        uint64_t head[4] = {};
-        std::string_view text;
-        TSortStyle detected = ssAlphabetic; // the automatic style of this text
-    };
-    void MakeSortKeys();
-    std::vector<SortKey> m_sortKeys;
+    std::unique_ptr<TGridSorter> m_sorter;
+    friend class TGridSorter;
+    // Counting a grid's sorts, for benchmarks and tests (tests/support/GameGrid.h).
+    friend void CountSorts(TAdvStringGrid &grid, bool on);
+    friend TSortCounts LastSortCounts(const TAdvStringGrid &grid);
 
     bool m_colSized = false;
     bool m_suppressNextSort = false;

@@ -1,3 +1,5 @@
+// Text helpers of the grid: CSV splitting, markup, the kind of a text (see Advutil.h).
+
 #include "grid/Advutil.h"
 
 #include "platform/Exceptions.h"
@@ -318,4 +320,12 @@ TTextKind DetectTextKind(std::string_view s, char thousandSeparator, char decima
     if (slash && slash + 1 < s.size() && isDigit(s[slash - 1]) && isDigit(s[slash + 1]))
         return TTextKind::Date;
     return TTextKind::Text;
+}
+
+bool IsAscii(std::string_view s)
+{
+    for (unsigned char c : s)
+        if (c >= 0x80)
+            return false;
+    return true;
 }

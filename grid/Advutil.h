@@ -6,8 +6,9 @@
 #include <string_view>
 #include <vector>
 
-// Text helpers of the grid: the CSV splitting rules and their pieces.
-// Positions are counted from 1, 0 meaning "none".
+// Text helpers of the grid: the CSV splitting rules and their pieces, and
+// what drawing, sizing and sorting ask of a cell's text. Positions are
+// counted from 1, 0 meaning "none".
 
 // The first position of `ch` in `s` that is not part of a run of `ch`
 // (a position at the very end always counts), or 0.
@@ -68,3 +69,23 @@ std::string StripHTML(std::string_view s);
 // date; anything else is text.
 enum class TTextKind { Number, Date, Text };
 TTextKind DetectTextKind(std::string_view s, char thousandSeparator, char decimalSeparator);
+
+// Whether every byte is 7-bit.
+bool IsAscii(std::string_view s);
+
+// The lines of a cell text as it is shown: CR LF (or a lone LF) breaks it.
+template<typename F> void ForEachLine(std::string_view text, F f)
+{
+    size_t start = 0;
+    for (;;) {
+        const size_t lf = text.find('\n', start);
+        std::string_view line = text.substr(
+            start, lf == std::string_view::npos ? std::string_view::npos : lf - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        f(line);
+        if (lf == std::string_view::npos)
+            return;
+        start = lf + 1;
+    }
+}

@@ -141,3 +141,26 @@ TEST(CSVLineReader, LinesLongerThanTheBuffer)
     EXPECT_FALSE(reader.ReadLine(line));
     std::fclose(file);
 }
+
+TEST(SortDetection, KindOfACellText)
+{
+    const struct {
+        const char *text;
+        TTextKind kind;
+    } cases[] = {
+        { "1942", TTextKind::Number },   { "", TTextKind::Number },
+        { "-5", TTextKind::Number },     { "12-34", TTextKind::Number },
+        { "--5", TTextKind::Text },      { "1-2-3", TTextKind::Text },
+        { "12,345", TTextKind::Number }, { "123,456.75", TTextKind::Number },
+        { "1,234", TTextKind::Text },    { ",123", TTextKind::Text },
+        { "12,34", TTextKind::Number },  { "1.2.3", TTextKind::Text },
+        { "3.5", TTextKind::Number },    { "12/05/1999", TTextKind::Date },
+        { "1/2", TTextKind::Date },      { "123/4", TTextKind::Text },
+        { "5/", TTextKind::Text },       { "a/1", TTextKind::Text },
+        { "Zelda", TTextKind::Text },    { "1942 Deluxe", TTextKind::Text },
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(DetectTextKind(c.text, ',', '.'), c.kind) << c.text;
+    EXPECT_EQ(DetectTextKind("12.345,5", '.', ','), TTextKind::Number);
+    EXPECT_EQ(DetectTextKind("1.234,5", '.', ','), TTextKind::Text);
+}

@@ -6,6 +6,7 @@ TDesignedForm::TDesignedForm() : m_form(std::make_unique<Ui::TForm1>())
 {
     m_form->setupUi(&m_window);
     m_form->acg_GameList->show();
+    CountSorts(*m_form->acg_GameList, true);
     m_window.show();
 }
 
@@ -16,7 +17,12 @@ TAdvColumnGrid &TDesignedForm::GameList() const
     return *m_form->acg_GameList;
 }
 
+void CountSorts(TAdvStringGrid &grid, bool on)
+{
+    grid.m_sorter->SetCounting(on);
+}
+
 TSortCounts LastSortCounts(const TAdvStringGrid &grid)
 {
-    return grid.m_sortCounts;
+    return grid.m_sorter->LastCounts();
 }

@@ -4,6 +4,7 @@
 // the main window's form description, so its settings are the program's.
 
 #include "grid/Advcgrid.h"
+#include "grid/GridSort.h"
 
 #include <QMainWindow>
 
@@ -14,7 +15,8 @@ class TForm1;
 }
 
 // The main window's form as designed, shown at its design size, without the
-// program's logic around it. Its game list is shown, as after a load.
+// program's logic around it. Its game list is shown, as after a load, and
+// counts the work of its sorts.
 class TDesignedForm {
 public:
     TDesignedForm();
@@ -30,5 +32,7 @@ private:
     std::unique_ptr<Ui::TForm1> m_form;
 };
 
-// The work the grid's last sort did.
+// Whether a grid's sorts count their work; the program's never do.
+void CountSorts(TAdvStringGrid &grid, bool on);
+// The work the grid's last counted sort did.
 TSortCounts LastSortCounts(const TAdvStringGrid &grid);
