@@ -1,67 +1,32 @@
+// The game list's grid: counts, emptying and moving cells, check boxes,
+// column layout, the mouse and the keys, and its settings; what it hands to
+// units of its own is named in Advgrid.h.
+
 #include "grid/Advgrid.h"
 
 #include "grid/Advutil.h"
+#include "grid/CSVLoad.h"
 #include "grid/CheckBoxPool.h"
 #include "grid/GridAccessible.h"
+#include "grid/GridPaint.h"
 #include "grid/GridSort.h"
 #include "grid/WidestText.h"
 #include "platform/AnsiText.h"
 #include "platform/Application.h"
-#include "platform/Collate.h"
 
-#include <QDate>
 #include <QFontMetrics>
-#include <QLocale>
-#include <QPainter>
-#include <QScopeGuard>
-#include <QStyleOption>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <limits>
 #include <memory>
-#include <unordered_map>
 
 namespace {
-
-constexpr int kCheckBoxSize = 15;
-// Loading lets painting and input in at this interval, not after every line.
-constexpr int kPumpIntervalMs = 16;
 
 void CheckNotNegative(int value, const char *what)
 {
     if (value < 0)
         throw ERangeError(std::string("Grid ") + what + " out of range: " + std::to_string(value));
-}
-
-bool IsContinuation(char c)
-{
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-// Whether UTF-8 text stops inside a character: its last lead byte asks for
-// more bytes than follow it.
-bool EndsInsideCharacter(const std::string &s)
-{
-    size_t lead = s.size();
-    while (lead > 0 && IsContinuation(s[lead - 1]))
-        --lead;
-    if (lead == 0)
-        return false;
-    const unsigned char c = static_cast<unsigned char>(s[lead - 1]);
-    const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    return s.size() - (lead - 1) < length;
-}
-
-void DropLastCharacter(std::string &s)
-{
-    while (!s.empty() && IsContinuation(s.back()))
-        s.pop_back();
-    if (!s.empty())
-        s.pop_back();
 }
 
 } // namespace
@@ -70,7 +35,6 @@ TAdvStringGrid::TAdvStringGrid(QWidget *parent)
     : TStringGrid(parent), m_sorter(std::make_unique<TGridSorter>(*this))
 {
     InstallGridAccessible();
-    m_visibleCol.fill(true);
     m_fixedFont = font();
     m_selectionColor = palette().color(QPalette::Highlight);
     m_selectionTextColor = palette().color(QPalette::HighlightedText);
@@ -116,54 +80,35 @@ int TAdvStringGrid::GetFixedColsEx() const
 }
 
 // ---------------------------------------------------------------------------
-// Hidden columns
+// Hidden columns (HiddenColumns.h)
 
 int TAdvStringGrid::RemapCol(int displayCol) const
 {
-    // A column that isn't shown maps to none in particular.
-    if (displayCol < 0 || displayCol >= ColCount())
-        return displayCol >= kMaxHidden ? displayCol : 0;
-    int visible = 0;
-    for (int r = 0; r < kMaxHidden; ++r) {
-        if (!m_visibleCol[size_t(r)])
-            continue;
-        if (visible == displayCol)
-            return r;
-        ++visible;
-    }
-    // Only columns below kMaxHidden can be hidden: one shown past them lies
-    // the number of hidden ones further on.
-    return displayCol + m_numHidden;
+    return m_hidden.Real(displayCol, ColCount());
 }
 
 int TAdvStringGrid::RemapColInv(int realCol) const
 {
-    if (realCol <= 0)
-        return realCol;
-    int hidden = 0;
-    for (int r = 0; r < std::min(realCol, kMaxHidden); ++r)
-        hidden += m_visibleCol[size_t(r)] ? 0 : 1;
-    return realCol - hidden;
+    return m_hidden.Display(realCol);
 }
 
 bool TAdvStringGrid::IsHiddenColumn(int realCol) const
 {
-    return realCol >= 0 && realCol < kMaxHidden && !m_visibleCol[size_t(realCol)];
+    return m_hidden.IsHidden(realCol);
 }
 
 void TAdvStringGrid::HideColumns(int from, int to)
 {
     for (int c = from; c <= to; ++c) {
         // Indices outside the flags or past the columns in use name nothing to hide.
-        if (c < 0 || c >= kMaxHidden || !m_visibleCol[size_t(c)] || c >= ColCount() + m_numHidden
-            || ColCount() < 2)
+        if (c < 0 || c >= THiddenColumns::kMax || m_hidden.IsHidden(c)
+            || c >= ColCount() + m_hidden.Count() || ColCount() < 2)
             continue;
         const int d = RemapColInv(c);
-        m_hiddenColWidths[size_t(c)] = uint16_t(std::clamp(ColWidths(d), 0, 0xFFFF));
+        const int width = ColWidths(d);
         for (int k = d; k <= ColCount() - 2; ++k)
             SetColWidths(k, ColWidths(k + 1));
-        ++m_numHidden;
-        m_visibleCol[size_t(c)] = false;
+        m_hidden.Hide(c, width);
         SetColCountEx(ColCount() - 1);
     }
     InvalidateGrid();
@@ -172,21 +117,20 @@ void TAdvStringGrid::HideColumns(int from, int to)
 void TAdvStringGrid::UnhideColumns(int from, int to)
 {
     for (int c = from; c <= to; ++c) {
-        if (c < 0 || c >= kMaxHidden || m_visibleCol[size_t(c)])
+        if (!m_hidden.IsHidden(c))
             continue;
-        --m_numHidden;
-        m_visibleCol[size_t(c)] = true;
+        const int width = m_hidden.Unhide(c);
         SetColCountEx(ColCount() + 1);
         for (int k = ColCount() - 1; k >= RemapColInv(c + 1) && k >= 1; --k)
             SetColWidths(k, ColWidths(k - 1));
-        SetColWidths(RemapColInv(c), m_hiddenColWidths[size_t(c)]);
+        SetColWidths(RemapColInv(c), width);
     }
     InvalidateGrid();
 }
 
 void TAdvStringGrid::UnhideColumnsAll()
 {
-    UnhideColumns(0, ColCount() + m_numHidden);
+    UnhideColumns(0, ColCount() + m_hidden.Count());
 }
 
 // ---------------------------------------------------------------------------
@@ -195,7 +139,7 @@ void TAdvStringGrid::UnhideColumnsAll()
 void TAdvStringGrid::Clear()
 {
     if (RowCount() >= 1 && ColCount() >= 1)
-        ClearRect(0, 0, ColCount() + m_numHidden - 1, RowCount() - 1);
+        ClearRect(0, 0, ColCount() + m_hidden.Count() - 1, RowCount() - 1);
 }
 
 bool TAdvStringGrid::FreeGraphic(TObject *object)
@@ -257,83 +201,11 @@ void TAdvStringGrid::InsertCols(int col, int count)
 }
 
 // ---------------------------------------------------------------------------
-// CSV loading
-
-void TAdvStringGrid::ProcessDuringLoad(QElapsedTimer &pump)
-{
-    if (pump.elapsed() < kPumpIntervalMs)
-        return;
-    ProcessMessages();
-    pump.restart();
-}
+// CSV loading (CSVLoad.h)
 
 void TAdvStringGrid::InputFromCSV(const std::string &fileName, bool insert)
 {
-    const int colOffset = FixedCellsInFiles ? 0 : GetFixedColsEx();
-    int rowOffset = FixedCellsInFiles ? 0 : GetFixedRowsEx();
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(fileName.c_str(), "rb"),
-                                                          &std::fclose);
-    if (!file)
-        throw EAdvGridError("Cannot open file " + fileName);
-    int firstRow = 0;
-    if (insert) {
-        rowOffset = 0;
-        firstRow = RowCount();
-    }
-
-    const char savedDelimiter = CSVDelimiter;
-    struct Restore {
-        TAdvStringGrid *grid;
-        char delimiter;
-        ~Restore() { grid->CSVDelimiter = delimiter; }
-    } restore { this, savedDelimiter };
-
-    TCSVLineReader reader(file.get(), fileName);
-    std::string line;
-    if (CSVDelimiter == '\0') {
-        std::string first, second;
-        reader.ReadLine(first);
-        reader.ReadLine(second);
-        reader.Rewind();
-        CSVDelimiter = DetectDelimiter(first, second);
-    }
-    int lines = 0;
-    while (reader.SkipLine())
-        ++lines;
-    reader.Rewind();
-
-    SetRowCountEx(insert ? RowCount() + lines : rowOffset + lines);
-    if (!insert)
-        ResetView(); // a new list is read from its top
-
-    QElapsedTimer pump;
-    pump.start();
-    std::vector<std::string_view> fields;
-    std::deque<std::string> scratch;
-    int done = 0;
-    int lastPercent = -1;
-    for (int k = firstRow; reader.ReadLine(line); ++k) {
-        if (m_oemConvert)
-            line = OemToAnsi(line);
-        scratch.clear();
-        SplitCSVLine(line, CSVDelimiter, TildeLineBreaks, fields, scratch);
-        Store().SetTexts(rowOffset + k, colOffset, fields);
-        if (ColCount() < colOffset + int(fields.size()))
-            SetColCountEx(colOffset + int(fields.size()));
-        if (OnFileProgress) {
-            ++done;
-            const int percent = int(std::lround(done * 100.0 / lines));
-            if (percent != lastPercent) {
-                lastPercent = percent;
-                OnFileProgress(this, short(percent));
-            }
-        }
-        ProcessDuringLoad(pump);
-        if (RowCount() < rowOffset + k + 1)
-            SetRowCountEx(rowOffset + k + 1);
-    }
-    InvalidateGrid();
-    AnnounceGridReset(*this);
+    LoadCSVInto(*this, fileName, insert);
 }
 
 // ---------------------------------------------------------------------------
@@ -913,7 +785,7 @@ void TAdvStringGrid::SetSortDirection(TSortDirection value)
 }
 
 // ---------------------------------------------------------------------------
-// Drawing
+// Drawing (GridPaint.h)
 
 Qt::Alignment TAdvStringGrid::GetCellAlignment(int col, int row)
 {
@@ -929,145 +801,10 @@ void TAdvStringGrid::GetCellColor(int col, int row, TGridDrawState, QColor &brus
         OnGetCellColor(this, row, col, brush, font);
 }
 
-bool TAdvStringGrid::ShowsSortIndicator(int col, int row) const
-{
-    return m_sortShow && row == 0 && RowCount() > 2 && GetFixedRowsEx() > 0
-        && RemapCol(col) == m_sortColumn && (col >= FixedCols() || m_sortFixedCols);
-}
-
-void TAdvStringGrid::DrawCheckBox(QPainter &painter, const QRect &rect, const TCellGraphic &graphic,
-                                  bool checked, Qt::Alignment alignment)
-{
-    int top = rect.top() + 1;
-    if (graphic.CellVAlign == vaBottom)
-        top = rect.bottom() + 1 - 1 - kCheckBoxSize;
-    else if (graphic.CellVAlign == vaCenter && rect.height() > kCheckBoxSize)
-        top = rect.top() + (rect.height() - kCheckBoxSize) / 2;
-    int left = rect.left() + 1;
-    if (alignment & Qt::AlignHCenter)
-        left = rect.left() + (rect.width() - kCheckBoxSize) / 2;
-    else if (alignment & Qt::AlignRight)
-        left = rect.left() + rect.width() - 1 - kCheckBoxSize;
-    left = std::max(left, rect.left() + 1);
-    QStyleOptionButton option;
-    option.initFrom(this);
-    option.rect = QRect(left, top, kCheckBoxSize, kCheckBoxSize);
-    option.state = QStyle::State_Enabled | (checked ? QStyle::State_On : QStyle::State_Off);
-    style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter, this);
-}
-
-void TAdvStringGrid::DrawSortIndicator(QPainter &painter, const QRect &rect, int textWidth,
-                                       Qt::Alignment alignment)
-{
-    int x = rect.left() + textWidth + 10;
-    if (alignment & Qt::AlignRight)
-        x = rect.left() + rect.width() - textWidth - 14;
-    else if (alignment & Qt::AlignHCenter)
-        x = rect.left() + 8;
-    int y = rect.top() + 8;
-    if (m_vAlignment == vtaBottom)
-        y = rect.top() + rect.height() - 8;
-    else if (m_vAlignment == vtaCenter)
-        y = rect.top() + rect.height() / 2;
-    if (!SortUpGlyph.isNull() && !SortDownGlyph.isNull()) {
-        painter.drawPixmap(x - 4, y - 4,
-                           m_sortDirection == sdAscending ? SortUpGlyph : SortDownGlyph);
-        return;
-    }
-    // The style's header arrow, as a header view draws it: a triangle that
-    // reads on the header's face at every scale. On this desktop an arrow
-    // up is the style's SortUp.
-    QStyleOptionHeader option;
-    option.initFrom(this);
-    // Centred on the indicator's place across, on the text's line down: the
-    // style's arrow is taller than the old outline and would be cut off.
-    option.rect = QRect(x - 7, rect.top(), 14, std::max(2 * (y - rect.top()) + 4, 16));
-    option.sortIndicator = m_sortDirection == sdAscending ? QStyleOptionHeader::SortUp
-                                                          : QStyleOptionHeader::SortDown;
-    style()->drawPrimitive(QStyle::PE_IndicatorHeaderArrow, &option, &painter, this);
-}
-
-void TAdvStringGrid::DrawFixedCell(QPainter &painter, int col, int row, const QRect &rect)
-{
-    QColor brush = FixedColor();
-    QFont font = m_fixedFont;
-    GetCellColor(col, row, gdFixed, brush, font);
-    if (Ctl3D()) {
-        QStyleOptionHeader option;
-        option.initFrom(this);
-        option.rect = rect;
-        option.palette.setColor(QPalette::Button, brush);
-        option.state = QStyle::State_Enabled | QStyle::State_Horizontal;
-        option.state
-            |= m_pressedCell == QPoint(col, row) ? QStyle::State_Sunken : QStyle::State_Raised;
-        style()->drawControl(QStyle::CE_HeaderSection, &option, &painter, this);
-    } else {
-        painter.fillRect(rect, brush);
-    }
-    const int real = RemapCol(col);
-    std::string_view text = Store().Text(real, row);
-    std::string plain;
-    if (m_enableHTML && IsHTML(text)) {
-        plain = StripHTML(text);
-        text = plain;
-    }
-    const Qt::Alignment alignment = GetCellAlignment(col, row);
-    const bool indicator = ShowsSortIndicator(col, row);
-    QRect textRect = rect.adjusted(2, 2, -2, 0);
-    if (indicator)
-        textRect.setWidth(std::max(0, rect.width() - 14));
-    painter.setFont(font);
-    painter.setPen(palette().color(QPalette::ButtonText));
-    QRect drawn;
-    painter.drawText(textRect, int(alignment | Qt::AlignTop), ToDisplay(std::string(text)), &drawn);
-    if (indicator)
-        DrawSortIndicator(painter, rect, text.empty() ? 0 : drawn.width(), alignment);
-}
-
 void TAdvStringGrid::DrawCell(QPainter &painter, int col, int row, const QRect &rect,
                               TGridDrawState state)
 {
-    if (state & gdFixed) {
-        DrawFixedCell(painter, col, row, rect);
-        return;
-    }
-    const int real = RemapCol(col);
-    QColor brush = palette().color(QPalette::Base);
-    QColor pen = palette().color(QPalette::Text);
-    if (m_bands && row % 2 == 1)
-        brush = palette().color(QPalette::AlternateBase);
-    if (state & gdSelected) {
-        brush = m_selectionColor;
-        pen = m_selectionTextColor;
-    }
-    QFont font = this->font();
-    GetCellColor(col, row, state, brush, font);
-    painter.fillRect(rect, brush);
-    const Qt::Alignment alignment = GetCellAlignment(col, row);
-    QRect textRect = rect.adjusted(2, 2, -2, 0);
-    if (HasCheckBox(real, row)) {
-        const TCellGraphic &graphic = *CellGraphic(real, row);
-        const bool checked = graphic.CellType == ctCheckBox
-            ? graphic.CellBoolean
-            : Store().Text(real, row) == CheckTrueText;
-        DrawCheckBox(painter, rect, graphic, checked, alignment);
-        if (graphic.CellType == ctDataCheckBox)
-            return; // its text is its state
-        textRect.setLeft(rect.left() + 1 + kCheckBoxSize + 2);
-    }
-    if (!Store().Text(real, row).empty()) {
-        painter.setFont(font);
-        painter.setPen(pen);
-        painter.drawText(textRect, int(alignment | Qt::AlignTop), ShownText(col, row));
-    }
-    // The keyboard's place shows while the grid has the focus; the
-    // selection rectangle shows the selection always.
-    if ((state & gdFocused) || ((state & gdSelected) && m_selectionRectangle)) {
-        QStyleOptionFocusRect option;
-        option.initFrom(this);
-        option.rect = rect;
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
-    }
+    TGridPainter(*this, painter).DrawCell(col, row, rect, state);
 }
 
 QString TAdvStringGrid::ShownText(int displayCol, int row) const

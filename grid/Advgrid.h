@@ -1,9 +1,9 @@
 #pragma once
 
+#include "grid/HiddenColumns.h"
 #include "platform/Exceptions.h"
 #include "platform/StringGrid.h"
 
-#include <QElapsedTimer>
 #include <QFont>
 #include <QPixmap>
 
@@ -44,8 +44,10 @@ struct TSortCounts;
 // check-box cells, sorting on a header click with a typed goto, and column
 // sizing. Cell access (Cells, Objects, check boxes) takes real column
 // indices; drawing, the mouse, sorting and searching map display columns to
-// real ones. Its parts of their own: the sort (GridSort.h), the check boxes'
-// memory (CheckBoxPool.h) and the widest text of a column (WidestText.h).
+// real ones. Its parts of their own: CSV loading (CSVLoad.h), hidden columns
+// (HiddenColumns.h), the sort (GridSort.h), drawing (GridPaint.h), the check
+// boxes' memory (CheckBoxPool.h) and the widest text of a column
+// (WidestText.h).
 class TAdvStringGrid : public TStringGrid {
     Q_OBJECT
     Q_PROPERTY(bool EnableGraphics READ EnableGraphics WRITE SetEnableGraphics)
@@ -116,7 +118,7 @@ public:
     int RealColIndex(int displayCol) const { return RemapCol(displayCol); }
     int DisplColIndex(int realCol) const { return RemapColInv(realCol); }
     bool IsHiddenColumn(int realCol) const;
-    int NumHiddenColumns() const { return m_numHidden; }
+    int NumHiddenColumns() const { return m_hidden.Count(); }
     void HideColumn(int col) { HideColumns(col, col); }
     void HideColumns(int from, int to);
     void UnhideColumn(int col) { UnhideColumns(col, col); }
@@ -271,16 +273,10 @@ protected:
     void focusInEvent(QFocusEvent *event) override;
 
 private:
+    static constexpr int kCheckBoxSize = 15;
 
     TCellGraphic *CellGraphic(int col, int row) const;
     static bool FreeGraphic(TObject *object);
-    void ProcessDuringLoad(QElapsedTimer &pump);
-    void DrawCheckBox(QPainter &painter, const QRect &rect, const TCellGraphic &graphic,
-                      bool checked, Qt::Alignment alignment);
-    void DrawFixedCell(QPainter &painter, int col, int row, const QRect &rect);
-    void DrawSortIndicator(QPainter &painter, const QRect &rect, int textWidth,
-                           Qt::Alignment alignment);
-    bool ShowsSortIndicator(int col, int row) const;
     int TextWidth(const QFont &font, std::string_view text) const;
     int WidestText(int displayCol, int realCol);
     const TCellGraphic *CheckBoxOf(int col, int row) const;
@@ -310,12 +306,12 @@ private:
     bool m_autoGotoWhenSorted = false;
     bool m_autoGotoIncremental = false;
 
-    std::array<bool, kMaxHidden> m_visibleCol;
-    std::array<uint16_t, kMaxHidden> m_hiddenColWidths {};
-    int m_numHidden = 0;
+    THiddenColumns m_hidden;
 
     std::unique_ptr<TGridSorter> m_sorter;
     friend class TGridSorter;
+    friend class TGridPainter;
+    friend void LoadCSVInto(TAdvStringGrid &grid, const std::string &fileName, bool insert);
     // Counting a grid's sorts, for benchmarks and tests (tests/support/GameGrid.h).
     friend void CountSorts(TAdvStringGrid &grid, bool on);
     friend TSortCounts LastSortCounts(const TAdvStringGrid &grid);

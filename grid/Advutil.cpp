@@ -329,3 +329,32 @@ bool IsAscii(std::string_view s)
             return false;
     return true;
 }
+
+namespace {
+
+bool IsContinuation(char c)
+{
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+} // namespace
+
+bool EndsInsideCharacter(const std::string &s)
+{
+    size_t lead = s.size();
+    while (lead > 0 && IsContinuation(s[lead - 1]))
+        --lead;
+    if (lead == 0)
+        return false;
+    const unsigned char c = static_cast<unsigned char>(s[lead - 1]);
+    const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    return s.size() - (lead - 1) < length;
+}
+
+void DropLastCharacter(std::string &s)
+{
+    while (!s.empty() && IsContinuation(s.back()))
+        s.pop_back();
+    if (!s.empty())
+        s.pop_back();
+}

@@ -72,6 +72,11 @@ TTextKind DetectTextKind(std::string_view s, char thousandSeparator, char decima
 
 // Whether every byte is 7-bit.
 bool IsAscii(std::string_view s);
+// Whether UTF-8 text stops inside a character: its last lead byte asks for
+// more bytes than follow it.
+bool EndsInsideCharacter(const std::string &s);
+// Drops the last UTF-8 character, whole.
+void DropLastCharacter(std::string &s);
 
 // The lines of a cell text as it is shown: CR LF (or a lone LF) breaks it.
 template<typename F> void ForEachLine(std::string_view text, F f)
