@@ -12,13 +12,8 @@
 #include "grid/GridSort.h"
 #include "grid/WidestText.h"
 #include "platform/AnsiText.h"
-#include "platform/Application.h"
-
-#include <QFontMetrics>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -358,68 +353,11 @@ void TAdvStringGrid::AutoSizeColumns(bool doFixedCols, int extra)
         size(c);
 }
 
-int TAdvStringGrid::TextWidth(const QFont &font, std::string_view text) const
-{
-    if (m_enableHTML && IsHTML(text)) {
-        const std::string plain = StripHTML(text);
-        return TextWidth(font, plain);
-    }
-    const QFontMetrics metrics(font);
-    int widest = 0;
-    ForEachLine(text, [&](std::string_view line) {
-        widest = std::max(widest, metrics.horizontalAdvance(ToDisplay(std::string(line))));
-    });
-    return widest;
-}
-
-int TAdvStringGrid::WidestText(int displayCol, int realCol)
-{
-    int widest = 0;
-    auto graphicWidth = [&](int r) { return HasCheckBox(displayCol, r) ? kCheckBoxSize : 0; };
-    auto measureExactly = [&](int r, bool fixed) {
-        QColor brush;
-        QFont font = fixed ? m_fixedFont : this->font();
-        GetCellColor(displayCol, r, fixed ? gdFixed : 0, brush, font);
-        widest = std::max(widest, TextWidth(font, Store().Text(realCol, r)) + graphicWidth(r));
-    };
-    const bool fixedCol = displayCol < FixedCols();
-    const int firstNormal = fixedCol ? RowCount() : std::min(FixedRows(), RowCount());
-    for (int r = 0; r < firstNormal && r < FixedRows(); ++r)
-        measureExactly(r, true);
-    if (OnGetCellColor) {
-        // The event may choose another font for any cell.
-        for (int r = FixedRows(); r < RowCount(); ++r)
-            measureExactly(r, fixedCol);
-        return widest;
-    }
-    if (firstNormal >= RowCount() && !fixedCol)
-        return widest;
-    QColor brush;
-    QFont font = fixedCol ? m_fixedFont : this->font();
-    GetCellColor(displayCol, std::min(std::max(FixedRows(), 0), RowCount() - 1),
-                 fixedCol ? gdFixed : 0, brush, font);
-    TWidestFinder finder(font);
-    finder.Reserve(size_t(RowCount()));
-    for (int r = fixedCol ? FixedRows() : firstNormal; r < RowCount(); ++r) {
-        std::string_view text = Store().Text(realCol, r);
-        const int extra = graphicWidth(r);
-        if (m_enableHTML && IsHTML(text)) {
-            widest = std::max(widest, TextWidth(font, text) + extra);
-            continue;
-        }
-        if (text.find('\n') == std::string_view::npos)
-            finder.Add(text, extra);
-        else
-            ForEachLine(text, [&](std::string_view line) { finder.Add(line, extra); });
-    }
-    return std::max(widest, finder.Widest());
-}
-
 void TAdvStringGrid::SizeToWidth(int col, bool onlyGrow)
 {
     if (col < 0 || col >= ColCount())
         return;
-    const int width = WidestText(col, RemapCol(col)) + 4;
+    const int width = WidestColumnText(*this, col, RemapCol(col)) + 4;
     if (!onlyGrow || ColWidths(col) < width)
         SetColWidths(col, width);
 }

@@ -277,8 +277,6 @@ private:
 
     TCellGraphic *CellGraphic(int col, int row) const;
     static bool FreeGraphic(TObject *object);
-    int TextWidth(const QFont &font, std::string_view text) const;
-    int WidestText(int displayCol, int realCol);
     const TCellGraphic *CheckBoxOf(int col, int row) const;
 
     bool m_enableGraphics = true;
@@ -311,6 +309,7 @@ private:
     std::unique_ptr<TGridSorter> m_sorter;
     friend class TGridSorter;
     friend class TGridPainter;
+    friend int WidestColumnText(TAdvStringGrid &grid, int displayCol, int realCol);
     friend void LoadCSVInto(TAdvStringGrid &grid, const std::string &fileName, bool insert);
     // Counting a grid's sorts, for benchmarks and tests (tests/support/GameGrid.h).
     friend void CountSorts(TAdvStringGrid &grid, bool on);

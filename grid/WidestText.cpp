@@ -1,7 +1,9 @@
-// The widest of many texts in one font (see WidestText.h).
+// The widest text of a grid column, and of many texts in one font (see
+// WidestText.h).
 
 #include "grid/WidestText.h"
 
+#include "grid/Advgrid.h"
 #include "grid/Advutil.h"
 #include "platform/AnsiText.h"
 
@@ -13,6 +15,21 @@
 #include <string>
 
 namespace {
+
+// The widest of the lines of a text, markup measured without its tags.
+int TextWidth(const QFont &font, std::string_view text, bool html)
+{
+    if (html && IsHTML(text)) {
+        const std::string plain = StripHTML(text);
+        return TextWidth(font, plain, html);
+    }
+    const QFontMetrics metrics(font);
+    int widest = 0;
+    ForEachLine(text, [&](std::string_view line) {
+        widest = std::max(widest, metrics.horizontalAdvance(ToDisplay(std::string(line))));
+    });
+    return widest;
+}
 
 QString Shown(std::string_view line)
 {
@@ -137,4 +154,52 @@ int TWidestFinder::Measure(const Candidate &c, double kerned)
     if (stray > m_stray)
         m_stray = stray + 1;
     return exact;
+}
+
+int WidestColumnText(TAdvStringGrid &grid, int displayCol, int realCol)
+{
+    const bool html = grid.m_enableHTML;
+    int widest = 0;
+    auto graphicWidth = [&](int r) {
+        return grid.HasCheckBox(displayCol, r) ? TAdvStringGrid::kCheckBoxSize : 0;
+    };
+    auto measureExactly = [&](int r, bool fixed) {
+        QColor brush;
+        QFont font = fixed ? grid.m_fixedFont : grid.font();
+        grid.GetCellColor(displayCol, r, fixed ? TAdvStringGrid::gdFixed : 0, brush, font);
+        widest = std::max(widest,
+                          TextWidth(font, grid.Store().Text(realCol, r), html) + graphicWidth(r));
+    };
+    const bool fixedCol = displayCol < grid.FixedCols();
+    const int firstNormal
+        = fixedCol ? grid.RowCount() : std::min(grid.FixedRows(), grid.RowCount());
+    for (int r = 0; r < firstNormal && r < grid.FixedRows(); ++r)
+        measureExactly(r, true);
+    if (grid.OnGetCellColor) {
+        // The event may choose another font for any cell.
+        for (int r = grid.FixedRows(); r < grid.RowCount(); ++r)
+            measureExactly(r, fixedCol);
+        return widest;
+    }
+    if (firstNormal >= grid.RowCount() && !fixedCol)
+        return widest;
+    QColor brush;
+    QFont font = fixedCol ? grid.m_fixedFont : grid.font();
+    grid.GetCellColor(displayCol, std::min(std::max(grid.FixedRows(), 0), grid.RowCount() - 1),
+                      fixedCol ? TAdvStringGrid::gdFixed : 0, brush, font);
+    TWidestFinder finder(font);
+    finder.Reserve(size_t(grid.RowCount()));
+    for (int r = fixedCol ? grid.FixedRows() : firstNormal; r < grid.RowCount(); ++r) {
+        std::string_view text = grid.Store().Text(realCol, r);
+        const int extra = graphicWidth(r);
+        if (html && IsHTML(text)) {
+            widest = std::max(widest, TextWidth(font, text, html) + extra);
+            continue;
+        }
+        if (text.find('\n') == std::string_view::npos)
+            finder.Add(text, extra);
+        else
+            ForEachLine(text, [&](std::string_view line) { finder.Add(line, extra); });
+    }
+    return std::max(widest, finder.Widest());
 }

@@ -1,7 +1,9 @@
 #pragma once
 
-// Finds the widest of many texts in one font as QFontMetrics measures them,
-// without measuring each: what sizing a column to its content asks for.
+// The width that sizing a grid column to its content asks for: the widest of
+// its cell texts, each in the font it is drawn in. Found by TWidestFinder,
+// which finds the widest of many texts in one font as QFontMetrics measures
+// them, without measuring each.
 //
 // A text's width is the sum of its characters' advances plus the kerning of
 // each neighbouring pair, all from QFontMetricsF, each pair measured once as
@@ -26,6 +28,13 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+class TAdvStringGrid;
+
+// The width of the widest cell text of a column (display and real index):
+// each line in its cell's font, a check box's width beside it, markup
+// without its tags.
+int WidestColumnText(TAdvStringGrid &grid, int displayCol, int realCol);
 
 class TWidestFinder {
 public:
