@@ -96,8 +96,8 @@ void TAdvStringGrid::HideColumns(int from, int to)
 {
     for (int c = from; c <= to; ++c) {
         // Indices outside the flags or past the columns in use name nothing to hide.
-        if (c < 0 || c >= THiddenColumns::kMax || m_hidden.IsHidden(c)
-            || c >= ColCount() + m_hidden.Count() || ColCount() < 2)
+        if (c < 0 || c >= kMaxHidden || m_hidden.IsHidden(c) || c >= ColCount() + m_hidden.Count()
+            || ColCount() < 2)
             continue;
         const int d = RemapColInv(c);
         const int width = ColWidths(d);

@@ -98,7 +98,8 @@ public:
     };
     Q_ENUM(TSortStyle)
 
-    static constexpr int kMaxHidden = 256;
+    // Columns below this real index can be hidden.
+    static constexpr int kMaxHidden = THiddenColumns::kMax;
 
     explicit TAdvStringGrid(QWidget *parent = nullptr);
     ~TAdvStringGrid() override;
