@@ -12,7 +12,7 @@ namespace {
 std::string Run(UUMethods method, bool encode, const std::string &bytes)
 {
     QBuffer input, output;
-    input.setData(bytes.data(), qsizetype(bytes.size()));
+    input.setData(QByteArray::fromStdString(bytes));
     input.open(QIODevice::ReadOnly);
     output.open(QIODevice::ReadWrite);
     TNMUUProcessor processor;

@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string text(reinterpret_cast<const char *>(data + 1), size - 1);
 
     QBuffer input, output;
-    input.setData(text.data(), qsizetype(text.size()));
+    input.setData(QByteArray::fromStdString(text));
     input.open(QIODevice::ReadOnly);
     if (atEnd)
         input.seek(input.size());

@@ -129,8 +129,7 @@ InstantiateServethread::InstantiateServethread(TNMGeneralServer *Server, SOCKET 
         if (!instance)
             throw Exception(std::string("No connection instance of ")
                             + Server->metaObject()->className());
-        made.release();
-        m_instance.reset(instance);
+        m_instance.reset(static_cast<TNMGeneralServer *>(made.release()));
         m_instance->TakeConnection(*Server, *this, Socket);
     } catch (...) {
         // A connection that cannot be set up is dropped; the server goes on.

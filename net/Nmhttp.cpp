@@ -393,7 +393,7 @@ void TNMHTTP::SendHTTP()
     } else if (!SendData.empty()) {
         // A stream sends every byte, zero bytes and long data included.
         QBuffer data;
-        data.setData(SendData.data(), qsizetype(SendData.size()));
+        data.setData(QByteArray::fromStdString(SendData));
         data.open(QIODevice::ReadOnly);
         SendStream(data);
     }

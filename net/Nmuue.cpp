@@ -128,7 +128,7 @@ void TNMUUProcessor::Decode()
 std::string Base64Encode(const std::string &bytes)
 {
     QBuffer input, output;
-    input.setData(bytes.data(), qsizetype(bytes.size()));
+    input.setData(QByteArray::fromStdString(bytes));
     input.open(QIODevice::ReadOnly);
     output.open(QIODevice::ReadWrite);
     TNMUUProcessor encoder;

@@ -27,7 +27,7 @@ struct TReplyField {
 struct TReplyHeader {
     // A line longer than this, or more lines than MaxLines, refuses the
     // reply: a hostile server can't make us hold more.
-    static constexpr std::size_t MaxLine = 64 * 1024;
+    static constexpr std::size_t MaxLine = std::size_t(64) * 1024;
     static constexpr int MaxLines = 100;
 
     // The status line "HTTP/1.0 200 OK", split at its spaces.

@@ -15,7 +15,7 @@ namespace {
 TApplication *g_application = nullptr;
 MessageBoxHook g_messageBoxHook;
 
-std::string MessageOf(std::exception_ptr error)
+std::string MessageOf(const std::exception_ptr &error)
 {
     try {
         std::rethrow_exception(error);
@@ -47,7 +47,7 @@ void TApplication::SetTitle(const std::string &title)
     m_title = title;
 }
 
-void TApplication::ShowException(std::exception_ptr error)
+void TApplication::ShowException(const std::exception_ptr &error)
 {
     ShowMessageBox(MessageOf(error), m_title);
 }
@@ -68,7 +68,7 @@ TApplication *Application()
     return g_application;
 }
 
-void HandleException(std::exception_ptr error)
+void HandleException(const std::exception_ptr &error)
 {
     if (!g_application)
         std::rethrow_exception(error);

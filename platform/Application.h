@@ -22,7 +22,7 @@ public:
     void SetTitle(const std::string &title);
 
     // Shows the exception's message in a message box titled with Title().
-    void ShowException(std::exception_ptr error);
+    void ShowException(const std::exception_ptr &error);
 
     bool notify(QObject *receiver, QEvent *event) override;
 
@@ -35,7 +35,7 @@ TApplication *Application();
 
 // Hands an exception that left a handler to the application object; with no
 // application object it is rethrown.
-void HandleException(std::exception_ptr error);
+void HandleException(const std::exception_ptr &error);
 
 // Calls a handler with a signal's arguments, or with none when it takes none.
 // A template of its own, so that clang checks the call without arguments only

@@ -49,11 +49,11 @@ uint32_t OffsetAt(const char *block, bool wide, uint32_t i)
     const char *p = block + sizeof(BlockHeader);
     if (wide) {
         uint32_t v;
-        std::memcpy(&v, p + i * 4, 4);
+        std::memcpy(&v, p + size_t(i) * 4, 4);
         return v;
     }
     uint16_t v;
-    std::memcpy(&v, p + i * 2, 2);
+    std::memcpy(&v, p + size_t(i) * 2, 2);
     return v;
 }
 
@@ -178,7 +178,7 @@ size_t TCellStore::SizeOf(const char *block)
     const BlockHeader h = HeaderOf(block);
     const uint32_t count = h.count & ~kWide;
     const bool wide = h.count & kWide;
-    return sizeof(BlockHeader) + count * (wide ? 4 : 2) + OffsetAt(block, wide, count - 1);
+    return sizeof(BlockHeader) + size_t(count) * (wide ? 4 : 2) + OffsetAt(block, wide, count - 1);
 }
 
 std::string_view TCellStore::TextOf(const char *block, uint32_t col)
@@ -191,7 +191,7 @@ std::string_view TCellStore::TextOf(const char *block, uint32_t col)
     const uint32_t i = col - h.lead;
     const uint32_t begin = i == 0 ? 0 : OffsetAt(block, wide, i - 1);
     const uint32_t end = OffsetAt(block, wide, i);
-    const char *bytes = block + sizeof(BlockHeader) + count * (wide ? 4 : 2);
+    const char *bytes = block + sizeof(BlockHeader) + size_t(count) * (wide ? 4 : 2);
     return { bytes + begin, end - begin };
 }
 
@@ -438,9 +438,9 @@ void TCellStore::MoveCols(int rows, int dst, int src, int len, const Release &re
         Row &r = m_rows[size_t(row)];
         if (r.texts) {
             const char *old = r.texts;
-            Texts &texts = Unpack(r, size_t(dst + len));
+            Texts &texts = Unpack(r, size_t(dst) + size_t(len));
             for (int i = 0; i < len; ++i)
-                texts[size_t(dst + i)] = TextOf(old, uint32_t(src + i));
+                texts[size_t(dst) + size_t(i)] = TextOf(old, uint32_t(src + i));
             Repack(r, texts);
         }
         if (r.objectCount) {

@@ -13,7 +13,7 @@ namespace {
 // the first line (the catalogue's scan, at most 259 characters) neither pulls
 // in 64 KiB per file nor closes up the CRs of lines it never reads.
 constexpr size_t kFirstBlock = 512;
-constexpr size_t kReadBlock = 64 * 1024;
+constexpr size_t kReadBlock = size_t(64) * 1024;
 constexpr char kCtrlZ = 26;
 
 // What a file that is not a regular one is instead, in the words of the
