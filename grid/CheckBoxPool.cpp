@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr size_t kSlabSize = 64 * 1024;
+constexpr size_t kSlabSize = size_t(64) * 1024;
 // Bits for as many slots as the slab could hold without its head.
 constexpr size_t kWords = (kSlabSize / sizeof(TCellGraphic) + 63) / 64;
 
@@ -78,7 +78,9 @@ void *TCheckBoxPool::Take()
 
 void TCheckBoxPool::Give(void *p)
 {
-    auto &slab = *reinterpret_cast<Slab *>(reinterpret_cast<uintptr_t>(p) & ~(kSlabSize - 1));
+    // Back to the slab's aligned start through the pointer itself.
+    auto &slab = *reinterpret_cast<Slab *>(static_cast<char *>(p)
+                                           - (reinterpret_cast<uintptr_t>(p) & (kSlabSize - 1)));
     const size_t i = size_t(static_cast<Slot *>(p) - Slots(slab));
     uint64_t &word = slab.freeBits[i / 64];
     const uint64_t bit = uint64_t(1) << (i % 64);

@@ -40,7 +40,8 @@ QString Shown(std::string_view line)
 } // namespace
 
 TWidestFinder::TWidestFinder(const QFont &font)
-    : m_metrics(font), m_metricsF(font), m_pairs(128 * 128, std::numeric_limits<float>::quiet_NaN())
+    : m_metrics(font), m_metricsF(font),
+      m_pairs(size_t(128) * 128, std::numeric_limits<float>::quiet_NaN())
 {
     for (int c = 0; c < 128; ++c) {
         m_ascii[c] = m_metricsF.horizontalAdvance(QChar(c));
