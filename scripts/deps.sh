@@ -8,7 +8,7 @@ build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools l
 run=(xvfb xauth x11-apps x11-utils imagemagick)
 package=(dpkg-dev lintian)
 test=(xvfb x11-utils python3 desktop-file-utils appstream appstream-util libglib2.0-bin
-      util-linux "${package[@]}" clang-format-14 minisign
+      util-linux "${package[@]}" clang-format-14 clang-tidy-14 minisign
       at-spi2-core gir1.2-atspi-2.0 python3-gi dbus-x11 xdotool orca)
 bench=(socat nginx-light curl time minisign)
 fuzz=(clang-14 libclang-rt-14-dev)

@@ -10,6 +10,10 @@ export CCACHE_BASEDIR="$(cd .. && pwd)" CCACHE_NOHASHDIR=true
 
 scripts/configure.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTIRMO_WERROR=ON
 cmake --build build
+# Static analysis (.clang-tidy) of the program's sources and the fuzz
+# harnesses, with this build's compile commands; any finding fails the run.
+run-clang-tidy-14 -quiet -p build -clang-tidy-binary clang-tidy-14 -j 2 \
+  "$PWD/(platform|grid|net|updater|app|fuzz)/[^/]+\.cpp\$"
 ctest --test-dir build --output-on-failure -j2 --timeout 300
 
 scripts/configure.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DTIRMO_SANITIZE=ON -DTIRMO_BUILD_BENCH=OFF -DTIRMO_WERROR=ON
