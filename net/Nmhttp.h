@@ -1,5 +1,8 @@
 #pragma once
 
+// TNMHTTP: the HTTP/1.0 client the updates are fetched with, on the socket
+// component.
+
 #include "net/Nmextstr.h"
 #include "net/Psock.h"
 #include "net/ReplyHeader.h"
