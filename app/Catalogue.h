@@ -1,5 +1,8 @@
 #pragma once
 
+// The catalogue of systems: the game databases found in <AppDir>/cdl, by
+// display name.
+
 #include "platform/StringList.h"
 
 #include <memory>

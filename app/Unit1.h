@@ -1,5 +1,7 @@
 #pragma once
 
+// The main window, TForm1.
+
 #include "app/Catalogue.h"
 #include "platform/AppDir.h"
 #include "ui_Unit1.h"

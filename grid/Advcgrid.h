@@ -1,5 +1,7 @@
 #pragma once
 
+// TAdvColumnGrid: the grid component with settings per column.
+
 #include "grid/Advgrid.h"
 
 #include <QFont>

@@ -1,5 +1,9 @@
 #pragma once
 
+// The game list's grid component, TAdvStringGrid: check boxes in cells,
+// hidden columns, sorting, CSV loading, column widths and drawing, each kept
+// in a unit of its own that the component puts together.
+
 #include "grid/HiddenColumns.h"
 #include "platform/Exceptions.h"
 #include "platform/StringGrid.h"

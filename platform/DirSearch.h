@@ -1,5 +1,7 @@
 #pragma once
 
+// Directory search by wildcard pattern, with the attributes of each entry.
+
 #include <string>
 #include <vector>
 

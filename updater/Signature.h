@@ -1,5 +1,7 @@
 #pragma once
 
+// Checking the publisher's minisign signature of a version manifest.
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The update dialog, TUpdateForm, and the update site it was built for.
+
 #include "net/Nmhttp.h"
 #include "updater/DatabaseUpdate.h"
 #include "updater/Signature.h"
