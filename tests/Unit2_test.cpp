@@ -369,6 +369,27 @@ TEST_F(UpdateRun, ClosingWhileABoxTellsTheOutcomeClosesAtOnce)
     }
 }
 
+// What the first box tells is the last thing a closed dialog shows: a newer
+// program is no longer announced, nor the browser opened on it.
+TEST_F(UpdateRun, AfterAClosingDuringTheFirstBoxNothingMoreIsShownOrOpened)
+{
+    Local("version.ini", "Main;1\r\n");
+    Site("version.ini", "Main;2\r\nn.cdl;1\r\n");
+    Site("cdl/n.cdl", "new n");
+    Serve();
+    const MessageBoxHook recorder = SetMessageBoxHook({});
+    SetMessageBoxHook([&](const std::string &text, const std::string &caption) {
+        recorder(text, caption);
+        form->close();
+    });
+    form->bt_StartUpdateClick();
+    SetMessageBoxHook(recorder);
+    ASSERT_EQ(Boxes().size(), 1u) << Boxes()[1];
+    EXPECT_NE(Boxes()[0].find("A new system appears"), std::string::npos) << Boxes()[0];
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(LocalBytes("cdl/n.cdl"), "new n");
+}
+
 TEST_F(UpdateRun, EscapeDuringSlowDownloadAbortsAndCloses)
 {
     Local("version.ini", "a.cdl;1\r\n");

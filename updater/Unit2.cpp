@@ -100,6 +100,7 @@ void TUpdateForm::reject()
     // the main window blocked, and a close request for that window would be
     // dropped.
     if (!m_update->Running()) {
+        m_closed = true; // and tells nothing more
         QDialog::reject();
         return;
     }
@@ -129,7 +130,7 @@ void TUpdateForm::closeEvent(QCloseEvent *event)
 void TUpdateForm::bt_StartUpdateClick()
 {
     m_running = true;
-    m_cancelled = m_silent = false;
+    m_cancelled = m_silent = m_closed = false;
     // However the procedure ends, even by an error, the dialog is usable again.
     struct Idle {
         TUpdateForm *form;
@@ -177,13 +178,15 @@ void TUpdateForm::ShowResult(const TUpdateResult &result)
     if (!result.Stop)
         TellUpdated(result);
     // A newer program is announced whatever became of the databases; not
-    // while the program ends (a signal came during a box).
-    if (result.NewProgram && !m_cancelled) {
+    // while the program ends (a signal came during a box), nor once the
+    // user has closed the dialog.
+    const auto dismissed = [this] { return m_cancelled || m_closed; };
+    if (result.NewProgram && !dismissed()) {
         ShowMessageBox(kNewProgram, Caption());
-        if (!m_cancelled)
+        if (!dismissed())
             ShellOpenUrl(SiteURL);
     }
-    if (result.Stop && !m_cancelled) {
+    if (result.Stop && !dismissed()) {
         lb_Update1->setText(kAborted);
         ShowMessageBox(result.Stop->Reason, Caption());
     }

@@ -84,5 +84,6 @@ private:
     std::unique_ptr<TDatabaseUpdate> m_update;
     bool m_running = false;
     bool m_cancelled = false; // the run is to stop, and the dialog to close
+    bool m_closed = false; // closed while a box told how the run ended
     bool m_silent = false; // ... without a word: the program is ending
 };
