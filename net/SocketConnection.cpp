@@ -223,8 +223,9 @@ void TSocketConnection::Fire(const TNotifyEvent &Event)
 void TSocketConnection::ResolveRemoteHost()
 {
     StatusMessage(TStatusLevel::Trace, "Resolve Host");
-    // As a C string: the name ends at a zero byte. The lookup keeps a copy.
-    const std::string name = (Proxy.empty() ? Host : Proxy).c_str();
+    // The name ends at a zero byte, as a C string does. The lookup keeps a copy.
+    const std::string &given = Proxy.empty() ? Host : Proxy;
+    const std::string name = given.substr(0, given.find('\0'));
     RemoteAddress.sin_addr.s_addr = in_addr_t(Winsock::inet_addr(name.c_str()));
     if (RemoteAddress.sin_addr.s_addr != INADDR_NONE)
         return;
