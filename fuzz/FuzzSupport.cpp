@@ -33,6 +33,19 @@ std::vector<std::string> SplitInput(const uint8_t *data, size_t size, std::strin
     return pieces;
 }
 
+std::vector<std::string> LfLines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
 TScratchDir::TScratchDir()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "tirmo-fuzz-XXXXXX").string();

@@ -19,6 +19,9 @@ std::vector<std::string> &ShownMessages();
 std::vector<std::string> SplitInput(const uint8_t *data, size_t size, std::string_view marker,
                                     size_t parts);
 
+// Each line up to LF, the LF not included; no empty piece after a final LF.
+std::vector<std::string> LfLines(const std::string &text);
+
 // A fresh empty folder for one input, removed with the object.
 class TScratchDir {
 public:

@@ -62,15 +62,8 @@ std::set<std::string> Lines(const std::string &bytes)
 {
     std::string text = bytes.substr(0, bytes.find('\x1A'));
     std::erase(text, '\r');
-    std::set<std::string> lines;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.insert(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
+    const std::vector<std::string> lines = LfLines(text);
+    return { lines.begin(), lines.end() };
 }
 
 } // namespace

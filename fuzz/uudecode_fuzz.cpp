@@ -11,20 +11,6 @@
 
 namespace {
 
-// Each line up to LF, the LF not included; no empty piece after a final LF.
-std::vector<std::string> LfLines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
 std::string ExpectedBase64(const std::string &text)
 {
     static const std::string alphabet
