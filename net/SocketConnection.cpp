@@ -423,13 +423,18 @@ std::string TSocketConnection::GetLocalIP()
     return text;
 }
 
-std::string TSocketConnection::GetLocalAddress()
+sockaddr_in TSocketConnection::LocalName()
 {
     sockaddr_in local {};
     int length = sizeof local;
     if (Winsock::getsockname(SocketHandle, reinterpret_cast<sockaddr *>(&local), &length) != 0)
         ErrorManager(WSAEWOULDBLOCK);
-    std::string text = Winsock::inet_ntoa(local.sin_addr);
+    return local;
+}
+
+std::string TSocketConnection::GetLocalAddress()
+{
+    std::string text = Winsock::inet_ntoa(LocalName().sin_addr);
     int replaced = 0;
     for (char &c : text)
         if (c == '.' && replaced < 3) {
@@ -441,11 +446,7 @@ std::string TSocketConnection::GetLocalAddress()
 
 std::string TSocketConnection::GetPortString()
 {
-    sockaddr_in local {};
-    int length = sizeof local;
-    if (Winsock::getsockname(SocketHandle, reinterpret_cast<sockaddr *>(&local), &length) != 0)
-        ErrorManager(WSAEWOULDBLOCK);
-    const unsigned port = ntohs(local.sin_port);
+    const unsigned port = ntohs(LocalName().sin_port);
     return "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF);
 }
 

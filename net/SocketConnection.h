@@ -193,6 +193,8 @@ private:
     QString GetHostText() const;
     void SetHostText(const QString &Value);
     Winsock::SOCKET NewSocket(int Protocol);
+    // The socket's own address; a failure raises through ErrorManager.
+    sockaddr_in LocalName();
 
     friend class TDeletionHold;
 
